@@ -1,0 +1,40 @@
+#include "Log.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace tw {
+namespace {
+bool g_enabled = false;
+std::function<std::string()> g_prefix;
+std::function<void(const std::string&)> g_capture;
+}  // namespace
+
+void LogSink(const char* line) {
+    if (!g_enabled) return;
+    std::string text = g_prefix ? g_prefix() : std::string();
+    text += line;
+    if (g_capture) {
+        g_capture(text);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void Log(const char* format, ...) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    LogSink(line);
+}
+
+void SetLogEnabled(bool enabled) { g_enabled = enabled; }
+bool LogEnabled() { return g_enabled; }
+void SetLogPrefix(std::function<std::string()> prefix) { g_prefix = std::move(prefix); }
+void SetLogCapture(std::function<void(const std::string&)> capture) {
+    g_capture = std::move(capture);
+}
+
+}  // namespace tw

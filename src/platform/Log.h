@@ -1,0 +1,28 @@
+#pragma once
+
+// The program's one log sink. Lines are discarded unless logging was switched on
+// (the --log switch); then each goes to stderr, behind an optional prefix such as
+// the virtual time of a render run. Called from the main thread only.
+
+#include <functional>
+#include <string>
+
+namespace tw {
+
+// Hands one finished line to the sink.
+void LogSink(const char* line);
+
+// Formats printf-style into a 256-byte line buffer (longer lines are cut) and
+// hands the result to LogSink.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void SetLogEnabled(bool enabled);
+bool LogEnabled();
+
+// Text put before every written line; empty function for none.
+void SetLogPrefix(std::function<std::string()> prefix);
+
+// Where written lines go instead of stderr (tests); empty function restores stderr.
+void SetLogCapture(std::function<void(const std::string&)> capture);
+
+}  // namespace tw

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "AudioConfig.h"
+#include "LogCapture.h"
+#include "TempFolder.h"
+
+using namespace tw;
+
+namespace {
+
+const char* kExample =
+    "[VOICE]\n30\n10\n0\n\n"
+    "[MUSIC]\n2\n7\n1\n\n"
+    "[MUSIC_LIST]\n"
+    "sounds\\Music Tracks\\Jazz\\Blue Evening.mp3\n"
+    "false 2008 5 14 2008 5 14 false 10 12 40 10 12 40\n"
+    ".\n\n"
+    "[VOICE_LIST]\n"
+    "sounds\\Voice Messages\\Custom\\Holiday hours.wav\n"
+    "true 2008 12 1 2008 12 31 true 8 0 0 18 0 0\n"
+    ".\n\n";
+
+class Config : public test::TempFolderTest {
+protected:
+    VirtualClock clock{{2026, 12, 7, 12, 0, 0}};
+    RecordingMessageBox boxes;
+    AudioConfig config{clock, boxes};
+};
+
+TEST_F(Config, LoadsTheExampleAndSavesItByteForByte) {
+    test::WriteText("audio.cfg", kExample);
+    config.Load();
+    EXPECT_FALSE(config.firstRun);
+    EXPECT_EQ(config.voice.gapSeconds, 30);
+    EXPECT_EQ(config.voice.volume, 10);
+    EXPECT_EQ(config.music.gapSeconds, 2);
+    EXPECT_EQ(config.music.volume, 7);
+    EXPECT_EQ(config.music.random, 1);
+    ASSERT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\Jazz\\Blue Evening.mp3");
+    ASSERT_EQ(config.voice.tracks.size(), 1u);
+    const TrackSchedule& s = config.voice.tracks[0].schedule;
+    EXPECT_TRUE(s.dateRangeOn && s.timeRangeOn);
+    EXPECT_EQ(s.dateTo, DateOrTime(2008, 12, 31));
+    EXPECT_EQ(s.timeFrom, DateOrTime(8, 0, 0));
+    EXPECT_TRUE(config.voice.tracks[0].inSchedule);
+    EXPECT_EQ(config.music.order.size(), 1u);
+    EXPECT_TRUE(boxes.boxes().empty());
+
+    std::filesystem::remove("audio.cfg");
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(test::ReadText("audio.cfg"), kExample);
+}
+
+TEST_F(Config, LineEndsBlankLinesAndCaseOfTrue) {
+    std::string crlf;
+    for (char c : std::string(kExample)) crlf += c == '\n' ? std::string("\r\n\n") : std::string(1, c);
+    std::string cr;
+    for (char c : std::string(kExample)) cr += c == '\n' ? '\r' : c;
+    for (const std::string& text : {crlf, cr}) {
+        test::WriteText("audio.cfg", text);
+        config.Load();
+        EXPECT_EQ(config.SaveText(), kExample);
+    }
+    std::string capital = kExample;
+    capital.replace(capital.find("true 2008"), 4, "True");
+    test::WriteText("audio.cfg", capital);
+    config.Load();
+    EXPECT_FALSE(config.voice.tracks[0].schedule.dateRangeOn);
+    EXPECT_TRUE(config.voice.tracks[0].schedule.timeRangeOn);
+}
+
+TEST_F(Config, FirstRunCopiesDefaultOnceAndMissingBothShowsTheBox) {
+    test::WriteText("default.cfg", kExample);
+    config.Load();
+    EXPECT_TRUE(config.firstRun);
+    EXPECT_EQ(test::ReadText("audio.cfg"), kExample);
+    EXPECT_EQ(config.music.tracks.size(), 1u);
+
+    AudioConfig again(clock, boxes);
+    test::WriteText("default.cfg", "[VOICE]\n10\n");
+    again.Load();
+    EXPECT_FALSE(again.firstRun);  // default.cfg is not consulted
+    EXPECT_EQ(again.music.tracks.size(), 1u);
+
+    std::filesystem::remove("audio.cfg");
+    std::filesystem::remove("default.cfg");
+    AudioConfig none(clock, boxes);
+    none.Load();
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "File audio.cfg not found");
+    EXPECT_EQ(boxes.boxes()[0].caption, "Error");
+    EXPECT_FALSE(none.music.HasTracks());
+    std::string name;
+    int pass;
+    EXPECT_FALSE(none.voice.NextTrack(name, pass));
+}
+
+TEST_F(Config, EmptyListsAndAFailedSaveKeepTheOldFile) {
+    test::WriteText("audio.cfg", "[VOICE]\n20\n5\n1\n\n[MUSIC]\n3\n4\n0\n\n[MUSIC_LIST]\n.\n\n[VOICE_LIST]\n.\n\n");
+    config.Load();
+    EXPECT_FALSE(config.music.HasTracks() || config.voice.HasTracks());
+    EXPECT_EQ(config.voice.gapSeconds, 20);
+    EXPECT_EQ(config.music.volume, 4);
+    const std::string before = test::ReadText("audio.cfg");
+
+    std::filesystem::create_directory("audio.cfg.tmp");  // blocks the temporary file
+    test::LogCapture log;
+    config.SetVolumeAndSave(true, 9);
+    EXPECT_EQ(config.music.volume, 9);
+    EXPECT_EQ(test::ReadText("audio.cfg"), before);
+    EXPECT_FALSE(log.With("error - cannot write audio.cfg").empty());
+}
+
+TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
+    const std::string longName = "sounds\\Music Tracks\\C\\" + std::string(300, 'n') + ".wav";
+    std::mt19937 rng(7);
+    std::string noise(200000, '\0');
+    for (char& c : noise) c = static_cast<char>(rng());
+    struct Case {
+        std::string text;
+        size_t music, voice;  // SIZE_MAX: any count
+    } cases[] = {
+        {"", 0, 0},
+        {noise, SIZE_MAX, 0},
+        {std::string(10 * 1024 * 1024, 'x'), 0, 0},
+        // ends before the music list's "."
+        {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music Tracks\\C\\a.wav\n", 1, 0},
+        // short schedule line, and a settings line that is not a number
+        {"[VOICE]\nthirty\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music Tracks\\C\\a.wav\ntrue 2008 3\n.\n[VOICE_LIST]\n.\n", 1, 0},
+        {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n" + longName + "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n[VOICE_LIST]\n.\n", 1, 0},
+    };
+    for (const Case& c : cases) {
+        test::WriteText("audio.cfg", c.text);
+        config.voice.gapSeconds = 55;
+        config.Load();
+        if (c.music != SIZE_MAX) {
+            EXPECT_EQ(config.music.tracks.size(), c.music);
+        }
+        if (c.text.empty()) {
+            EXPECT_EQ(config.voice.gapSeconds, 55);
+        }
+    }
+    // The short schedule line: given fields are read, the rest are those of a new schedule.
+    test::WriteText("audio.cfg", cases[4].text);
+    config.voice.gapSeconds = 55;
+    config.Load();
+    EXPECT_EQ(config.voice.gapSeconds, 55);  // "thirty" kept the previous value
+    const TrackSchedule& s = config.music.tracks[0].schedule;
+    EXPECT_TRUE(s.dateRangeOn);
+    EXPECT_EQ(s.dateFrom, DateOrTime(2008, 3, 7));  // day from today
+    EXPECT_FALSE(s.timeRangeOn);
+    // The over-long name keeps its first 255 characters and the rest of the file reads on.
+    test::WriteText("audio.cfg", cases[5].text);
+    config.Load();
+    EXPECT_EQ(config.music.tracks[0].name.size(), 255u);
+    EXPECT_FALSE(config.music.tracks[0].schedule.dateRangeOn);
+    EXPECT_EQ(config.music.tracks[0].schedule.dateFrom, DateOrTime(1, 1, 1));
+}
+
+TEST_F(Config, CopyIsDeepWithFreshPositions) {
+    test::WriteText("audio.cfg", kExample);
+    config.Load();
+    std::string name;
+    int pass;
+    config.music.NextTrack(name, pass);
+    AudioConfig copy(config);
+    EXPECT_TRUE(copy.music.order.empty());
+    EXPECT_EQ(copy.music.position, 0);
+    copy.music.tracks[0].name = "changed";
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\Jazz\\Blue Evening.mp3");
+    EXPECT_EQ(copy.SaveText().find("changed") != std::string::npos, true);
+}
+
+TEST_F(Config, PlaylistListsExactlyTheTracksInScheduleEscaped) {
+    config.Load();  // nothing there: two empty lists
+    boxes.Clear();
+    ASSERT_TRUE(config.ExportPlaylist());
+    EXPECT_EQ(test::ReadText("playlist.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<?xml-stylesheet type=\"text/xsl\" href=\"htm/playlist.xsl\"?>\n"
+              "<playlist>\n<voice>\n</voice>\n<music>\n</music>\n</playlist>\n");
+
+    TrackSchedule never;
+    never.timeRangeOn = true;
+    never.timeFrom = {1, 0, 0};
+    never.timeTo = {2, 0, 0};
+    config.music.AddTrack("sounds\\Music Tracks\\Jazz\\Off hours.wav", never);
+    config.music.AddTrack("sounds\\Music Tracks\\R&B\\<Soul> \"live\".mp3", TrackSchedule{});
+    config.voice.AddTrack("sounds\\Voice Messages\\Custom\\Holiday hours.wav", TrackSchedule{});
+    ASSERT_TRUE(config.ExportPlaylist());
+    EXPECT_EQ(test::ReadText("playlist.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<?xml-stylesheet type=\"text/xsl\" href=\"htm/playlist.xsl\"?>\n"
+              "<playlist>\n<voice>\n"
+              "<track><cat>Custom</cat><name>Holiday hours.wav</name></track>\n"
+              "</voice>\n<music>\n"
+              "<track><cat>R&amp;B</cat><name>&lt;Soul&gt; &quot;live&quot;.mp3</name></track>\n"
+              "</music>\n</playlist>\n");
+}
+
+}  // namespace

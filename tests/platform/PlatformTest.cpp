@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "AtomicFile.h"
+#include "Clock.h"
+#include "LogCapture.h"
+#include "MessageBox.h"
+#include "Paths.h"
+#include "TempFolder.h"
+
+using namespace tw;
+
+namespace {
+
+TEST(Log, FormatsIntoA256ByteLineAndDiscardsWhenOff) {
+    {
+        test::LogCapture log;
+        Log("status - play music %s", std::string(400, 'x').c_str());
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0].size(), 255u);
+        EXPECT_EQ(log.lines[0].rfind("status - play music xxx", 0), 0u);
+    }
+    std::vector<std::string> seen;
+    SetLogCapture([&](const std::string& l) { seen.push_back(l); });
+    Log("discarded");
+    SetLogCapture(nullptr);
+    EXPECT_TRUE(seen.empty());
+}
+
+TEST(RecordingMessageBox, RecordsAndAnswersFromTheQueue) {
+    RecordingMessageBox boxes;
+    boxes.QueueAnswer(MbResult::No);
+    EXPECT_EQ(boxes.Show("Sure?", "Question", MbButtons::YesNo), MbResult::No);
+    EXPECT_EQ(boxes.Show("Again?", "Question", MbButtons::YesNo), MbResult::Yes);
+    EXPECT_EQ(boxes.Show("Done", "Info"), MbResult::Ok);
+    ASSERT_EQ(boxes.boxes().size(), 3u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Sure?");
+    EXPECT_EQ(boxes.boxes()[2].caption, "Info");
+}
+
+TEST(Paths, NativePathKeepsCaseAndSpaces) {
+    EXPECT_EQ(NativePath("sounds\\Music Tracks\\Jazz\\Blue Evening.MP3"),
+              "sounds/Music Tracks/Jazz/Blue Evening.MP3");
+    EXPECT_EQ(AsciiLower("A.Mp3"), "a.mp3");
+}
+
+TEST(Clock, ParsesOnlyRealDates) {
+    LocalTime t;
+    EXPECT_TRUE(ParseLocalTime("2026-02-28 23:59:01", t));
+    EXPECT_EQ(t.day, 28);
+    EXPECT_EQ(t.second, 1);
+    EXPECT_FALSE(ParseLocalTime("2026-02-30 10:00:00", t));
+    EXPECT_FALSE(ParseLocalTime("2026-02-03", t));
+    EXPECT_FALSE(ParseLocalTime("2026-02-03 10:00:00x", t));
+    EXPECT_FALSE(ParseLocalTime("2026-13-03 10:00:00", t));
+}
+
+class AtomicFileTest : public test::TempFolderTest {};
+
+TEST_F(AtomicFileTest, ReplacesWholeAndLeavesOldFileOnFailure) {
+    ASSERT_TRUE(WriteFileAtomically("a.txt", "first"));
+    ASSERT_TRUE(WriteFileAtomically("a.txt", "second"));
+    EXPECT_EQ(test::ReadText("a.txt"), "second");
+    EXPECT_FALSE(std::filesystem::exists("a.txt.tmp"));
+    // A folder standing where the temporary file goes makes the write fail.
+    std::filesystem::create_directory("a.txt.tmp");
+    test::LogCapture log;
+    EXPECT_FALSE(WriteFileAtomically("a.txt", "third"));
+    EXPECT_EQ(test::ReadText("a.txt"), "second");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].rfind("error - cannot write a.txt", 0), 0u);
+}
+
+}  // namespace

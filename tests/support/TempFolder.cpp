@@ -1,0 +1,39 @@
+#include "TempFolder.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tw::test {
+
+void TempFolderTest::SetUp() {
+    previous_ = std::filesystem::current_path();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tonewell-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    ASSERT_NE(made, nullptr);
+    folder = made;
+    std::filesystem::current_path(folder);
+}
+
+void TempFolderTest::TearDown() {
+    std::filesystem::current_path(previous_);
+    std::error_code ec;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(folder, ec);
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::filesystem::path p(path);
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace tw::test
