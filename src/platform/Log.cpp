@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace tw {
 namespace {
@@ -12,6 +13,9 @@ std::function<void(const std::string&)> g_capture;
 
 void LogSink(const char* line) {
     if (!g_enabled) return;
+    // The sound output's watcher thread logs too.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
     std::string text = g_prefix ? g_prefix() : std::string();
     text += line;
     if (g_capture) {

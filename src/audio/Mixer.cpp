@@ -1,0 +1,37 @@
+#include "Mixer.h"
+
+#include <algorithm>
+
+#include "SoundBuffer.h"
+
+namespace tw {
+
+Mixer::Mixer(int outputRate) : outputRate_(outputRate) { playing_.reserve(64); }
+
+void Mixer::Add(SoundBuffer* buffer) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (std::find(playing_.begin(), playing_.end(), buffer) == playing_.end())
+        playing_.push_back(buffer);
+}
+
+void Mixer::Remove(SoundBuffer* buffer) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = std::find(playing_.begin(), playing_.end(), buffer);
+    if (it != playing_.end()) playing_.erase(it);
+}
+
+void Mixer::Render(float* out, int frames) {
+    std::fill(out, out + 2 * frames, 0.0f);
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < playing_.size();) {
+        if (playing_[i]->MixInto(out, frames)) {
+            ++i;
+        } else {
+            // Played to its end: leave the set without allocating.
+            playing_.erase(playing_.begin() + static_cast<long>(i));
+        }
+    }
+    for (int i = 0; i < 2 * frames; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+}
+
+}  // namespace tw

@@ -1,0 +1,196 @@
+#include "SoundBuffer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Mixer.h"
+
+namespace tw {
+namespace {
+
+constexpr int kChunk = 1024;  // frames converted or resampled at a time
+
+inline int32_t Read24(const uint8_t* p) {
+    int32_t v = p[0] | (p[1] << 8) | (p[2] << 16);
+    return (v ^ 0x800000) - 0x800000;
+}
+
+inline int32_t Read32(const uint8_t* p) {
+    uint32_t v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<int32_t>(v);
+}
+
+inline float ReadSample(const uint8_t* p, const WaveFormat& f) {
+    switch (f.bitsPerSample) {
+        case 8: return (static_cast<int>(p[0]) - 128) * (1.0f / 128.0f);
+        case 16: return static_cast<int16_t>(p[0] | (p[1] << 8)) * (1.0f / 32768.0f);
+        case 24: return static_cast<float>(Read24(p)) * (1.0f / 8388608.0f);
+        default:
+            if (f.formatTag == kFormatFloat) {
+                float v;
+                std::memcpy(&v, p, 4);
+                return std::isfinite(v) ? v : 0.0f;
+            }
+            return static_cast<float>(Read32(p)) * (1.0f / 2147483648.0f);
+    }
+}
+
+}  // namespace
+
+float GainForLevel(int level) {
+    if (level <= -10000) return 0.0f;
+    if (level >= 0) return 1.0f;
+    return static_cast<float>(std::pow(10.0, level / 2000.0));
+}
+
+SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes)
+    : mixer_(mixer),
+      format_(format),
+      // Silence is 0x80 in 8-bit unsigned samples, 0 in the others.
+      data_(bytes, format.bitsPerSample == 8 ? 0x80 : 0x00),
+      totalFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
+      source_(2 * kChunk),
+      resampled_(2 * kChunk) {}
+
+SoundBuffer::~SoundBuffer() {
+    Stop();
+    if (resampler_) soxr_delete(resampler_);
+}
+
+uint32_t SoundBuffer::Lock(uint8_t** region, uint32_t* bytes) {
+    *region = data_.data();
+    *bytes = size();
+    return 0;
+}
+
+uint32_t SoundBuffer::Unlock() { return 0; }
+
+void SoundBuffer::PrepareResampler() {
+    if (resampler_) {
+        soxr_delete(resampler_);
+        resampler_ = nullptr;
+    }
+    if (static_cast<int>(format_.samplesPerSec) == mixer_.outputRate()) return;
+    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    soxr_error_t error = nullptr;
+    resampler_ = soxr_create(format_.samplesPerSec, mixer_.outputRate(), 2, &error, &io,
+                             &quality, nullptr);
+    if (error) resampler_ = nullptr;
+}
+
+uint32_t SoundBuffer::Play() {
+    mixer_.Remove(this);  // from here on the audio thread leaves this buffer alone
+    finished_ = false;
+    if (readFrame_ >= totalFrames_) {
+        readFrame_ = 0;
+        pending_ = 0;
+    }
+    if (readFrame_ == 0 && pending_ == 0) {
+        PrepareResampler();
+        flushing_ = false;
+        seenLevel_ = level_.load();
+        gain_ = GainForLevel(seenLevel_);
+        rampLeft_ = 0;
+    }
+    playing_ = true;
+    mixer_.Add(this);
+    return 0;
+}
+
+uint32_t SoundBuffer::Stop() {
+    mixer_.Remove(this);
+    playing_ = false;
+    return 0;
+}
+
+uint32_t SoundBuffer::SetVolume(int level) {
+    level_ = std::clamp(level, -10000, 0);
+    return 0;
+}
+
+uint32_t SoundBuffer::GetCurrentPosition(uint32_t* playCursor) const {
+    *playCursor = cursorFrames_.load() * format_.blockAlign();
+    return 0;
+}
+
+int SoundBuffer::ReadSource(float* dest, int maxFrames) {
+    const int frames = static_cast<int>(std::min<uint64_t>(maxFrames, totalFrames_ - readFrame_));
+    const int align = format_.blockAlign();
+    const int width = format_.bitsPerSample / 8;
+    const uint8_t* p = data_.data() + static_cast<size_t>(readFrame_) * align;
+    if (format_.channels == 1) {
+        for (int i = 0; i < frames; ++i, p += align) dest[2 * i] = dest[2 * i + 1] = ReadSample(p, format_);
+    } else {
+        for (int i = 0; i < frames; ++i, p += align) {
+            dest[2 * i] = ReadSample(p, format_);
+            dest[2 * i + 1] = ReadSample(p + width, format_);
+        }
+    }
+    readFrame_ += static_cast<uint32_t>(frames);
+    return frames;
+}
+
+void SoundBuffer::Accumulate(float* out, const float* in, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        if (rampLeft_ > 0) {
+            gain_ += gainStep_;
+            if (--rampLeft_ == 0) gain_ = GainForLevel(seenLevel_);
+        }
+        out[2 * i] += in[2 * i] * gain_;
+        out[2 * i + 1] += in[2 * i + 1] * gain_;
+    }
+}
+
+bool SoundBuffer::MixInto(float* out, int frames) {
+    const int level = level_.load(std::memory_order_relaxed);
+    if (level != seenLevel_) {
+        // A new level is reached over at most 5 ms, so fade steps never click.
+        seenLevel_ = level;
+        rampLeft_ = std::max(1, mixer_.rampFrames());
+        gainStep_ = (GainForLevel(level) - gain_) / static_cast<float>(rampLeft_);
+    }
+    int produced = 0;
+    bool ended = false;
+    while (produced < frames && !ended) {
+        const int want = std::min(kChunk, frames - produced);
+        if (!resampler_) {
+            const int got = ReadSource(source_.data(), want);
+            Accumulate(out + 2 * produced, source_.data(), got);
+            produced += got;
+            ended = readFrame_ >= totalFrames_;
+            continue;
+        }
+        if (pending_ == 0 && !flushing_) {
+            pendingStart_ = 0;
+            pending_ = ReadSource(source_.data(), kChunk);
+            if (pending_ == 0) flushing_ = true;
+        }
+        size_t used = 0, made = 0;
+        if (!flushing_) {
+            soxr_process(resampler_, source_.data() + 2 * pendingStart_, pending_, &used,
+                         resampled_.data(), want, &made);
+        } else {
+            soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), want, &made);
+            ended = made == 0;
+        }
+        pendingStart_ += static_cast<int>(used);
+        pending_ -= static_cast<int>(used);
+        Accumulate(out + 2 * produced, resampled_.data(), static_cast<int>(made));
+        produced += static_cast<int>(made);
+    }
+    if (ended) {
+        readFrame_ = 0;
+        pending_ = 0;
+        flushing_ = false;
+        cursorFrames_ = 0;
+        playing_ = false;
+        finished_ = true;
+        return false;
+    }
+    cursorFrames_ = readFrame_ - static_cast<uint32_t>(pending_);
+    return true;
+}
+
+}  // namespace tw

@@ -1,0 +1,85 @@
+#pragma once
+
+// One sound held whole in memory, played once through the mixer.
+//
+// Threads: every public member is called on the main thread. The mixer's render
+// (audio thread) reads the samples and the volume and moves the play cursor while
+// the buffer is in the mixer's playing set; Play and Stop add and remove it under
+// the mixer's lock, so outside that set only the main thread touches the state.
+
+#include <soxr.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "WaveFormat.h"
+
+namespace tw {
+
+class Mixer;
+
+class SoundBuffer {
+public:
+    SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes);
+    ~SoundBuffer();  // stops the sound first
+    SoundBuffer(const SoundBuffer&) = delete;
+    SoundBuffer& operator=(const SoundBuffer&) = delete;
+
+    // The whole buffer for writing; Unlock ends the write. Both return 0.
+    uint32_t Lock(uint8_t** region, uint32_t* bytes);
+    uint32_t Unlock();
+    // Plays once from the cursor; a buffer that played to its end starts again at 0.
+    uint32_t Play();
+    // Halts and keeps the cursor, so Play resumes there.
+    uint32_t Stop();
+    // Hundredths of a dB: 0 unchanged, -10000 silent.
+    uint32_t SetVolume(int level);
+    int GetVolume() const { return level_.load(); }
+    // Play cursor in bytes of the buffer's own format.
+    uint32_t GetCurrentPosition(uint32_t* playCursor) const;
+    bool IsPlaying() const { return playing_.load(); }
+    // The buffer played to its end since its last Play (it then stopped by itself,
+    // with its cursor back at 0).
+    bool HasFinished() const { return finished_.load(); }
+
+    const WaveFormat& format() const { return format_; }
+    uint32_t size() const { return static_cast<uint32_t>(data_.size()); }
+
+private:
+    friend class Mixer;
+    // Audio thread: adds this sound into `out` (stereo, output rate); false once it
+    // has played to its end.
+    bool MixInto(float* out, int frames);
+    int ReadSource(float* dest, int maxFrames);  // converts from the cursor on
+    void Accumulate(float* out, const float* in, int frames);
+    void PrepareResampler();  // main thread, before the sound starts
+
+    Mixer& mixer_;
+    WaveFormat format_;
+    std::vector<uint8_t> data_;
+    uint32_t totalFrames_;
+
+    std::atomic<uint32_t> cursorFrames_{0};
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<int> level_{0};
+
+    // Audio thread state while playing.
+    soxr_t resampler_ = nullptr;
+    bool flushing_ = false;
+    uint32_t readFrame_ = 0;     // next source frame to convert
+    int pending_ = 0;            // converted frames the resampler has not taken yet
+    int pendingStart_ = 0;
+    std::vector<float> source_;  // converted source frames, stereo
+    std::vector<float> resampled_;
+    int seenLevel_ = 0;
+    float gain_ = 1.0f;
+    float gainStep_ = 0.0f;
+    int rampLeft_ = 0;
+};
+
+// Linear gain for a level in hundredths of a dB.
+float GainForLevel(int level);
+
+}  // namespace tw

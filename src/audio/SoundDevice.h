@@ -1,0 +1,49 @@
+#pragma once
+
+// The program's one sound device: a mixer and the output that pulls from it. It
+// hands out buffers that each hold one whole sound. Main thread only.
+
+#include <memory>
+#include <string>
+
+#include "DsResult.h"
+#include "Guid.h"
+#include "Mixer.h"
+#include "SoundBuffer.h"
+
+namespace tw {
+
+class LiveOutput;
+class NullOutput;
+
+enum class OutputMode {
+    Device,  // an SDL output, kept alive across losses
+    Null,    // real time, sound discarded
+    Direct,  // no output: the caller renders (tests, the render mode)
+};
+
+class SoundDevice {
+public:
+    ~SoundDevice();
+    // In the manner of DirectSoundCreate8: null or all-zero GUID for the default
+    // output. DSERR_NODRIVER when no present output has that GUID,
+    // DSERR_ALLOCATED when it cannot be opened.
+    static uint32_t Create(const Guid* guid, OutputMode mode, std::unique_ptr<SoundDevice>& out,
+                           int directRate = 44100);
+    uint32_t SetCooperativeLevel(int level) { return level == 1 ? 0 : DSERR_INVALIDPARAM; }
+    // A silent buffer of `bytes` in `format`; DSERR_BADFORMAT for a format the mixer
+    // cannot play.
+    uint32_t CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
+                               std::unique_ptr<SoundBuffer>& out);
+    Mixer& mixer() { return *mixer_; }
+    const std::string& outputName() const { return name_; }
+
+private:
+    SoundDevice() = default;
+    std::unique_ptr<Mixer> mixer_;
+    std::unique_ptr<LiveOutput> live_;
+    std::unique_ptr<NullOutput> null_;
+    std::string name_;
+};
+
+}  // namespace tw

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "LoadSound.h"
+#include "TempFolder.h"
+#include "Wav.h"
+
+using namespace tw;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Loading : public test::TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        ASSERT_EQ(SoundDevice::Create(nullptr, OutputMode::Direct, device, 44100), DS_OK);
+    }
+    bool Load(const std::string& path) {
+        return LoadSound(buffer, data, path, size, device.get(), boxes);
+    }
+    std::vector<uint8_t> BufferBytes() {
+        uint8_t* region;
+        uint32_t bytes;
+        buffer->Lock(&region, &bytes);
+        return std::vector<uint8_t>(region, region + bytes);
+    }
+    std::string LastBox() const {
+        return boxes.boxes().empty() ? "" : boxes.boxes().back().text;
+    }
+    std::unique_ptr<SoundDevice> device;
+    std::unique_ptr<SoundBuffer> buffer;
+    std::unique_ptr<SoundData> data;
+    uint32_t size = 0;
+    RecordingMessageBox boxes;
+};
+
+TEST_F(Loading, CanonicalWavFillsDataAndBuffer) {
+    test::WavSpec spec{1, 2, 22050, 16};
+    const auto samples = test::SineSamples(spec, 440, 0.5, 1000);
+    const std::string file = test::MakeWav(spec, samples);
+    fs::create_directories("sounds/Music Tracks/Jazz");
+    test::WriteBinary("sounds/Music Tracks/Jazz/Blue Evening.wav", file);
+    ASSERT_TRUE(Load("sounds\\Music Tracks\\Jazz\\Blue Evening.wav"));
+    EXPECT_TRUE(boxes.boxes().empty());
+    EXPECT_EQ(size, file.size());
+    ASSERT_EQ(data->size(), file.size() + 1);
+    EXPECT_EQ(data->back(), 0);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->size(), file.size());
+    EXPECT_EQ(buffer->format().channels, 2);
+    EXPECT_EQ(buffer->format().samplesPerSec, 22050u);
+    EXPECT_EQ(buffer->format().blockAlign(), 4);
+    auto bytes = BufferBytes();
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), bytes.begin()));
+    // The tail past the samples (the header's length) is silent.
+    EXPECT_TRUE(std::all_of(bytes.begin() + samples.size(), bytes.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(Loading, ChunksBeforeTheDataAnd18ByteFormatAndFloat) {
+    test::WavSpec spec{1, 1, 8000, 8};
+    const auto samples = test::SineSamples(spec, 300, 0.8, 801);  // odd size: pad byte
+    std::string list = std::string("LIST") + std::string("\x05\0\0\0", 4) + "INFOx" + std::string(1, '\0');
+    test::WriteBinary("a.wav", test::MakeWav(spec, samples, list + "fact" + std::string("\x04\0\0\0", 4) + "abcd", 2));
+    ASSERT_TRUE(Load("a.wav"));
+    EXPECT_EQ(buffer->format().blockAlign(), 1);
+    auto bytes = BufferBytes();
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), bytes.begin()));
+
+    test::WavSpec fl{3, 2, 48000, 32};
+    const auto fsamples = test::SineSamples(fl, 300, 0.5, 100);
+    test::WriteBinary("Float.WAV", test::MakeWav(fl, fsamples));
+    ASSERT_TRUE(Load("Float.WAV"));  // opened with its capitals
+    EXPECT_EQ(buffer->format().formatTag, kFormatFloat);
+    EXPECT_EQ(buffer->format().blockAlign(), 8);
+
+    test::WavSpec s24{1, 2, 44100, 24};
+    test::WriteBinary("b.wav", test::MakeWav(s24, test::SineSamples(s24, 300, 0.5, 10)));
+    ASSERT_TRUE(Load("b.wav"));
+    EXPECT_EQ(buffer->format().blockAlign(), 6);
+}
+
+TEST_F(Loading, DataSizeLargerThanTheFileCopiesWhatIsThere) {
+    test::WavSpec spec{1, 1, 8000, 16};
+    std::string file = test::MakeWav(spec, test::SineSamples(spec, 300, 0.5, 100));
+    file[40] = '\xff';
+    file[41] = '\xff';
+    file[42] = '\xff';
+    file[43] = '\xff';
+    test::WriteBinary("long.wav", file);
+    ASSERT_TRUE(Load("long.wav"));
+    EXPECT_EQ(size, file.size());
+}
+
+TEST_F(Loading, MissingEmptyAndBrokenFilesGetTheirMessage) {
+    EXPECT_FALSE(Load("sounds\\Voice Messages\\General\\gone.wav"));
+    EXPECT_EQ(LastBox(), "Unable to locate file (sounds\\Voice Messages\\General\\gone.wav)");
+    EXPECT_EQ(boxes.boxes().back().caption, "Error");
+    EXPECT_EQ(data, nullptr);
+
+    test::WriteBinary("empty.wav", "");
+    EXPECT_FALSE(Load("empty.wav"));
+    EXPECT_EQ(LastBox(), "Unable to locate file (empty.wav)");
+
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(TONEWELL_CORPUS "/bad-wav")) {
+        fs::copy_file(entry.path(), "bad.wav", fs::copy_options::overwrite_existing);
+        data = std::make_unique<SoundData>(3);
+        EXPECT_FALSE(Load("bad.wav")) << entry.path();
+        EXPECT_EQ(LastBox(), "Unsupported audio format (bad.wav)") << entry.path();
+        EXPECT_EQ(buffer, nullptr);
+        EXPECT_EQ(data, nullptr);
+        ++count;
+    }
+    EXPECT_GE(count, 15);
+}
+
+TEST_F(Loading, Mp3DecodesThroughTmpWav) {
+    test::WriteTone("tone.wav", 1.0, 440, 44100, 2);
+    ASSERT_EQ(std::system("lame --quiet -b 128 tone.wav Tone.MP3"), 0);
+    ASSERT_TRUE(Load("Tone.MP3"));
+    EXPECT_TRUE(boxes.boxes().empty());
+    EXPECT_EQ(buffer->format().samplesPerSec, 44100u);
+    EXPECT_EQ(buffer->format().channels, 2);
+    EXPECT_EQ(buffer->format().bitsPerSample, 16);
+    EXPECT_EQ(size, fs::file_size("tmp.wav"));
+    std::vector<float> pcm;
+    int channels, rate;
+    ASSERT_TRUE(test::ReadWav16("tmp.wav", pcm, channels, rate));
+    EXPECT_GE(pcm.size(), 2u * 44100);
+    std::vector<float> left;
+    for (size_t i = 4000; i < 40000; i += 2) left.push_back(pcm[i]);
+    EXPECT_GT(test::ToneMagnitude(left, 44100, 440), 0.1);
+
+    // A broken MP3 with an older tmp.wav present is refused, not played as the old one.
+    fs::copy_file(TONEWELL_CORPUS "/bad-mp3/id3-tag-only.mp3", "broken.mp3");
+    EXPECT_FALSE(Load("broken.mp3"));
+    EXPECT_EQ(LastBox(), "Unable to decode file (broken.mp3)");
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(data, nullptr);
+
+    // A missing MP3 is named, and its slots are left alone.
+    data = std::make_unique<SoundData>(3);
+    EXPECT_FALSE(Load("gone.mp3"));
+    EXPECT_EQ(LastBox(), "Unable to locate file (gone.mp3)");
+    EXPECT_NE(data, nullptr);
+
+    // Any name containing ".mp3" is one.
+    fs::copy_file("tone.wav", "a.mp3.wav");
+    EXPECT_FALSE(Load("a.mp3.wav"));
+    EXPECT_EQ(LastBox(), "Unable to decode file (a.mp3.wav)");
+}
+
+TEST_F(Loading, BadMp3sNeverCrash) {
+    for (const auto& entry : fs::directory_iterator(TONEWELL_CORPUS "/bad-mp3")) {
+        fs::copy_file(entry.path(), "bad.mp3", fs::copy_options::overwrite_existing);
+        boxes.Clear();
+        if (!Load("bad.mp3")) {
+            EXPECT_EQ(LastBox(), "Unable to decode file (bad.mp3)") << entry.path();
+        }
+    }
+}
+
+TEST_F(Loading, WithoutADeviceTheDataLoadsAndNoBufferIsMade) {
+    test::WriteTone("t.wav", 0.1);
+    ASSERT_TRUE(LoadSound(buffer, data, "t.wav", size, nullptr, boxes));
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_NE(data, nullptr);
+}
+
+}  // namespace
