@@ -30,7 +30,7 @@ std::unique_ptr<SoundData> ReadSoundFile(const std::string& nativePath) {
         const long size = std::ftell(f);
         if (size > 0 && static_cast<unsigned long>(size) < 0xFFFFFFFFul &&
             std::fseek(f, 0, SEEK_SET) == 0) {
-            data = std::make_unique<SoundData>(static_cast<size_t>(size) + 1, 0);
+            data = std::make_unique<SoundData>(static_cast<size_t>(size));
             if (std::fread(data->data(), 1, static_cast<size_t>(size), f) !=
                 static_cast<size_t>(size))
                 data.reset();
@@ -49,13 +49,15 @@ bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::unique_ptr<SoundDat
     // lowercased copy is tested for ".mp3".
     std::string working = NativePath(path);
     std::string shownName = path;
+    std::unique_ptr<SoundData> data;
     if (AsciiLower(path).find(".mp3") != std::string::npos) {
         std::error_code ec;
         if (!std::filesystem::exists(working, ec)) {
             ShowError(boxes, "Unable to locate file (%s)", path, "Error");
             return false;
         }
-        if (!CbMpegAudioDecoder(working, kTempWav)) {
+        // The decoder hands back what it wrote to "tmp.wav": no need to read it again.
+        if (!CbMpegAudioDecoder(working, kTempWav, &data)) {
             bufferOut.reset();
             dataOut.reset();
             ShowError(boxes, "Unable to decode file (%s)", path, "Error");
@@ -65,14 +67,14 @@ bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::unique_ptr<SoundDat
         shownName = kTempWav;
     }
 
-    std::unique_ptr<SoundData> data = ReadSoundFile(working);
+    if (!data) data = ReadSoundFile(working);
     if (!data) {
         bufferOut.reset();
         dataOut.reset();
         ShowError(boxes, "Unable to locate file (%s)", shownName, "Error");
         return false;
     }
-    const size_t fileSize = data->size() - 1;
+    const size_t fileSize = data->fileSize();
     WavInfo info;
     if (!ParseWav(data->data(), fileSize, info)) {
         bufferOut.reset();

@@ -9,12 +9,10 @@
 #include <vector>
 
 #include "MessageBox.h"
+#include "SoundData.h"
 #include "SoundDevice.h"
 
 namespace tw {
-
-// The whole file, one byte longer than the file, ending in a zero byte.
-using SoundData = std::vector<uint8_t>;
 
 // `path` is a stored name (backslashes allowed), relative to the working folder. An
 // MP3 (any name containing ".mp3", in any letter case) is first decoded to

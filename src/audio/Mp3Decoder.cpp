@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <algorithm>
 
 #include "Log.h"
 
@@ -46,7 +46,8 @@ struct HandleDeleter {
 
 }  // namespace
 
-bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath) {
+bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath,
+                        std::unique_ptr<SoundData>* image) {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
 
@@ -70,41 +71,48 @@ bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath) 
     // WAV layout has room for one.
     mpg123_format_none(mh.get());
     mpg123_format(mh.get(), rate, channels, encoding);
-
-    std::FILE* out = std::fopen(wavPath.c_str(), "wb");
-    if (!out) return false;
-    uint8_t header[44];
-    WavHeader(header, channels, rate, 0);
-    bool ok = std::fwrite(header, 1, sizeof header, out) == sizeof header;
-    uint64_t total = 0;
-    std::vector<unsigned char> pcm(1 << 17);
-    while (ok) {
-        size_t done = 0;
-        const int r = mpg123_read(mh.get(), pcm.data(), pcm.size(), &done);
-        if (done > 0) {
-            ok = std::fwrite(pcm.data(), 1, done, out) == done;
-            total += done;
-        }
-        if (r == MPG123_DONE) break;
-        if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
-            // A damaged stream keeps what came before the damage.
-            if (total == 0) ok = false;
-            break;
-        }
-    }
     const uint32_t frameBytes = static_cast<uint32_t>(channels * 2);
-    if (total > 0xFFFFFFFFull - 36) total = 0xFFFFFFFFull - 36;
+
+    // The whole file is built in memory, sized from the stream's own length when it
+    // gives one, and written at once.
+    const off_t estimate = mpg123_length(mh.get());
+    size_t capacity = 44 + (estimate > 0 ? static_cast<size_t>(estimate) * frameBytes + 65536
+                                         : size_t{8} << 20);
+    auto out = std::make_unique<SoundData>(capacity);
+    size_t used = 44;
+    for (;;) {
+        if (capacity - used < 16384) {
+            auto bigger = std::make_unique<SoundData>(capacity * 2);
+            std::memcpy(bigger->data(), out->data(), used);
+            out = std::move(bigger);
+            capacity *= 2;
+        }
+        size_t done = 0;
+        const int r = mpg123_read(mh.get(), out->data() + used, capacity - used, &done);
+        used += done;
+        if (r == MPG123_DONE) break;
+        // A damaged stream keeps what came before the damage.
+        if (r != MPG123_OK && r != MPG123_NEW_FORMAT) break;
+        if (used - 44 > 0xFFFFFFFFull - 36) break;
+    }
+    uint64_t total = std::min<uint64_t>(used - 44, 0xFFFFFFFFull - 36);
     total -= total % frameBytes;
-    if (ok && total > 0) {
-        WavHeader(header, channels, rate, static_cast<uint32_t>(total));
-        ok = std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
-    }
-    if (std::fclose(out) != 0) ok = false;
-    if (ok && total == 0) {
+    if (total == 0) {
         Log("error - no audio in %s", mp3Path.c_str());
-        ok = false;
+        return false;
     }
-    return ok;
+    WavHeader(out->data(), channels, rate, static_cast<uint32_t>(total));
+    const size_t fileSize = 44 + static_cast<size_t>(total);
+    std::FILE* f = std::fopen(wavPath.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(out->data(), 1, fileSize, f) == fileSize;
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) return false;
+    if (image) {
+        out->Shrink(fileSize);
+        *image = std::move(out);
+    }
+    return true;
 }
 
 }  // namespace tw

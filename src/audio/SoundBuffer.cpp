@@ -21,18 +21,38 @@ inline int32_t Read32(const uint8_t* p) {
     return static_cast<int32_t>(v);
 }
 
-inline float ReadSample(const uint8_t* p, const WaveFormat& f) {
-    switch (f.bitsPerSample) {
-        case 8: return (static_cast<int>(p[0]) - 128) * (1.0f / 128.0f);
-        case 16: return static_cast<int16_t>(p[0] | (p[1] << 8)) * (1.0f / 32768.0f);
-        case 24: return static_cast<float>(Read24(p)) * (1.0f / 8388608.0f);
-        default:
-            if (f.formatTag == kFormatFloat) {
-                float v;
-                std::memcpy(&v, p, 4);
-                return std::isfinite(v) ? v : 0.0f;
-            }
-            return static_cast<float>(Read32(p)) * (1.0f / 2147483648.0f);
+template <int Bits, bool Float>
+inline float ReadSample(const uint8_t* p) {
+    if constexpr (Bits == 8) {
+        return (static_cast<int>(p[0]) - 128) * (1.0f / 128.0f);
+    } else if constexpr (Bits == 16) {
+        return static_cast<int16_t>(p[0] | (p[1] << 8)) * (1.0f / 32768.0f);
+    } else if constexpr (Bits == 24) {
+        return static_cast<float>(Read24(p)) * (1.0f / 8388608.0f);
+    } else if constexpr (Float) {
+        float v;
+        std::memcpy(&v, p, 4);
+        return std::isfinite(v) ? v : 0.0f;
+    } else {
+        return static_cast<float>(Read32(p)) * (1.0f / 2147483648.0f);
+    }
+}
+
+// Converts `frames` frames to float: mono stays mono when `keepMono`, else goes
+// to both sides; the first two channels of anything wider.
+template <int Bits, bool Float>
+void Convert(const uint8_t* p, int align, int channels, float* dest, int frames, bool keepMono) {
+    constexpr int width = Bits / 8;
+    if (channels == 1 && keepMono) {
+        for (int i = 0; i < frames; ++i, p += align) dest[i] = ReadSample<Bits, Float>(p);
+    } else if (channels == 1) {
+        for (int i = 0; i < frames; ++i, p += align)
+            dest[2 * i] = dest[2 * i + 1] = ReadSample<Bits, Float>(p);
+    } else {
+        for (int i = 0; i < frames; ++i, p += align) {
+            dest[2 * i] = ReadSample<Bits, Float>(p);
+            dest[2 * i + 1] = ReadSample<Bits, Float>(p + width);
+        }
     }
 }
 
@@ -47,11 +67,13 @@ float GainForLevel(int level) {
 SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes)
     : mixer_(mixer),
       format_(format),
-      // Silence is 0x80 in 8-bit unsigned samples, 0 in the others.
-      data_(bytes, format.bitsPerSample == 8 ? 0x80 : 0x00),
+      data_(bytes),
       totalFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
       source_(2 * kChunk),
-      resampled_(2 * kChunk) {}
+      resampled_(2 * kChunk) {
+    // Silence is 0x80 in 8-bit unsigned samples, 0 (as allocated) in the others.
+    if (format.bitsPerSample == 8) std::memset(data_.data(), 0x80, bytes);
+}
 
 SoundBuffer::~SoundBuffer() {
     Stop();
@@ -75,7 +97,9 @@ void SoundBuffer::PrepareResampler() {
     soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     soxr_error_t error = nullptr;
-    resampler_ = soxr_create(format_.samplesPerSec, mixer_.outputRate(), 2, &error, &io,
+    // A mono sound is resampled as one channel, then played on both sides.
+    resampleChannels_ = format_.channels == 1 ? 1 : 2;
+    resampler_ = soxr_create(format_.samplesPerSec, mixer_.outputRate(), resampleChannels_, &error, &io,
                              &quality, nullptr);
     if (error) resampler_ = nullptr;
 }
@@ -115,31 +139,50 @@ uint32_t SoundBuffer::GetCurrentPosition(uint32_t* playCursor) const {
     return 0;
 }
 
-int SoundBuffer::ReadSource(float* dest, int maxFrames) {
+int SoundBuffer::ReadSource(float* dest, int maxFrames, bool mono) {
     const int frames = static_cast<int>(std::min<uint64_t>(maxFrames, totalFrames_ - readFrame_));
     const int align = format_.blockAlign();
-    const int width = format_.bitsPerSample / 8;
+    const int ch = format_.channels;
     const uint8_t* p = data_.data() + static_cast<size_t>(readFrame_) * align;
-    if (format_.channels == 1) {
-        for (int i = 0; i < frames; ++i, p += align) dest[2 * i] = dest[2 * i + 1] = ReadSample(p, format_);
-    } else {
-        for (int i = 0; i < frames; ++i, p += align) {
-            dest[2 * i] = ReadSample(p, format_);
-            dest[2 * i + 1] = ReadSample(p + width, format_);
-        }
+    switch (format_.bitsPerSample) {
+        case 8: Convert<8, false>(p, align, ch, dest, frames, mono); break;
+        case 16: Convert<16, false>(p, align, ch, dest, frames, mono); break;
+        case 24: Convert<24, false>(p, align, ch, dest, frames, mono); break;
+        default:
+            if (format_.formatTag == kFormatFloat)
+                Convert<32, true>(p, align, ch, dest, frames, mono);
+            else
+                Convert<32, false>(p, align, ch, dest, frames, mono);
     }
     readFrame_ += static_cast<uint32_t>(frames);
     return frames;
 }
 
 void SoundBuffer::Accumulate(float* out, const float* in, int frames) {
-    for (int i = 0; i < frames; ++i) {
-        if (rampLeft_ > 0) {
-            gain_ += gainStep_;
-            if (--rampLeft_ == 0) gain_ = GainForLevel(seenLevel_);
-        }
+    int i = 0;
+    for (; i < frames && rampLeft_ > 0; ++i) {
+        gain_ += gainStep_;
+        if (--rampLeft_ == 0) gain_ = GainForLevel(seenLevel_);
         out[2 * i] += in[2 * i] * gain_;
         out[2 * i + 1] += in[2 * i + 1] * gain_;
+    }
+    const float g = gain_;
+    for (int k = 2 * i; k < 2 * frames; ++k) out[k] += in[k] * g;
+}
+
+void SoundBuffer::AccumulateMono(float* out, const float* in, int frames) {
+    int i = 0;
+    for (; i < frames && rampLeft_ > 0; ++i) {
+        gain_ += gainStep_;
+        if (--rampLeft_ == 0) gain_ = GainForLevel(seenLevel_);
+        out[2 * i] += in[i] * gain_;
+        out[2 * i + 1] += in[i] * gain_;
+    }
+    const float g = gain_;
+    for (; i < frames; ++i) {
+        const float v = in[i] * g;
+        out[2 * i] += v;
+        out[2 * i + 1] += v;
     }
 }
 
@@ -156,7 +199,7 @@ bool SoundBuffer::MixInto(float* out, int frames) {
     while (produced < frames && !ended) {
         const int want = std::min(kChunk, frames - produced);
         if (!resampler_) {
-            const int got = ReadSource(source_.data(), want);
+            const int got = ReadSource(source_.data(), want, false);
             Accumulate(out + 2 * produced, source_.data(), got);
             produced += got;
             ended = readFrame_ >= totalFrames_;
@@ -164,12 +207,12 @@ bool SoundBuffer::MixInto(float* out, int frames) {
         }
         if (pending_ == 0 && !flushing_) {
             pendingStart_ = 0;
-            pending_ = ReadSource(source_.data(), kChunk);
+            pending_ = ReadSource(source_.data(), kChunk, resampleChannels_ == 1);
             if (pending_ == 0) flushing_ = true;
         }
         size_t used = 0, made = 0;
         if (!flushing_) {
-            soxr_process(resampler_, source_.data() + 2 * pendingStart_, pending_, &used,
+            soxr_process(resampler_, source_.data() + resampleChannels_ * pendingStart_, pending_, &used,
                          resampled_.data(), want, &made);
         } else {
             soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), want, &made);
@@ -177,7 +220,10 @@ bool SoundBuffer::MixInto(float* out, int frames) {
         }
         pendingStart_ += static_cast<int>(used);
         pending_ -= static_cast<int>(used);
-        Accumulate(out + 2 * produced, resampled_.data(), static_cast<int>(made));
+        if (resampleChannels_ == 1)
+            AccumulateMono(out + 2 * produced, resampled_.data(), static_cast<int>(made));
+        else
+            Accumulate(out + 2 * produced, resampled_.data(), static_cast<int>(made));
         produced += static_cast<int>(made);
     }
     if (ended) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "LargeBlock.h"
 #include "WaveFormat.h"
 
 namespace tw {
@@ -51,13 +52,15 @@ private:
     // Audio thread: adds this sound into `out` (stereo, output rate); false once it
     // has played to its end.
     bool MixInto(float* out, int frames);
-    int ReadSource(float* dest, int maxFrames);  // converts from the cursor on
+    // Converts from the cursor on: stereo, or one value a frame for `mono`.
+    int ReadSource(float* dest, int maxFrames, bool mono);
     void Accumulate(float* out, const float* in, int frames);
+    void AccumulateMono(float* out, const float* in, int frames);
     void PrepareResampler();  // main thread, before the sound starts
 
     Mixer& mixer_;
     WaveFormat format_;
-    std::vector<uint8_t> data_;
+    LargeBlock data_;
     uint32_t totalFrames_;
 
     std::atomic<uint32_t> cursorFrames_{0};
@@ -67,6 +70,7 @@ private:
 
     // Audio thread state while playing.
     soxr_t resampler_ = nullptr;
+    unsigned resampleChannels_ = 2;
     bool flushing_ = false;
     uint32_t readFrame_ = 0;     // next source frame to convert
     int pending_ = 0;            // converted frames the resampler has not taken yet

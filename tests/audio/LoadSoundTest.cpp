@@ -46,8 +46,10 @@ TEST_F(Loading, CanonicalWavFillsDataAndBuffer) {
     ASSERT_TRUE(Load("sounds\\Music Tracks\\Jazz\\Blue Evening.wav"));
     EXPECT_TRUE(boxes.boxes().empty());
     EXPECT_EQ(size, file.size());
-    ASSERT_EQ(data->size(), file.size() + 1);
-    EXPECT_EQ(data->back(), 0);
+    ASSERT_EQ(data->fileSize(), file.size());
+    EXPECT_EQ(data->data()[file.size()], 0);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), data->data(),
+                           [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(buffer->size(), file.size());
     EXPECT_EQ(buffer->format().channels, 2);
