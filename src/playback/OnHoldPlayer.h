@@ -1,0 +1,153 @@
+#pragma once
+
+// Everything that plays for the whole run, without a window: the settings, the
+// track lists, the sound device, the music and voice channels, the on-hold
+// automaton and the driver that turns timer ticks into its events. The main window
+// owns one and shows it through PlayerView; headless and render runs do the same
+// with no window.
+//
+// Main thread only, like the timers, clock and message boxes it is given. The
+// sound device renders on the audio thread (see SoundBuffer).
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "AppSettings.h"
+#include "AudioConfig.h"
+#include "Clock.h"
+#include "LoadSound.h"
+#include "MessageBox.h"
+#include "OnHoldAutomaton.h"
+#include "PlayerView.h"
+#include "SoundDevice.h"
+#include "TimerService.h"
+
+namespace tw {
+
+extern const char* const kTitlePlaying;  // "Tonewell v1.0"
+extern const char* const kTitlePaused;   // "Tonewell v1.0 (paused)"
+
+struct SoundSlot {
+    std::unique_ptr<SoundBuffer> buffer;  // null when the sound has no buffer
+    std::unique_ptr<SoundData> fileData;  // a slot is loaded exactly when this is set
+    std::string path;
+    uint32_t byteLength = 0;
+    int passNumber = 0;
+    void Free();
+};
+
+struct AudioChannel {
+    SoundSlot current;
+    SoundSlot next;
+    bool seenPlaying = false;
+    int volume = 10;
+};
+
+// Shows each distinct message once per run; repeats only go to the log, so no pile
+// of boxes waits for a user who is not there.
+class OncePerRunBoxes : public MessageBox {
+public:
+    explicit OncePerRunBoxes(MessageBox& inner) : inner_(inner) {}
+
+protected:
+    MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
+                    MbIcon icon) override;
+
+private:
+    MessageBox& inner_;
+    std::set<std::string> shown_;
+};
+
+class OnHoldPlayer : private OnHoldChannels {
+public:
+    struct Options {
+        OutputMode output = OutputMode::Device;
+        int directRate = 44100;     // mixer rate when output is Direct
+        bool startAlways = false;   // start playing whatever the settings say
+    };
+
+    // Reads "settings.cfg" and "audio.cfg" (copying "default.cfg" on a first run).
+    OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox& boxes, PlayerView& view,
+                 Options options);
+    ~OnHoldPlayer();  // stops the timers and releases every sound
+
+    // The window's initialisation: device and preloads, levels, the one-second
+    // tick, the file lists, and the start one second later (or paused).
+    void Initialise();
+
+    void OnTimer(int id);
+    void TogglePlayback();
+    void RestartPlayback();
+    void ApplyLevels();
+    void SetChannelVolume(bool isMusic, int volume);
+    // A volume slider moved: the level changes at once and "audio.cfg" is saved.
+    void OnVolumeSlider(bool isMusic, int position);
+    void UpdateProgress();
+    void RefreshFileLists();
+    void SelectMusicRow();
+    void SelectVoiceRow();
+    // After Manage Audio saved a change: reload the lists and start a new cycle.
+    void ReloadConfiguration();
+    // Whether closing must be confirmed: playing with a track in schedule.
+    bool CloseNeedsConfirmation() const;
+
+    void InitAudioDevice();
+    void PreloadMusic() override;
+    void PreloadVoice() override;
+    void PlayMusic() override;
+    void PlayVoice() override;
+    void StopMusic() override;
+    void StopVoice() override;
+    void DropNextMusic();
+    void DropNextVoice();
+    int ChannelLevel(bool isMusic, int fadeOffset) const override;
+
+    bool isPlaying() const { return isPlaying_; }
+    bool neverStarted() const { return neverStarted_; }
+    int musicWatchdog() const { return musicWatchdog_; }
+    int voiceWatchdog() const { return voiceWatchdog_; }
+    const AudioChannel& music() const { return music_; }
+    const AudioChannel& voice() const { return voice_; }
+    AudioConfig& config() { return config_; }
+    AppSettings& settings() { return settings_; }
+    OnHoldAutomaton& automaton() { return automaton_; }
+    SoundDevice* device() { return device_.get(); }
+
+private:
+    bool MusicHasCurrent() const override { return music_.current.fileData != nullptr; }
+    bool VoiceHasCurrent() const override { return voice_.current.fileData != nullptr; }
+    void SetMusicCurrentLevel(int level) override;
+    int MusicGapSeconds() const override { return config_.music.GapSeconds(); }
+    int VoiceGapSeconds() const override { return config_.voice.GapSeconds(); }
+
+    void Preload(AudioChannel& channel, TrackList& list, bool isMusic);
+    void Play(AudioChannel& channel, bool isMusic);
+    void Stop(AudioChannel& channel, int& watchdog);
+    void DropNext(AudioChannel& channel);
+    void DetectEnd(AudioChannel& channel, bool isMusic);
+    void ShowPlayingState();
+    void Teardown();
+
+    const Clock& clock_;
+    TimerService& timers_;
+    MessageBox& boxes_;
+    OncePerRunBoxes loadBoxes_;
+    PlayerView& view_;
+    Options options_;
+
+    AppSettings settings_;
+    AudioConfig config_;
+    std::unique_ptr<SoundDevice> device_;
+    AudioChannel music_;
+    AudioChannel voice_;
+    int musicWatchdog_ = -5;
+    int voiceWatchdog_ = -5;
+    OnHoldAutomaton automaton_;
+    bool isPlaying_ = true;
+    bool neverStarted_ = false;
+    int tickCount_ = 0;
+};
+
+}  // namespace tw

@@ -1,0 +1,91 @@
+#include "RenderRun.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Log.h"
+#include "VirtualSession.h"
+
+namespace tw {
+namespace {
+
+constexpr int kRate = 44100;
+
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+void Header(uint8_t* h, uint32_t dataBytes) {
+    std::memcpy(h, "RIFF", 4);
+    Put32(h + 4, 36 + dataBytes);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    Put32(h + 16, 16);
+    Put16(h + 20, 1);
+    Put16(h + 22, 2);
+    Put32(h + 24, kRate);
+    Put32(h + 28, kRate * 4);
+    Put16(h + 32, 4);
+    Put16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    Put32(h + 40, dataBytes);
+}
+
+}  // namespace
+
+int RenderRun(const RenderOptions& options) {
+    std::FILE* out = std::fopen(options.outPath.c_str(), "wb");
+    if (!out) {
+        std::fprintf(stderr, "tonewell: cannot write %s: %s\n", options.outPath.c_str(),
+                     std::strerror(errno));
+        return 2;
+    }
+    uint8_t header[44];
+    Header(header, 0);
+    bool ok = std::fwrite(header, 1, sizeof header, out) == sizeof header;
+
+    uint64_t written = 0;
+    {
+        ConsoleMessageBox boxes;
+        NullView view;
+        VirtualSession session(options.start, boxes, view, kRate);
+        VirtualClock& clock = session.clock();
+        SetLogPrefix([&clock] {
+            char prefix[32];
+            const int64_t ms = clock.ElapsedMs();
+            std::snprintf(prefix, sizeof prefix, "[%lld.%03lld] ",
+                          static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+            return std::string(prefix);
+        });
+        session.player().Initialise();
+        std::vector<int16_t> pcm;
+        session.Run(options.seconds * 1000, [&](const float* mix, int n) {
+            if (!ok) return;
+            pcm.resize(2 * static_cast<size_t>(n));
+            for (int i = 0; i < 2 * n; ++i)
+                pcm[i] = static_cast<int16_t>(std::lround(mix[i] * 32767.0f));
+            ok = std::fwrite(pcm.data(), 4, n, out) == static_cast<size_t>(n);
+            written += 4u * static_cast<uint64_t>(n);
+        });
+    }
+    SetLogPrefix(nullptr);
+    Header(header, static_cast<uint32_t>(std::min<uint64_t>(written, 0xFFFFFFFFull - 36)));
+    ok = ok && std::fseek(out, 0, SEEK_SET) == 0 &&
+         std::fwrite(header, 1, sizeof header, out) == sizeof header;
+    if (std::fclose(out) != 0) ok = false;
+    if (!ok) {
+        std::fprintf(stderr, "tonewell: cannot write %s\n", options.outPath.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+}  // namespace tw
