@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "LogCapture.h"
+#include "TempFolder.h"
+#include "VirtualSession.h"
+#include "Wav.h"
+
+using namespace tw;
+
+namespace {
+
+struct RecordingView : PlayerView {
+    std::vector<int> musicRows, voiceRows, musicProgress, voiceProgress;
+    std::string title;
+    bool playEnabled = false, pauseEnabled = false, manageEnabled = true;
+    std::vector<std::string> voiceList, musicList;
+    void SelectMusicRow(int r) override { musicRows.push_back(r); }
+    void SelectVoiceRow(int r) override { voiceRows.push_back(r); }
+    void SetMusicProgress(int p) override { musicProgress.push_back(p); }
+    void SetVoiceProgress(int p) override { voiceProgress.push_back(p); }
+    void SetTitle(const std::string& t) override { title = t; }
+    void SetButtons(bool play, bool pause) override { playEnabled = play, pauseEnabled = pause; }
+    void SetFileLists(const std::vector<std::string>& v, const std::vector<std::string>& m) override {
+        voiceList = v;
+        musicList = m;
+    }
+    void EnableManageAudio(bool e) override { manageEnabled = e; }
+};
+
+std::string Record(const std::string& name, const std::string& schedule = "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0") {
+    return name + "\n" + schedule + "\n";
+}
+
+class Player : public test::TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        std::filesystem::create_directories("sounds/Music Tracks/T");
+        std::filesystem::create_directories("sounds/Voice Messages/V");
+    }
+    void TearDown() override {
+        session.reset();
+        TempFolderTest::TearDown();
+    }
+    // A music tone of `seconds` at 440 Hz, 44.1 kHz stereo.
+    std::string Song(const std::string& name, double seconds) {
+        test::WriteTone("sounds/Music Tracks/T/" + name, seconds, 440, 44100, 2, 0.5);
+        return "sounds\\Music Tracks\\T\\" + name;
+    }
+    // A voice tone of `seconds` at 1 kHz, 8 kHz mono.
+    std::string Message(const std::string& name, double seconds) {
+        test::WriteTone("sounds/Voice Messages/V/" + name, seconds, 1000, 8000, 1, 0.5);
+        return "sounds\\Voice Messages\\V\\" + name;
+    }
+    void Config(int voiceGap, int musicGap, const std::vector<std::string>& music,
+                const std::vector<std::string>& voice) {
+        std::string text = "[VOICE]\n" + std::to_string(voiceGap) + "\n10\n0\n\n[MUSIC]\n" +
+                           std::to_string(musicGap) + "\n10\n0\n\n[MUSIC_LIST]\n";
+        for (const auto& m : music) text += m.find('\n') == std::string::npos ? Record(m) : m + "\n";
+        text += ".\n\n[VOICE_LIST]\n";
+        for (const auto& v : voice) text += v.find('\n') == std::string::npos ? Record(v) : v + "\n";
+        text += ".\n\n";
+        test::WriteText("audio.cfg", text);
+    }
+    void Start(LocalTime start = {2026, 12, 7, 9, 0, 0}) {
+        session = std::make_unique<VirtualSession>(start, boxes, view);
+        VirtualClock* clock = &session->clock();
+        SetLogCapture([this, clock](const std::string& line) {
+            log.lines.push_back(line);
+            times.push_back(clock->ElapsedMs());
+        });
+        session->player().Initialise();
+    }
+    OnHoldPlayer& player() { return session->player(); }
+    // The virtual time (ms) at which a line was first logged, or -1.
+    int64_t When(const std::string& line, int nth = 0) const {
+        for (size_t i = 0; i < log.lines.size(); ++i)
+            if (log.lines[i] == line && nth-- == 0) return times[i];
+        return -1;
+    }
+    std::vector<std::string> States() const {
+        std::vector<std::string> out;
+        for (const auto& l : log.lines) {
+            const size_t at = l.find("FSA - Entering state: ");
+            if (at != std::string::npos) out.push_back(l.substr(at + 22));
+        }
+        return out;
+    }
+    bool Entered(const std::string& state) const {
+        for (const auto& s : States())
+            if (s == state) return true;
+        return false;
+    }
+
+    test::LogCapture log;
+    std::vector<int64_t> times;  // virtual time of each captured line
+    RecordingMessageBox boxes;
+    RecordingView view;
+    std::unique_ptr<VirtualSession> session;
+};
+
+TEST_F(Player, OneCycleOnTheVirtualClock) {
+    Config(10, 2, {Song("a.wav", 20)}, {Message("m.wav", 3)});
+    Start();
+    std::vector<int> levels;
+    std::vector<float> audio;
+    // Watch the song's level every 100 ms, and keep the sound.
+    for (int step = 0; step < 320; ++step) {
+        session->Run(100, [&](const float* s, int n) { audio.insert(audio.end(), s, s + 2 * n); });
+        const auto& cur = player().music().current;
+        if (cur.buffer && (levels.empty() || levels.back() != cur.buffer->GetVolume() ||
+                           player().automaton().StateName().rfind("dwnctn", 0) == 0 ||
+                           player().automaton().StateName().rfind("upctn", 0) == 0))
+            levels.push_back(cur.buffer->GetVolume());
+    }
+    EXPECT_EQ(When("FSA - Entering state: mussil_vocsil"), 1000);
+    EXPECT_EQ(When("status - play music T\\a.wav"), 2000);
+    EXPECT_EQ(When("FSA - Entering state: dwnbgn_vocsil"), 11000);  // 10 s after the start tick
+    EXPECT_EQ(When("status - play voice V\\m.wav"), 13100);           // the 21st fade tick
+    EXPECT_EQ(When("FSA - Entering state: upbgn_vocsil"), 17000);    // first tick after its end
+    EXPECT_EQ(When("FSA - Entering state: upfin_vocsil"), 19100);
+    EXPECT_EQ(When("FSA - Entering state: dwnbgn_vocsil", 1), 29100);  // gap counted from there
+    EXPECT_TRUE(log.With("error").empty()) << log.With("error")[0];
+
+    // The fade as the buffer saw it: 0 at first, the 21 steps down, then up again.
+    std::vector<int> down, up;
+    for (int n = 1; n <= 20; ++n) down.push_back(-75 * n);
+    for (int n = 1; n <= 20; ++n) up.push_back(-75 * (20 - n));
+    auto contains = [&](const std::vector<int>& part) {
+        return std::search(levels.begin(), levels.end(), part.begin(), part.end()) != levels.end();
+    };
+    EXPECT_TRUE(contains(down));
+    EXPECT_TRUE(contains(up));
+
+    // The song, measured at 440 Hz, is 15 dB down under the message.
+    auto tone = [&](double from, double seconds) {
+        std::vector<float> left;
+        for (int i = static_cast<int>(from * 44100); i < static_cast<int>((from + seconds) * 44100); ++i)
+            left.push_back(audio[2 * i]);
+        return test::ToneMagnitude(left, 44100, 440);
+    };
+    EXPECT_NEAR(test::Db(tone(14.0, 1.5) / tone(5.0, 4.0)), -15.0, 0.5);
+    EXPECT_GT(tone(25.0, 2.0) / tone(5.0, 4.0), 0.98);  // back up to full level
+}
+
+TEST_F(Player, SongsEndingBeforeDuringAndAfterFades) {
+    struct Case {
+        double songSeconds;
+        std::string expect;
+    } cases[] = {
+        {5.0, "musfin_vocsil"},   // before the message falls due
+        {9.6, "dwnabt_vocsil"},   // during the fade-down
+        {12.5, "muspsd_vocctn"},  // under the message
+        {15.5, "upabt_vocsil"},   // during the fade-up
+    };
+    for (const Case& c : cases) {
+        log.lines.clear();
+        times.clear();
+        std::filesystem::remove("audio.cfg");
+        Config(10, 2, {Song("a.wav", c.songSeconds)}, {Message("m.wav", 3)});
+        Start();
+        session->Run(40000);
+        EXPECT_TRUE(Entered(c.expect)) << c.songSeconds;
+        EXPECT_FALSE(player().automaton().automatonHalted()) << c.songSeconds;
+        EXPECT_GE(log.With("status - play music").size(), 2u) << c.songSeconds;
+        EXPECT_GE(log.With("status - play voice").size(), 2u) << c.songSeconds;
+        session.reset();
+    }
+}
+
+TEST_F(Player, ShortMessageIsSeenToEnd) {
+    Config(10, 2, {}, {Message("short.wav", 0.4)});
+    Start();
+    session->Run(35000);
+    EXPECT_EQ(When("status - play voice V\\short.wav"), 11000);
+    EXPECT_EQ(When("status - voice track finished"), 12000);
+    EXPECT_EQ(When("status - play voice V\\short.wav", 1), 22000);  // gap from the end
+    EXPECT_EQ(When("status - play voice V\\short.wav", 2), 33000);
+    EXPECT_TRUE(log.With("status - play music").empty());
+}
+
+TEST_F(Player, MissingFileIsSkippedWithOneBox) {
+    const std::string a = Song("a.wav", 2), c = Song("c.wav", 2);
+    Config(60, 1, {a, "sounds\\Music Tracks\\T\\b.wav", c}, {});
+    Start();
+    session->Run(30000);
+    const auto played = log.With("status - play music ");
+    ASSERT_GE(played.size(), 6u);
+    for (size_t i = 0; i < played.size(); ++i)
+        EXPECT_EQ(played[i], i % 2 ? "T\\c.wav" : "T\\a.wav") << i;
+    // Shown once; the repeats only go to the log.
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Unable to locate file (sounds\\Music Tracks\\T\\b.wav)");
+    EXPECT_GE(log.With("error - Unable to locate file").size(), 2u);
+}
+
+TEST_F(Player, EmptyListsPlayTheOtherAlone) {
+    Config(10, 3, {Song("a.wav", 4)}, {});
+    Start();
+    session->Run(20000);
+    // Songs back to back, 3 s apart. A buffer is as long as its file, so the 4 s
+    // song ends just after 6.0 and is seen at 7.0: next at 10.0, then 18.0.
+    EXPECT_EQ(When("status - play music T\\a.wav"), 2000);
+    EXPECT_EQ(When("status - play music T\\a.wav", 1), 10000);
+    EXPECT_EQ(When("status - play music T\\a.wav", 2), 18000);
+    EXPECT_FALSE(session->timers().IsRunning(kTimerVoiceGap));
+    session.reset();
+    log.lines.clear();
+    times.clear();
+    std::filesystem::remove("audio.cfg");
+    Config(20, 3, {}, {Message("m.wav", 2)});
+    Start();
+    session->Run(50000);
+    EXPECT_EQ(When("status - play voice V\\m.wav"), 21000);
+    EXPECT_EQ(When("status - play voice V\\m.wav", 1), 44000);  // 20 s after its end at 24
+    EXPECT_TRUE(log.With("error").empty());
+}
+
+TEST_F(Player, PauseInAFadeDownAndResume) {
+    Config(10, 2, {Song("a.wav", 60)}, {Message("m.wav", 3)});
+    Start();
+    session->Run(12000);  // fade-down began at 11.0
+    ASSERT_EQ(player().automaton().StateName(), "dwnctn_vocsil");
+    const int level = player().music().current.buffer->GetVolume();
+    EXPECT_LT(level, -500);
+    EXPECT_GT(level, -1500);
+    player().TogglePlayback();
+    EXPECT_EQ(view.title, "Tonewell v1.0 (paused)");
+    EXPECT_TRUE(view.playEnabled);
+    uint32_t before = 0, after = 0;
+    player().music().current.buffer->GetCurrentPosition(&before);
+    session->Run(10000);
+    player().music().current.buffer->GetCurrentPosition(&after);
+    EXPECT_EQ(before, after);  // halted where it was
+    EXPECT_EQ(player().music().current.buffer->GetVolume(), level);
+    player().TogglePlayback();
+    EXPECT_EQ(view.title, "Tonewell v1.0");
+    EXPECT_TRUE(view.pauseEnabled);
+    session->Run(500);
+    const int later = player().music().current.buffer->GetVolume();
+    EXPECT_LT(later, level);  // the fade goes on from where it stopped
+    EXPECT_GT(later, -1500);
+    session->Run(2000);
+    EXPECT_EQ(player().automaton().StateName(), "mussft_vocctn");
+}
+
+TEST_F(Player, TrackJoinsWhenItsTimeRangeOpens) {
+    const std::string lunch = Song("lunch.wav", 30);
+    Config(60, 2, {Song("a.wav", 100), lunch + "\nfalse 2008 1 1 2008 1 1 true 12 0 20 13 0 0"}, {});
+    Start({2026, 12, 7, 12, 0, 0});
+    EXPECT_EQ(view.musicList, (std::vector<std::string>{"T\\a.wav"}));
+    session->Run(29500);
+    EXPECT_EQ(log.With("status - play music").size(), 1u);
+    session->Run(3000);  // the 30th tick at 30.0 sees the change
+    EXPECT_EQ(view.musicList, (std::vector<std::string>{"T\\a.wav", "T\\lunch.wav"}));
+    EXPECT_EQ(When("FSA - Entering state: mussil_vocsil", 1), 31000);
+    EXPECT_EQ(When("status - play music T\\lunch.wav"), 32000);
+}
+
+TEST_F(Player, StartDecidesWhatIsInSchedule) {
+    Config(60, 2, {Song("a.wav", 5) + "\nfalse 2008 1 1 2008 1 1 true 12 0 0 13 0 0"}, {});
+    Start({2026, 12, 7, 8, 0, 0});
+    session->Run(5000);
+    EXPECT_TRUE(view.musicList.empty());
+    EXPECT_TRUE(log.With("status - play music").empty());
+}
+
+TEST_F(Player, ProgressAndRowsReachTheView) {
+    Config(60, 2, {Song("a.wav", 4), Song("b.wav", 4)}, {});
+    Start();
+    EXPECT_EQ(view.musicList, (std::vector<std::string>{"T\\a.wav", "T\\b.wav"}));
+    session->Run(16000);
+    // a.wav was preloaded before the listing; the listing consumed the next a.wav,
+    // so b.wav follows: rows 0, then 1.
+    EXPECT_EQ(log.With("status - play music ")[0], "T\\a.wav");
+    EXPECT_EQ(log.With("status - play music ")[1], "T\\b.wav");
+    ASSERT_GE(view.musicRows.size(), 2u);
+    EXPECT_EQ(view.musicRows[0], 0);
+    EXPECT_EQ(view.musicRows[1], 1);
+    // 4 s songs seen at each tick: 25, 50, 75 percent (of the file, header included).
+    std::vector<int> p(view.musicProgress.begin(), view.musicProgress.begin() + 4);
+    EXPECT_NEAR(p[0], 24, 1);
+    EXPECT_NEAR(p[1], 49, 1);
+    EXPECT_NEAR(p[2], 74, 1);
+}
+
+TEST_F(Player, SliderSetsTheLevelAtOnceOnlyWhileTheSongIsAtFullLevel) {
+    Config(10, 2, {Song("a.wav", 60)}, {Message("m.wav", 3)});
+    Start();
+    session->Run(5000);
+    player().OnVolumeSlider(true, 7);
+    EXPECT_EQ(player().music().current.buffer->GetVolume(), -900);
+    EXPECT_NE(test::ReadText("audio.cfg").find("[MUSIC]\n2\n7\n"), std::string::npos);
+    session->Run(9000);  // under the message now
+    ASSERT_EQ(player().automaton().StateName(), "mussft_vocctn");
+    player().OnVolumeSlider(true, 10);
+    EXPECT_EQ(player().music().current.buffer->GetVolume(), ComputeChannelLevel(7, -1500));
+    player().OnVolumeSlider(false, 5);
+    EXPECT_EQ(player().voice().current.buffer->GetVolume(), -1500);
+}
+
+TEST_F(Player, FirstRunNoticeOnceAndPausedStart) {
+    test::WriteText("default.cfg", "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n.\n\n[VOICE_LIST]\n.\n\n");
+    AppSettings s;
+    s.startPlaying = 0;
+    s.SaveSettings();
+    session = std::make_unique<VirtualSession>(LocalTime{2026, 1, 1, 0, 0, 0}, boxes, view, 44100, false);
+    player().Initialise();
+    EXPECT_FALSE(view.manageEnabled);
+    EXPECT_EQ(view.title, "Tonewell v1.0 (paused)");
+    EXPECT_TRUE(view.playEnabled);
+    EXPECT_FALSE(view.pauseEnabled);
+    EXPECT_TRUE(player().neverStarted());
+    EXPECT_FALSE(player().CloseNeedsConfirmation());
+    session->Run(3500);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "Tonewell");
+    EXPECT_TRUE(view.manageEnabled);
+    EXPECT_FALSE(session->timers().IsRunning(kTimerStart));
+    player().TogglePlayback();
+    EXPECT_TRUE(player().isPlaying());
+    EXPECT_TRUE(session->timers().IsRunning(kTimerStart));
+}
+
+}  // namespace
