@@ -1,38 +1,78 @@
+#include <QApplication>
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
+#include "AppSettings.h"
 #include "Clock.h"
+#include "Headless.h"
 #include "Log.h"
+#include "OnHoldDlg.h"
+#include "Outputs.h"
+#include "Paths.h"
 #include "RenderRun.h"
+#include "SingleInstance.h"
+#include "Skin.h"
 
 namespace {
+
+const char* const kAlreadyRunning =
+    "Please note that Tonewell is already running.  There is no need to run more than one "
+    "instance.";
 
 void PrintHelp() {
     std::printf(
         "Usage: tonewell [options]\n"
         "A music-on-hold player: music tracks with voice messages over a faded song.\n"
         "All files are read and written in the current working folder.\n\n"
+        "  (no option)  the main window\n"
+        "  -automation  an automatic start at login: ends at once when \"Start automatically\"\n"
+        "               is off in the settings, starts in the tray when the tray is on\n"
+        "               (also /Automation, any letter case)\n"
+        "  --headless   play without a window; SIGINT or SIGTERM stops it\n"
+        "  --output null\n"
+        "               with --headless: play in real time into no output\n"
         "  --render OUT.wav --seconds N [--start \"YYYY-MM-DD HH:MM:SS\"]\n"
         "               play N seconds on a virtual clock into OUT.wav (16-bit stereo,\n"
         "               44100 Hz) instead of a sound output; --start sets the clock\n"
+        "  --list-devices\n"
+        "               print each sound output's description and GUID\n"
         "  --log        write the player's log lines on stderr\n"
         "  --help       show this text\n"
         "  --version    show the version\n");
 }
 
-int Usage(const char* problem) {
-    std::fprintf(stderr, "tonewell: %s (see tonewell --help)\n", problem);
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "tonewell: %s (see tonewell --help)\n", problem.c_str());
     return 2;
+}
+
+// "/Automation", "-automation", "--AUTOMATION": the automatic-start switch.
+bool IsAutomationSwitch(const std::string& arg) {
+    size_t i = 0;
+    while (i < arg.size() && (arg[i] == '-' || arg[i] == '/')) ++i;
+    return i > 0 && tw::AsciiLower(arg.substr(i)) == "automation";
+}
+
+int ListDevices() {
+    tw::EnumerateOutputs([](const tw::Guid* guid, const std::string& description,
+                            const std::string&) {
+        std::printf("%s  %s\n", guid ? tw::GuidText(*guid).c_str() : "(default)",
+                    description.c_str());
+        return true;
+    });
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string renderOut, seconds, start;
-    bool render = false;
+    std::string renderOut, seconds, start, output = "device";
+    bool render = false, headless = false, automation = false, listDevices = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -48,6 +88,13 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--log") {
             tw::SetLogEnabled(true);
+        } else if (arg == "--headless") {
+            headless = true;
+        } else if (arg == "--list-devices") {
+            listDevices = true;
+        } else if (arg == "--output") {
+            if (!value(output) || (output != "null" && output != "device"))
+                return Usage("--output takes null or device");
         } else if (arg == "--render") {
             render = true;
             if (!value(renderOut)) return Usage("--render needs a file name");
@@ -55,26 +102,71 @@ int main(int argc, char** argv) {
             if (!value(seconds)) return Usage("--seconds needs a number");
         } else if (arg == "--start") {
             if (!value(start)) return Usage("--start needs a date and time");
+        } else if (IsAutomationSwitch(arg)) {
+            automation = true;
         } else {
-            return Usage(("unknown option " + arg).c_str());
+            return Usage("unknown option " + arg);
         }
     }
-    if (!render) {
-        PrintHelp();
-        return 0;
-    }
+    if (listDevices) return ListDevices();
+
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    tw::RenderOptions options;
-    options.outPath = renderOut;
-    char* end = nullptr;
-    const long long n = seconds.empty() ? -1 : std::strtoll(seconds.c_str(), &end, 10);
-    if (seconds.empty() || *end != '\0' || n <= 0 || n > 24LL * 3600 * 7)
-        return Usage("--seconds needs a whole number of seconds, 1 to 604800");
-    options.seconds = n;
-    if (start.empty()) {
-        options.start = tw::SystemClock().Now();
-    } else if (!tw::ParseLocalTime(start, options.start)) {
-        return Usage("--start needs \"YYYY-MM-DD HH:MM:SS\"");
+    if (render) {
+        tw::RenderOptions options;
+        options.outPath = renderOut;
+        char* end = nullptr;
+        const long long n = seconds.empty() ? -1 : std::strtoll(seconds.c_str(), &end, 10);
+        if (seconds.empty() || *end != '\0' || n <= 0 || n > 24LL * 3600 * 7)
+            return Usage("--seconds needs a whole number of seconds, 1 to 604800");
+        options.seconds = n;
+        if (start.empty()) {
+            options.start = tw::SystemClock().Now();
+        } else if (!tw::ParseLocalTime(start, options.start)) {
+            return Usage("--start needs \"YYYY-MM-DD HH:MM:SS\"");
+        }
+        return tw::RenderRun(options);
     }
-    return tw::RenderRun(options);
+
+    const tw::OutputMode mode = output == "null" ? tw::OutputMode::Null : tw::OutputMode::Device;
+    if (headless) {
+        QCoreApplication app(argc, argv);
+        std::unique_ptr<QLockFile> lock;
+        if (!tw::AcquireInstanceLock(lock)) {
+            tw::ConsoleMessageBox().Show(kAlreadyRunning, "Tonewell");
+            return 1;
+        }
+        if (automation) {
+            tw::AppSettings temporary;
+            temporary.LoadSettings();
+            if (temporary.autoStart == 0) return 0;
+        }
+        return tw::RunHeadless(mode);
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tonewell"));
+    std::unique_ptr<QLockFile> lock;
+    if (!tw::AcquireInstanceLock(lock)) {
+        tw::QtMessageBox().Show(kAlreadyRunning, "Tonewell");
+        return 1;
+    }
+    bool startMinimized = false;
+    if (automation) {
+        tw::AppSettings temporary;
+        temporary.LoadSettings();
+        if (temporary.autoStart == 0) return 0;
+        startMinimized = temporary.trayIcon != 0;
+    }
+    tw::InitSkin();
+    int code = 0;
+    {
+        tw::OnHoldDlg::Options options;
+        options.startMinimized = startMinimized;
+        options.output = mode;
+        tw::OnHoldDlg window(options);
+        window.show();
+        window.exec();
+    }
+    tw::ShutdownSkin();
+    return code;
 }

@@ -13,6 +13,8 @@ static std::mutex g_sdlLock;
 bool EnsureSdlAudio() {
     std::lock_guard<std::mutex> hold(g_sdlLock);
     if (SDL_WasInit(SDL_INIT_AUDIO)) return true;
+    // SIGINT and SIGTERM belong to the program, not to SDL's event queue.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         Log("error - no sound system (%s)", SDL_GetError());
         return false;

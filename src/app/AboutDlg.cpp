@@ -1,0 +1,32 @@
+#include "AboutDlg.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include "Skin.h"
+
+namespace tw {
+
+AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
+    ApplySkin(this, kSkinDialog);
+    setWindowTitle(tr("About Tonewell"));
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon(QStringLiteral(":/tonewell/icon.svg")).pixmap(48, 48));
+    auto* version = new QLabel(QStringLiteral("Tonewell Version 1.0"), this);
+    version->setTextFormat(Qt::PlainText);
+    auto* line = new QLabel(tr("Music and voice messages for callers on hold."), this);
+    auto* ok = new QPushButton(tr("OK"), this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    grid->addWidget(version, 0, 1);
+    grid->addWidget(line, 1, 1);
+    grid->addWidget(ok, 0, 2, Qt::AlignTop);
+    grid->setColumnStretch(1, 1);
+}
+
+}  // namespace tw

@@ -1,0 +1,275 @@
+#include "OnHoldDlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSvgRenderer>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "AboutDlg.h"
+#include "SettingsDlg.h"
+#include "Skin.h"
+
+namespace tw {
+namespace {
+
+QPixmap Picture(int width, int height) {
+    QSvgRenderer svg(QStringLiteral(":/tonewell/product.svg"));
+    QPixmap pixmap(width, height);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    svg.render(&painter);
+    return pixmap;
+}
+
+QSlider* VolumeSlider(QWidget* parent) {
+    auto* slider = new QSlider(Qt::Horizontal, parent);
+    slider->setRange(0, 10);
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setTickInterval(1);
+    slider->setPageStep(1);
+    return slider;
+}
+
+QProgressBar* ProgressBar(QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    return bar;
+}
+
+}  // namespace
+
+OnHoldDlg::OnHoldDlg(Options options)
+    : ownBoxes_(this), boxes_(options.boxes ? *options.boxes : ownBoxes_), options_(options) {
+    ApplySkin(this, kSkinMainFrame);
+    setWindowTitle(kTitlePlaying);
+    setWindowIcon(QIcon(QStringLiteral(":/tonewell/icon.svg")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    OnHoldPlayer::Options playerOptions;
+    playerOptions.output = options.output;
+    player_ = std::make_unique<OnHoldPlayer>(clock_, timers_, boxes_, *this, playerOptions);
+    BuildWindow();
+
+    // Initialisation, before the window first shows.
+    {
+        QSignalBlocker a(musicVolume_), b(voiceVolume_);
+        musicVolume_->setValue(player_->config().music.volume);
+        voiceVolume_->setValue(player_->config().voice.volume);
+    }
+    setFocus();
+    player_->Initialise();
+    if (options.startMinimized) QTimer::singleShot(0, this, [this] { MinimizeWindow(); });
+}
+
+OnHoldDlg::~OnHoldDlg() {
+    if (tray_) tray_->hide();
+    player_.reset();  // stops the timers and releases every sound
+}
+
+void OnHoldDlg::BuildWindow() {
+    picture_ = new QLabel(this);
+    picture_->setPixmap(Picture(320, 145));
+    manage_ = new QPushButton(tr("Manage &Audio"), this);
+    play_ = new QPushButton(tr("&Play"), this);
+    pause_ = new QPushButton(tr("&Pause"), this);
+    settings_ = new QPushButton(tr("&Settings"), this);
+    for (QPushButton* b : {manage_, play_, pause_, settings_}) b->setAutoDefault(false);
+    // Present in the layout but never shown.
+    for (const char* text : {"&Help", "&Close Window", "Pri&nt Playlist", "Shut &Down"}) {
+        auto* hidden = new QPushButton(tr(text), this);
+        hidden->setEnabled(false);
+        hidden->hide();
+    }
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(picture_);
+    left->addSpacing(12);
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* b : {manage_, play_, pause_, settings_}) buttons->addWidget(b);
+    auto* centred = new QHBoxLayout;
+    centred->addStretch();
+    centred->addLayout(buttons);
+    centred->addStretch();
+    left->addLayout(centred);
+    left->addStretch();
+
+    auto group = [this](const QString& title, QListWidget*& files, QProgressBar*& progress,
+                        QSlider*& volume) {
+        auto* box = new QGroupBox(title, this);
+        auto* grid = new QGridLayout(box);
+        files = new QListWidget(box);
+        files->setSelectionMode(QAbstractItemView::SingleSelection);
+        files->setMinimumHeight(90);
+        progress = ProgressBar(box);
+        volume = VolumeSlider(box);
+        grid->addWidget(new QLabel(tr("Files:"), box), 0, 0, Qt::AlignTop);
+        grid->addWidget(files, 0, 1);
+        grid->addWidget(new QLabel(tr("Progress:"), box), 1, 0);
+        grid->addWidget(progress, 1, 1);
+        grid->addWidget(new QLabel(tr("Volume:"), box), 2, 0);
+        grid->addWidget(volume, 2, 1);
+        grid->setColumnStretch(1, 1);
+        return box;
+    };
+    auto* right = new QVBoxLayout;
+    right->addWidget(group(tr("Voice Messages"), voiceFiles_, voiceProgress_, voiceVolume_));
+    right->addWidget(group(tr("Music Tracks"), musicFiles_, musicProgress_, musicVolume_));
+
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(left);
+    top->addLayout(right, 1);
+    resize(820, 460);
+
+    connect(play_, &QPushButton::clicked, this, [this] { player_->TogglePlayback(); });
+    connect(pause_, &QPushButton::clicked, this, [this] { player_->TogglePlayback(); });
+    connect(settings_, &QPushButton::clicked, this, [this] { OpenSettings(); });
+    // The Manage Audio dialog is not here yet: the button does nothing.
+    connect(musicVolume_, &QSlider::valueChanged, this,
+            [this](int v) { player_->OnVolumeSlider(true, v); });
+    connect(voiceVolume_, &QSlider::valueChanged, this,
+            [this](int v) { player_->OnVolumeSlider(false, v); });
+    // A click in a list chooses nothing: the selection goes back to what plays.
+    connect(musicFiles_, &QListWidget::itemSelectionChanged, this,
+            [this] { player_->SelectMusicRow(); });
+    connect(voiceFiles_, &QListWidget::itemSelectionChanged, this,
+            [this] { player_->SelectVoiceRow(); });
+
+    auto* about = new QAction(tr("&About Tonewell..."), this);
+    connect(about, &QAction::triggered, this, [this] { OpenAbout(); });
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void OnHoldDlg::SelectMusicRow(int row) {
+    QSignalBlocker block(musicFiles_);
+    if (row >= 0 && row < musicFiles_->count()) musicFiles_->setCurrentRow(row);
+    else musicFiles_->clearSelection();
+}
+
+void OnHoldDlg::SelectVoiceRow(int row) {
+    QSignalBlocker block(voiceFiles_);
+    if (row >= 0 && row < voiceFiles_->count()) voiceFiles_->setCurrentRow(row);
+    else voiceFiles_->clearSelection();
+}
+
+void OnHoldDlg::SetMusicProgress(int percent) { musicProgress_->setValue(percent); }
+void OnHoldDlg::SetVoiceProgress(int percent) { voiceProgress_->setValue(percent); }
+void OnHoldDlg::SetTitle(const std::string& title) {
+    setWindowTitle(QString::fromStdString(title));
+    if (tray_) tray_->setToolTip(QString::fromStdString(title));
+}
+
+void OnHoldDlg::SetButtons(bool playEnabled, bool pauseEnabled) {
+    play_->setEnabled(playEnabled);
+    pause_->setEnabled(pauseEnabled);
+}
+
+void OnHoldDlg::SetFileLists(const std::vector<std::string>& voice,
+                             const std::vector<std::string>& music) {
+    auto fill = [](QListWidget* list, const std::vector<std::string>& rows) {
+        QSignalBlocker block(list);
+        list->clear();
+        for (const auto& r : rows) list->addItem(QString::fromStdString(r));
+    };
+    fill(voiceFiles_, voice);
+    fill(musicFiles_, music);
+}
+
+void OnHoldDlg::EnableManageAudio(bool enabled) { manage_->setEnabled(enabled); }
+
+void OnHoldDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();  // Escape never closes the window
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void OnHoldDlg::reject() { close(); }
+
+void OnHoldDlg::closeEvent(QCloseEvent* event) {
+    if (player_->CloseNeedsConfirmation() &&
+        boxes_.Show("Warning: Shutting down Tonewell will stop all music/voice playback.\nAre "
+                    "you sure you want do to this?",
+                    "Shutdown Tonewell", MbButtons::YesNo) != MbResult::Yes) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    done(QDialog::Rejected);
+}
+
+void OnHoldDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !iconInTray_ &&
+        player_->settings().trayIcon == 1 && QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(0, this, [this] { MinimizeWindow(); });
+}
+
+void OnHoldDlg::MinimizeWindow() {
+    if (player_->settings().trayIcon == 1 && QSystemTrayIcon::isSystemTrayAvailable()) {
+        hide();
+        SetTrayIcon(true);
+    } else {
+        showMinimized();
+    }
+}
+
+void OnHoldDlg::RestoreFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+    SetTrayIcon(false);
+}
+
+void OnHoldDlg::SetTrayIcon(bool add) {
+    if (!tray_) {
+        tray_ = new QSystemTrayIcon(windowIcon(), this);
+        tray_->setToolTip(QStringLiteral("Tonewell"));
+        trayMenu_ = new QMenu(this);
+        trayMenu_->addAction(tr("&Show"), this, [this] { RestoreFromTray(); });
+        trayMenu_->addAction(tr("&Play/Pause"), this, [this] { player_->TogglePlayback(); });
+        trayMenu_->addAction(tr("&About Tonewell..."), this, [this] { OpenAbout(); });
+        trayMenu_->addSeparator();
+        trayMenu_->addAction(tr("&Quit"), this, [this] { close(); });
+        tray_->setContextMenu(trayMenu_);
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+            if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+        });
+    }
+    iconInTray_ = add;
+    tray_->setVisible(add);
+}
+
+void OnHoldDlg::OpenSettings() {
+    SettingsDlg dialog(player_->settings());
+    dialog.exec();
+    if (dialog.deviceChanged())
+        boxes_.Show("Switching to a new audio playback device will not take effect until you "
+                    "restart Tonewell.",
+                    "Change Audio Playback Device");
+}
+
+void OnHoldDlg::OpenAbout() {
+    AboutDlg about;
+    about.exec();
+}
+
+}  // namespace tw

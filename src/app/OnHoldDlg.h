@@ -1,0 +1,99 @@
+#pragma once
+
+// The main window: what plays in each channel, Play and Pause, the volumes, and
+// the way to the settings. It owns the playback class and shows it.
+
+#include <QDialog>
+#include <memory>
+
+#include "Clock.h"
+#include "OnHoldPlayer.h"
+#include "PlayerView.h"
+#include "QtMessageBox.h"
+#include "QtTimerService.h"
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QSystemTrayIcon;
+class QMenu;
+
+namespace tw {
+
+class OnHoldDlg : public QDialog, public PlayerView {
+public:
+    struct Options {
+        bool startMinimized = false;
+        OutputMode output = OutputMode::Device;
+        MessageBox* boxes = nullptr;  // null: Qt boxes owned by this window
+    };
+    explicit OnHoldDlg(Options options);
+    ~OnHoldDlg() override;
+
+    OnHoldPlayer& player() { return *player_; }
+    QPushButton* manageButton() const { return manage_; }
+    QPushButton* playButton() const { return play_; }
+    QPushButton* pauseButton() const { return pause_; }
+    QPushButton* settingsButton() const { return settings_; }
+    QListWidget* voiceList() const { return voiceFiles_; }
+    QListWidget* musicList() const { return musicFiles_; }
+    QProgressBar* musicProgress() const { return musicProgress_; }
+    QProgressBar* voiceProgress() const { return voiceProgress_; }
+    QSlider* musicVolume() const { return musicVolume_; }
+    QSlider* voiceVolume() const { return voiceVolume_; }
+    bool inTray() const { return iconInTray_; }
+
+    // Minimize: to the tray when the settings ask for it and a tray exists.
+    void MinimizeWindow();
+    void RestoreFromTray();
+    void OpenSettings();
+    void OpenAbout();
+
+    // PlayerView
+    void SelectMusicRow(int row) override;
+    void SelectVoiceRow(int row) override;
+    void SetMusicProgress(int percent) override;
+    void SetVoiceProgress(int percent) override;
+    void SetTitle(const std::string& title) override;
+    void SetButtons(bool playEnabled, bool pauseEnabled) override;
+    void SetFileLists(const std::vector<std::string>& voice,
+                      const std::vector<std::string>& music) override;
+    void EnableManageAudio(bool enabled) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void reject() override;
+
+private:
+    void BuildWindow();
+    void SetTrayIcon(bool add);
+
+    QtTimerService timers_;
+    QtMessageBox ownBoxes_;
+    MessageBox& boxes_;
+    SystemClock clock_;
+    Options options_;
+    std::unique_ptr<OnHoldPlayer> player_;
+    bool iconInTray_ = false;
+    bool closing_ = false;
+
+    QLabel* picture_ = nullptr;
+    QPushButton* manage_ = nullptr;
+    QPushButton* play_ = nullptr;
+    QPushButton* pause_ = nullptr;
+    QPushButton* settings_ = nullptr;
+    QListWidget* voiceFiles_ = nullptr;
+    QListWidget* musicFiles_ = nullptr;
+    QProgressBar* voiceProgress_ = nullptr;
+    QProgressBar* musicProgress_ = nullptr;
+    QSlider* voiceVolume_ = nullptr;
+    QSlider* musicVolume_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+};
+
+}  // namespace tw

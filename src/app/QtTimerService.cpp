@@ -1,0 +1,25 @@
+#include "QtTimerService.h"
+
+namespace tw {
+
+void QtTimerService::Start(int id, int periodMs) {
+    auto& timer = timers_[id];
+    if (!timer) {
+        timer = std::make_unique<QTimer>();
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(timer.get(), &QTimer::timeout, this, [this, id] { Fire(id); });
+    }
+    timer->start(periodMs);  // restarts a running timer
+}
+
+void QtTimerService::Stop(int id) {
+    auto it = timers_.find(id);
+    if (it != timers_.end()) it->second->stop();
+}
+
+bool QtTimerService::IsRunning(int id) const {
+    auto it = timers_.find(id);
+    return it != timers_.end() && it->second->isActive();
+}
+
+}  // namespace tw

@@ -1,0 +1,25 @@
+#pragma once
+
+// Window timers on QTimer, one per id; ticks arrive on the thread that owns it
+// (the main thread) and keep coming while a modal dialog or box is open.
+
+#include <QObject>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "TimerService.h"
+
+namespace tw {
+
+class QtTimerService : public QObject, public TimerService {
+public:
+    void Start(int id, int periodMs) override;
+    void Stop(int id) override;
+    bool IsRunning(int id) const override;
+
+private:
+    std::map<int, std::unique_ptr<QTimer>> timers_;
+};
+
+}  // namespace tw

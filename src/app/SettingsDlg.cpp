@@ -1,0 +1,66 @@
+#include "SettingsDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "Outputs.h"
+#include "Skin.h"
+
+namespace tw {
+
+SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
+    ApplySkin(this, kSkinDialog);
+    setWindowTitle(tr("Settings"));
+    autoStart_ = new QCheckBox(tr("Start Tonewell automatically when Windows starts"), this);
+    startPlaying_ = new QCheckBox(tr("Start playing audio when Tonewell starts"), this);
+    trayIcon_ = new QCheckBox(tr("Show icon in tray when minimized"), this);
+    devices_ = new QComboBox(this);
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+
+    auto* layout = new QVBoxLayout(this);
+    for (QCheckBox* box : {autoStart_, startPlaying_, trayIcon_}) layout->addWidget(box);
+    layout->addSpacing(8);
+    layout->addWidget(new QLabel(tr("Audio device used for playback:"), this));
+    layout->addWidget(devices_);
+    layout->addSpacing(8);
+    layout->addWidget(buttons_);
+    connect(buttons_, &QDialogButtonBox::accepted, this, &SettingsDlg::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &SettingsDlg::reject);
+
+    // One entry per output in the order they are reported; the stored one selected.
+    const std::array<uint8_t, 16> preselect = settings_.device;
+    const bool preselectDefault = IsNullGuid(preselect);
+    EnumerateOutputs([&](const Guid* guid, const std::string& description, const std::string&) {
+        QVariant data;
+        if (guid) data = QByteArray(reinterpret_cast<const char*>(guid->data()), 16);
+        devices_->addItem(QString::fromStdString(description), data);
+        if ((guid && *guid == preselect) || (!guid && preselectDefault))
+            devices_->setCurrentIndex(devices_->count() - 1);
+        return true;
+    });
+    if (devices_->currentIndex() < 0 && devices_->count() > 0) devices_->setCurrentIndex(0);
+    startPlaying_->setChecked(settings_.startPlaying != 0);
+    autoStart_->setChecked(settings_.autoStart != 0);
+    trayIcon_->setChecked(settings_.trayIcon != 0);
+    connect(devices_, &QComboBox::currentIndexChanged, this, [this] { deviceChanged_ = true; });
+}
+
+void SettingsDlg::accept() {
+    settings_.autoStart = autoStart_->isChecked() ? 1 : 0;
+    settings_.startPlaying = startPlaying_->isChecked() ? 1 : 0;
+    settings_.trayIcon = trayIcon_->isChecked() ? 1 : 0;
+    settings_.device.fill(0);
+    // No entry, or the default output: all zero.
+    const QByteArray guid = devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray()
+                                                          : QByteArray();
+    if (guid.size() == 16) std::memcpy(settings_.device.data(), guid.constData(), 16);
+    settings_.SaveSettings();
+    QDialog::accept();
+}
+
+}  // namespace tw

@@ -1,0 +1,40 @@
+#pragma once
+
+// The "Settings" dialog: start with the session, start playing, tray, and the
+// output to play on. OK stores and writes "settings.cfg"; Cancel stores nothing.
+
+#include <QDialog>
+
+#include "AppSettings.h"
+
+class QCheckBox;
+class QComboBox;
+class QDialogButtonBox;
+
+namespace tw {
+
+class SettingsDlg : public QDialog {
+public:
+    explicit SettingsDlg(AppSettings& settings, QWidget* parent = nullptr);
+    // The user picked another output (also when the dialog was then cancelled).
+    bool deviceChanged() const { return deviceChanged_; }
+
+    QCheckBox* autoStartBox() const { return autoStart_; }
+    QCheckBox* startPlayingBox() const { return startPlaying_; }
+    QCheckBox* trayIconBox() const { return trayIcon_; }
+    QComboBox* deviceList() const { return devices_; }
+    QDialogButtonBox* buttons() const { return buttons_; }
+
+    void accept() override;
+
+private:
+    AppSettings& settings_;
+    bool deviceChanged_ = false;
+    QCheckBox* autoStart_;
+    QCheckBox* startPlaying_;
+    QCheckBox* trayIcon_;
+    QComboBox* devices_;
+    QDialogButtonBox* buttons_;
+};
+
+}  // namespace tw
