@@ -1,14 +1,13 @@
 #include "SingleInstance.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <unistd.h>
 
 namespace tw {
 
 bool AcquireInstanceLock(std::unique_ptr<QLockFile>& lock) {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) folder = QDir::tempPath();
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
     const QString path = folder + QStringLiteral("/tonewell-%1.lock").arg(::getuid());
     lock = std::make_unique<QLockFile>(path);
     lock->setStaleLockTime(0);  // a lock left by a crashed Tonewell is taken over

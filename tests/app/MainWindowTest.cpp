@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+
+#include "AppSettings.h"
+#include "OnHoldDlg.h"
+#include "SettingsDlg.h"
+#include "TempFolder.h"
+#include "Wav.h"
+
+using namespace tw;
+
+namespace {
+
+class MainWindow : public test::TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        std::filesystem::create_directories("sounds/Music Tracks/T");
+        for (const char* name : {"a.wav", "b.wav", "c.wav"})
+            test::WriteTone(std::string("sounds/Music Tracks/T/") + name, 3, 440, 22050, 1);
+        test::WriteText("audio.cfg", Config());
+    }
+    static std::string Config() {
+        std::string text = "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n8\n0\n\n[MUSIC_LIST]\n";
+        for (const char* name : {"a.wav", "b.wav", "c.wav"})
+            text += std::string("sounds\\Music Tracks\\T\\") + name +
+                    "\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n";
+        return text + ".\n\n[VOICE_LIST]\n.\n\n";
+    }
+    void Settings(uint8_t startPlaying) {
+        AppSettings s;
+        s.startPlaying = startPlaying;
+        s.trayIcon = 0;
+        ASSERT_TRUE(s.SaveSettings());
+    }
+    std::unique_ptr<OnHoldDlg> Open() {
+        OnHoldDlg::Options options;
+        options.output = OutputMode::Direct;
+        options.boxes = &boxes;
+        auto w = std::make_unique<OnHoldDlg>(options);
+        w->show();
+        return w;
+    }
+    RecordingMessageBox boxes;
+};
+
+TEST_F(MainWindow, OpensPausedAndTogglesPlayAndPause) {
+    Settings(0);
+    auto w = Open();
+    EXPECT_EQ(w->windowTitle(), "Tonewell v1.0 (paused)");
+    EXPECT_TRUE(w->playButton()->isEnabled());
+    EXPECT_FALSE(w->pauseButton()->isEnabled());
+    EXPECT_EQ(w->musicList()->count(), 3);
+    EXPECT_EQ(w->musicVolume()->value(), 8);
+    EXPECT_EQ(w->musicProgress()->maximum(), 100);
+
+    QTest::mouseClick(w->playButton(), Qt::LeftButton);
+    EXPECT_EQ(w->windowTitle(), "Tonewell v1.0");
+    EXPECT_FALSE(w->playButton()->isEnabled());
+    EXPECT_TRUE(w->pauseButton()->isEnabled());
+    QTest::mouseClick(w->pauseButton(), Qt::LeftButton);
+    EXPECT_EQ(w->windowTitle(), "Tonewell v1.0 (paused)");
+    EXPECT_TRUE(w->playButton()->isEnabled());
+}
+
+TEST_F(MainWindow, CloseAsksOnlyWhilePlayingAndEscapeDoesNothing) {
+    Settings(1);
+    auto w = Open();
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(boxes.boxes().empty());
+
+    boxes.QueueAnswer(MbResult::No);
+    w->close();
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "Shutdown Tonewell");
+    EXPECT_EQ(boxes.boxes()[0].text,
+              "Warning: Shutting down Tonewell will stop all music/voice playback.\nAre you sure "
+              "you want do to this?");
+    EXPECT_EQ(boxes.boxes()[0].buttons, MbButtons::YesNo);
+
+    QTest::mouseClick(w->pauseButton(), Qt::LeftButton);  // paused: no question
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+}
+
+TEST_F(MainWindow, FirstRunKeepsManageAudioOffUntilTheNoticeIsAnswered) {
+    std::filesystem::rename("audio.cfg", "default.cfg");
+    Settings(1);
+    auto w = Open();
+    EXPECT_FALSE(w->manageButton()->isEnabled());
+    w->player().OnTimer(999);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "Tonewell");
+    EXPECT_TRUE(w->manageButton()->isEnabled());
+    w->player().OnTimer(999);
+    EXPECT_EQ(boxes.boxes().size(), 1u);  // once a run
+}
+
+TEST_F(MainWindow, AClickInAListGoesBackToThePlayingRow) {
+    Settings(1);
+    auto w = Open();
+    w->player().OnTimer(10);
+    w->player().OnTimer(11);  // the first song starts: row 0
+    ASSERT_TRUE(w->player().music().current.fileData != nullptr);
+    EXPECT_EQ(w->musicList()->currentRow(), 0);
+    QTest::mouseClick(w->musicList()->viewport(), Qt::LeftButton, {},
+                      w->musicList()->visualItemRect(w->musicList()->item(2)).center());
+    EXPECT_EQ(w->musicList()->currentRow(), 0);
+    w->musicVolume()->setValue(5);
+    EXPECT_EQ(w->player().music().current.buffer->GetVolume(), -1500);
+    EXPECT_NE(test::ReadText("audio.cfg").find("[MUSIC]\n2\n5\n"), std::string::npos);
+}
+
+TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
+    AppSettings s;
+    s.LoadSettings();  // no file: the defaults, written
+    {
+        SettingsDlg dialog(s);
+        EXPECT_TRUE(dialog.autoStartBox()->isChecked());
+        EXPECT_TRUE(dialog.startPlayingBox()->isChecked());
+        EXPECT_TRUE(dialog.trayIconBox()->isChecked());
+        EXPECT_EQ(dialog.deviceList()->currentIndex(), 0);
+        EXPECT_EQ(dialog.deviceList()->itemText(0), "Default audio device");
+    }
+    s.device.fill(0x5A);  // no output has this GUID
+    SettingsDlg dialog(s);
+    EXPECT_EQ(dialog.deviceList()->currentIndex(), 0);
+    dialog.trayIconBox()->setChecked(false);
+    dialog.accept();
+    EXPECT_FALSE(dialog.deviceChanged());
+    EXPECT_EQ(test::ReadText("settings.cfg"), std::string("\x01\x01\x00", 3) + std::string(16, '\0'));
+}
+
+TEST_F(MainWindow, CancelAfterADeviceChangeKeepsTheFileAndTellsAboutTheRestart) {
+    Settings(1);
+    auto w = Open();
+    const std::string before = test::ReadText("settings.cfg");
+    bool changed = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = dynamic_cast<SettingsDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        if (dialog->deviceList()->count() < 2) dialog->deviceList()->addItem("Another output");
+        dialog->deviceList()->setCurrentIndex(1);
+        changed = dialog->deviceChanged();
+        dialog->reject();
+    });
+    w->OpenSettings();
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(test::ReadText("settings.cfg"), before);
+    ASSERT_FALSE(boxes.boxes().empty());
+    EXPECT_EQ(boxes.boxes().back().caption, "Change Audio Playback Device");
+    EXPECT_EQ(boxes.boxes().back().text,
+              "Switching to a new audio playback device will not take effect until you restart "
+              "Tonewell.");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

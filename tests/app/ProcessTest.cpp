@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "AppSettings.h"
+#include "TempFolder.h"
+#include "Wav.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// tonewell started in the working folder, its stderr going to a file.
+class Process {
+public:
+    Process(const std::vector<std::string>& args, const std::string& errFile) {
+        std::vector<char*> argv{const_cast<char*>(TONEWELL_EXE)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, TONEWELL_EXE, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Process() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // The exit code, or -1 when it did not end within `limit`.
+    int Wait(std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class Processes : public tw::test::TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::filesystem::create_directories("sounds/Music Tracks/T");
+        tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 20, 440, 44100, 2, 0.5);
+        tw::test::WriteText("default.cfg",
+                            "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
+                            "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
+                            ".\n\n[VOICE_LIST]\n.\n\n");
+    }
+};
+
+TEST_F(Processes, AutomaticStartWithAutoStartOffEndsAtOnce) {
+    tw::AppSettings s;
+    s.autoStart = 0;
+    ASSERT_TRUE(s.SaveSettings());
+    for (const char* sw : {"-automation", "/AUTOMATION", "--Automation"}) {
+        Process p({sw}, "err.txt");
+        EXPECT_EQ(p.Wait(10s), 0) << sw;
+        // The window was never built: it would have made "audio.cfg" from "default.cfg".
+        EXPECT_FALSE(std::filesystem::exists("audio.cfg")) << sw;
+        // Nor was any box shown.
+        const std::string err = tw::test::ReadText("err.txt");
+        EXPECT_EQ(err.find("Tonewell"), std::string::npos) << err;
+        EXPECT_EQ(err.find("Error"), std::string::npos) << err;
+    }
+}
+
+TEST_F(Processes, SecondInstanceIsRefused) {
+    Process first({"--headless", "--output", "null"}, "first.txt");
+    std::this_thread::sleep_for(1500ms);
+    Process second({"--headless", "--output", "null"}, "second.txt");
+    EXPECT_EQ(second.Wait(10s), 1);
+    EXPECT_EQ(tw::test::ReadText("second.txt"),
+              "Tonewell: Please note that Tonewell is already running.  There is no need to run "
+              "more than one instance.\n");
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(10s), 0);
+    // The lock went with it.
+    Process third({"--headless", "--output", "null"}, "third.txt");
+    std::this_thread::sleep_for(1000ms);
+    third.Signal(SIGINT);
+    EXPECT_EQ(third.Wait(10s), 0);
+}
+
+TEST_F(Processes, HeadlessIsHeardOnTheSoundServerAndStopsOnSigterm) {
+    if (!std::getenv("TONEWELL_PULSE")) GTEST_SKIP() << "no test sound server";
+    Process player({"--headless", "--log"}, "log.txt");
+    std::this_thread::sleep_for(5000ms);
+    std::system("timeout 2 parec --raw --format=s16le --rate=44100 --channels=2 -d moh.monitor > rec.raw");
+    std::ifstream in("rec.raw", std::ios::binary);
+    std::vector<float> samples;
+    int16_t v;
+    while (in.read(reinterpret_cast<char*>(&v), 2)) samples.push_back(v / 32768.0f);
+    ASSERT_GT(samples.size(), 44100u);
+    EXPECT_GT(tw::test::Rms(samples.data(), samples.size()), 0.1);
+    player.Signal(SIGTERM);
+    EXPECT_EQ(player.Wait(10s), 0);
+    const std::string log = tw::test::ReadText("log.txt");
+    EXPECT_NE(log.find("status - play music T\\a.wav"), std::string::npos) << log;
+    EXPECT_NE(log.find("status - stopping"), std::string::npos);
+}
+
+}  // namespace
