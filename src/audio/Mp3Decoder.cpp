@@ -9,33 +9,10 @@
 #include <algorithm>
 
 #include "Log.h"
+#include "WavHeader.h"
 
 namespace tw {
 namespace {
-
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-
-void WavHeader(uint8_t* h, int channels, long rate, uint32_t dataBytes) {
-    std::memcpy(h, "RIFF", 4);
-    Put32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, 1);
-    Put16(h + 22, static_cast<uint32_t>(channels));
-    Put32(h + 24, static_cast<uint32_t>(rate));
-    Put32(h + 28, static_cast<uint32_t>(rate * channels * 2));
-    Put16(h + 32, static_cast<uint32_t>(channels * 2));
-    Put16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    Put32(h + 40, dataBytes);
-}
 
 struct HandleDeleter {
     void operator()(mpg123_handle* h) const {
@@ -101,7 +78,7 @@ bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath,
         Log("error - no audio in %s", mp3Path.c_str());
         return false;
     }
-    WavHeader(out->data(), channels, rate, static_cast<uint32_t>(total));
+    WriteWavHeader16(out->data(), channels, static_cast<uint32_t>(rate), static_cast<uint32_t>(total));
     const size_t fileSize = 44 + static_cast<size_t>(total);
     std::FILE* f = std::fopen(wavPath.c_str(), "wb");
     if (!f) return false;

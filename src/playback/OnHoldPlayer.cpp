@@ -286,22 +286,16 @@ void OnHoldPlayer::TogglePlayback() {
     }
     isPlaying_ = !isPlaying_;
     ShowPlayingState();
-    if (music_.current.fileData) {
+    // Both current sounds halt where they are, and resume from there.
+    for (bool isMusic : {true, false}) {
+        SoundSlot& current = (isMusic ? music_ : voice_).current;
+        if (!current.fileData) continue;
         if (isPlaying_) {
             ApplyLevels();
-            if (music_.current.buffer) music_.current.buffer->Play();
-            SelectMusicRow();
-        } else if (music_.current.buffer) {
-            music_.current.buffer->Stop();
-        }
-    }
-    if (voice_.current.fileData) {
-        if (isPlaying_) {
-            ApplyLevels();
-            if (voice_.current.buffer) voice_.current.buffer->Play();
-            SelectVoiceRow();
-        } else if (voice_.current.buffer) {
-            voice_.current.buffer->Stop();
+            if (current.buffer) current.buffer->Play();
+            isMusic ? SelectMusicRow() : SelectVoiceRow();
+        } else if (current.buffer) {
+            current.buffer->Stop();
         }
     }
 }

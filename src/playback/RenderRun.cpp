@@ -8,36 +8,13 @@
 #include <vector>
 
 #include "Log.h"
+#include "WavHeader.h"
 #include "VirtualSession.h"
 
 namespace tw {
 namespace {
 
 constexpr int kRate = 44100;
-
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-
-void Header(uint8_t* h, uint32_t dataBytes) {
-    std::memcpy(h, "RIFF", 4);
-    Put32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, 1);
-    Put16(h + 22, 2);
-    Put32(h + 24, kRate);
-    Put32(h + 28, kRate * 4);
-    Put16(h + 32, 4);
-    Put16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    Put32(h + 40, dataBytes);
-}
 
 }  // namespace
 
@@ -49,7 +26,7 @@ int RenderRun(const RenderOptions& options) {
         return 2;
     }
     uint8_t header[44];
-    Header(header, 0);
+    WriteWavHeader16(header, 2, kRate, 0);
     bool ok = std::fwrite(header, 1, sizeof header, out) == sizeof header;
 
     uint64_t written = 0;
@@ -77,7 +54,8 @@ int RenderRun(const RenderOptions& options) {
         });
     }
     SetLogPrefix(nullptr);
-    Header(header, static_cast<uint32_t>(std::min<uint64_t>(written, 0xFFFFFFFFull - 36)));
+    WriteWavHeader16(header, 2, kRate,
+                     static_cast<uint32_t>(std::min<uint64_t>(written, 0xFFFFFFFFull - 36)));
     ok = ok && std::fseek(out, 0, SEEK_SET) == 0 &&
          std::fwrite(header, 1, sizeof header, out) == sizeof header;
     if (std::fclose(out) != 0) ok = false;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "Buffers.h"
 #include "LogCapture.h"
 #include "Outputs.h"
 #include "SoundDevice.h"
@@ -69,18 +70,7 @@ protected:
         return out;
     }
     std::unique_ptr<SoundBuffer> Tone(SoundDevice& device, double seconds, double amplitude) {
-        test::WavSpec spec{1, 1, 48000, 16};
-        const auto samples =
-            test::SineSamples(spec, 1000, amplitude, static_cast<int>(seconds * 48000));
-        std::unique_ptr<SoundBuffer> b;
-        EXPECT_EQ(device.CreateSoundBuffer(WaveFormat{1, 1, 48000, 16},
-                                           static_cast<uint32_t>(samples.size()), b),
-                  DS_OK);
-        uint8_t* region;
-        uint32_t bytes;
-        b->Lock(&region, &bytes);
-        std::copy(samples.begin(), samples.end(), region);
-        return b;
+        return test::ToneBuffer(device, test::WavSpec{1, 1, 48000, 16}, 1000, seconds, amplitude);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "SoundDevice.h"
+#include "Buffers.h"
 #include "Wav.h"
 
 using namespace tw;
@@ -18,17 +19,8 @@ protected:
     }
     std::unique_ptr<SoundBuffer> Tone(uint32_t rate, uint16_t channels, double hz, double seconds,
                                       double amplitude = 0.5, uint16_t bits = 16) {
-        test::WavSpec spec{1, channels, rate, bits};
-        const auto samples = test::SineSamples(spec, hz, amplitude, static_cast<int>(rate * seconds));
-        std::unique_ptr<SoundBuffer> b;
-        WaveFormat f{kFormatPcm, channels, rate, bits};
-        EXPECT_EQ(device->CreateSoundBuffer(f, static_cast<uint32_t>(samples.size()), b), DS_OK);
-        uint8_t* region;
-        uint32_t bytes;
-        b->Lock(&region, &bytes);
-        std::copy(samples.begin(), samples.end(), region);
-        b->Unlock();
-        return b;
+        return test::ToneBuffer(*device, test::WavSpec{1, channels, rate, bits}, hz, seconds,
+                                amplitude);
     }
     std::vector<float> Render(int frames) {
         std::vector<float> out(2 * frames);
@@ -136,16 +128,7 @@ TEST_F(MixerTest, EveryFormatPlaysAsItself) {
         uint16_t tag, bits;
     } formats[] = {{1, 8}, {1, 16}, {1, 24}, {1, 32}, {3, 32}};
     for (const F& f : formats) {
-        test::WavSpec spec{f.tag, 2, 48000, f.bits};
-        const auto samples = test::SineSamples(spec, 1000, 0.5, 4800);
-        std::unique_ptr<SoundBuffer> b;
-        ASSERT_EQ(device->CreateSoundBuffer(WaveFormat{f.tag, 2, 48000, f.bits},
-                                            static_cast<uint32_t>(samples.size()), b),
-                  DS_OK);
-        uint8_t* region;
-        uint32_t bytes;
-        b->Lock(&region, &bytes);
-        std::copy(samples.begin(), samples.end(), region);
+        auto b = test::ToneBuffer(*device, test::WavSpec{f.tag, 2, 48000, f.bits}, 1000, 0.1, 0.5);
         b->Play();
         auto out = Render(4800);
         EXPECT_NEAR(test::Rms(out.data(), out.size()), 0.5 / std::sqrt(2.0), 0.01)
