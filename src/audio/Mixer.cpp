@@ -9,9 +9,24 @@ namespace tw {
 Mixer::Mixer(int outputRate) : outputRate_(outputRate) { playing_.reserve(64); }
 
 void Mixer::Add(SoundBuffer* buffer) {
+    std::function<void()> onStart;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (std::find(playing_.begin(), playing_.end(), buffer) == playing_.end())
+            playing_.push_back(buffer);
+        onStart = onStart_;
+    }
+    if (onStart) onStart();
+}
+
+bool Mixer::IsIdle() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (std::find(playing_.begin(), playing_.end(), buffer) == playing_.end())
-        playing_.push_back(buffer);
+    return playing_.empty();
+}
+
+void Mixer::SetOnStart(std::function<void()> onStart) {
+    std::lock_guard<std::mutex> hold(lock_);
+    onStart_ = std::move(onStart);
 }
 
 void Mixer::Remove(SoundBuffer* buffer) {

@@ -6,6 +6,7 @@
 // render mode). Add and Remove run on the main thread and hold the lock only to
 // insert or erase one pointer; Render holds it while it mixes.
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +22,10 @@ public:
     void Render(float* out, int frames);
     // Frames of one gain ramp: 5 ms.
     int rampFrames() const { return outputRate_ / 200; }
+    // No buffer is playing.
+    bool IsIdle();
+    // Called (on the main thread) each time a buffer starts to play.
+    void SetOnStart(std::function<void()> onStart);
 
 private:
     friend class SoundBuffer;
@@ -30,6 +35,7 @@ private:
     int outputRate_;
     std::mutex lock_;
     std::vector<SoundBuffer*> playing_;
+    std::function<void()> onStart_;
 };
 
 }  // namespace tw

@@ -6,7 +6,10 @@
 
 namespace tw {
 
-constexpr int kPeriodFrames = 1024;
+// 4096 frames (93 ms at 44.1 kHz): at 1024 the sound server's client library wakes
+// four times as often and costs more than the decoding and mixing together. On-hold
+// music does not need lower latency; fades step every 100 ms.
+constexpr int kPeriodFrames = 4096;
 
 static std::mutex g_sdlLock;
 
@@ -125,6 +128,7 @@ LiveOutput::LiveOutput(Mixer& mixer, std::string name)
     : mixer_(mixer), name_(std::move(name)), sdl_(mixer), null_(mixer) {}
 
 LiveOutput::~LiveOutput() {
+    mixer_.SetOnStart(nullptr);
     {
         std::lock_guard<std::mutex> hold(lock_);
         quit_ = true;
@@ -143,15 +147,48 @@ bool LiveOutput::Start() {
         null_.Start();
         Log("error - sound output unavailable; playing on silently, trying again every 2 seconds");
     }
+    mixer_.SetOnStart([this] { Wake(); });
     watcher_ = std::thread(&LiveOutput::Watch, this);
     return onDevice_;
 }
 
+void LiveOutput::Wake() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        woken_ = true;
+    }
+    wake_.notify_all();
+}
+
 void LiveOutput::Watch() {
     std::unique_lock<std::mutex> hold(lock_);
+    int idleChecks = 0;
     while (!quit_) {
-        wake_.wait_for(hold, std::chrono::seconds(2));
+        wake_.wait_for(hold, std::chrono::seconds(2), [this] { return quit_ || woken_; });
+        woken_ = false;
         if (quit_) break;
+        // Nothing to play for a while: let the device go, so that a paused player
+        // costs nothing. The next sound that starts opens it again.
+        const bool idle = mixer_.IsIdle();
+        idleChecks = idle ? idleChecks + 1 : 0;
+        if (onDevice_ && idleChecks >= 2) {
+            sdl_.Close();
+            onDevice_ = false;
+            resting_ = true;
+            continue;
+        }
+        if (resting_) {
+            if (idle) continue;
+            resting_ = false;
+            if (sdl_.Open(name_)) {
+                sdl_.Resume();
+                onDevice_ = true;
+                continue;
+            }
+            null_.Start();
+            Log("error - sound output unavailable; playing on silently, trying again every 2 seconds");
+            continue;
+        }
         if (onDevice_ && sdl_.IsLost()) {
             sdl_.Close();
             null_.Start();

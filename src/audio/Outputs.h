@@ -70,7 +70,8 @@ private:
 };
 
 // An SDL output that survives losing its device: the null output keeps playback
-// time going while the device is reopened every 2 seconds.
+// time going while the device is reopened every 2 seconds. With nothing to play for
+// a few seconds it closes the device, and opens it again when a sound starts.
 class LiveOutput {
 public:
     LiveOutput(Mixer& mixer, std::string name);
@@ -82,6 +83,7 @@ public:
 
 private:
     void Watch();
+    void Wake();  // a sound started
     Mixer& mixer_;
     std::string name_;
     SdlOutput sdl_;
@@ -91,6 +93,8 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;
     bool quit_ = false;
+    bool woken_ = false;
+    bool resting_ = false;  // closed for want of anything to play
 };
 
 }  // namespace tw

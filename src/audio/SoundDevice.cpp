@@ -50,6 +50,8 @@ uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<
     return DS_OK;
 }
 
+bool SoundDevice::OnOutput() const { return live_ && live_->OnDevice(); }
+
 uint32_t SoundDevice::CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
                                         std::unique_ptr<SoundBuffer>& out) {
     out.reset();

@@ -36,6 +36,8 @@ public:
     uint32_t CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
                                std::unique_ptr<SoundBuffer>& out);
     Mixer& mixer() { return *mixer_; }
+    // The sound output is open and carrying the mixer (not resting, not lost).
+    bool OnOutput() const;
     const std::string& outputName() const { return name_; }
 
 private:

@@ -104,6 +104,20 @@ TEST_F(SoundServer, ToneReachesTheChosenOutputAtItsLevel) {
     EXPECT_GT(test::ToneMagnitude(left, 48000, 1000), 10 * test::ToneMagnitude(left, 48000, 3000));
 }
 
+TEST_F(SoundServer, OutputRestsWhileNothingPlaysAndWakesForASound) {
+    std::unique_ptr<SoundDevice> device;
+    ASSERT_EQ(SoundDevice::Create(nullptr, OutputMode::Device, device), DS_OK);
+    EXPECT_TRUE(device->OnOutput());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+    EXPECT_FALSE(device->OnOutput());
+    auto tone = Tone(*device, 5.0, 0.5);
+    tone->Play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(device->OnOutput());
+    auto rec = Record(1.5);
+    EXPECT_GT(test::Rms(rec.data(), rec.size()), 0.2);
+}
+
 TEST_F(SoundServer, PlaybackGoesOnWhenTheServerGoesAndComesBack) {
     test::LogCapture log;
     std::unique_ptr<SoundDevice> device;

@@ -328,3 +328,30 @@ TEST_F(Player, FirstRunNoticeOnceAndPausedStart) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Player, UnknownOutputGivesTwoBoxesAndPlaysNothing) {
+    Config(10, 2, {Song("a.wav", 5)}, {});
+    AppSettings s;
+    s.device.fill(0x5A);  // an output that is not there
+    ASSERT_TRUE(s.SaveSettings());
+    SystemClock clock;
+    VirtualClock virtualClock;
+    VirtualTimerService timers(virtualClock);
+    OnHoldPlayer::Options options;
+    options.output = OutputMode::Device;
+    OnHoldPlayer player(clock, timers, boxes, view, options);
+    player.Initialise();
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(boxes.boxes()[0].text, "DirectSound could not initialize!");
+    EXPECT_EQ(boxes.boxes()[0].caption, "Tonewell");
+    EXPECT_EQ(boxes.boxes()[1].text, "DSERR_NODRIVER");
+    EXPECT_EQ(boxes.boxes()[1].caption, "DirectSound Error");
+    EXPECT_EQ(player.device(), nullptr);
+    EXPECT_EQ(player.music().next.fileData, nullptr);
+    timers.Advance(10000);  // the gap timer keeps trying, and nothing breaks
+    EXPECT_EQ(player.music().current.fileData, nullptr);
+}
+
+}  // namespace
