@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<tw::SoundDevice> device;
     tw::SoundDevice::Create(nullptr, tw::OutputMode::Direct, device, 44100);
     std::unique_ptr<tw::SoundBuffer> buffer;
-    std::unique_ptr<tw::SoundData> data;
+    std::shared_ptr<tw::SoundData> data;
     uint32_t size = 0;
     return tw::LoadSound(buffer, data, argv[1], size, device.get(), boxes) && buffer ? 0 : 1;
 }

@@ -1,8 +1,6 @@
 #include "LoadSound.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "Mp3Decoder.h"
@@ -42,7 +40,7 @@ std::unique_ptr<SoundData> ReadSoundFile(const std::string& nativePath) {
 
 }  // namespace
 
-bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::unique_ptr<SoundData>& dataOut,
+bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::shared_ptr<SoundData>& dataOut,
                const std::string& path, uint32_t& sizeOut, SoundDevice* device,
                MessageBox& boxes) {
     // Linux names are case-sensitive: the name is opened as given and only a
@@ -87,22 +85,13 @@ bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::unique_ptr<SoundDat
     bufferOut.reset();
     if (!device) return true;
 
-    const uint32_t code = device->CreateSoundBuffer(info.format, sizeOut, bufferOut);
+    // The buffer is as long as the file; it plays the data chunk in place, then
+    // silence for the rest of its length.
+    const uint32_t code = device->CreateSoundBufferOver(info.format, sizeOut, dataOut,
+                                                        info.dataOffset, info.dataSize, bufferOut);
     if (code != DS_OK) {
         ShowDirectSoundError(boxes, code);
         ShowError(boxes, "CreateSoundBuffer failed for %s", path, "LoadSound Error");
-        return true;
-    }
-    uint8_t* region = nullptr;
-    uint32_t regionBytes = 0;
-    if (bufferOut->Lock(&region, &regionBytes) != 0) {
-        boxes.Show("sound_buf->Lock failed", "LoadSound Error");
-        return true;
-    }
-    const size_t copy = std::min<size_t>(info.dataSize, regionBytes);
-    std::memcpy(region, dataOut->data() + info.dataOffset, copy);
-    if (bufferOut->Unlock() != 0) {
-        boxes.Show("sound_buf->Unlock failed", "LoadSound Error");
         return true;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <cstring>
 
 #include "Mixer.h"
@@ -67,12 +68,31 @@ float GainForLevel(int level) {
 SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes)
     : mixer_(mixer),
       format_(format),
-      data_(bytes),
-      totalFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
+      own_(bytes),
+      samples_(own_.data()),
+      sampleFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
+      size_(bytes),
+      totalFrames_(sampleFrames_),
       source_(2 * kChunk),
       resampled_(2 * kChunk) {
     // Silence is 0x80 in 8-bit unsigned samples, 0 (as allocated) in the others.
-    if (format.bitsPerSample == 8) std::memset(data_.data(), 0x80, bytes);
+    if (format.bitsPerSample == 8) std::memset(own_.data(), 0x80, bytes);
+}
+
+SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes,
+                         std::shared_ptr<const SoundData> file, size_t offset, size_t length)
+    : mixer_(mixer),
+      format_(format),
+      file_(std::move(file)),
+      samples_(file_->data() + std::min(offset, file_->fileSize())),
+      size_(bytes),
+      totalFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
+      source_(2 * kChunk),
+      resampled_(2 * kChunk) {
+    // Only whole frames that lie inside both the file and the buffer are played.
+    const size_t inFile = file_->fileSize() - std::min(offset, file_->fileSize());
+    const size_t usable = std::min<size_t>({length, inFile, bytes});
+    sampleFrames_ = format.blockAlign() ? static_cast<uint32_t>(usable / format.blockAlign()) : 0;
 }
 
 SoundBuffer::~SoundBuffer() {
@@ -81,7 +101,8 @@ SoundBuffer::~SoundBuffer() {
 }
 
 uint32_t SoundBuffer::Lock(uint8_t** region, uint32_t* bytes) {
-    *region = data_.data();
+    if (file_) return 0x88780032;  // DSERR_INVALIDCALL: the samples belong to the file
+    *region = own_.data();
     *bytes = size();
     return 0;
 }
@@ -143,16 +164,23 @@ int SoundBuffer::ReadSource(float* dest, int maxFrames, bool mono) {
     const int frames = static_cast<int>(std::min<uint64_t>(maxFrames, totalFrames_ - readFrame_));
     const int align = format_.blockAlign();
     const int ch = format_.channels;
-    const uint8_t* p = data_.data() + static_cast<size_t>(readFrame_) * align;
+    // Past the samples the buffer is silent.
+    const int sampled = readFrame_ >= sampleFrames_
+                            ? 0
+                            : static_cast<int>(std::min<uint32_t>(frames, sampleFrames_ - readFrame_));
+    const int width = mono ? 1 : 2;
+    std::fill(dest + width * sampled, dest + width * frames, 0.0f);
+    const int count = sampled;
+    const uint8_t* p = count ? samples_ + static_cast<size_t>(readFrame_) * align : samples_;
     switch (format_.bitsPerSample) {
-        case 8: Convert<8, false>(p, align, ch, dest, frames, mono); break;
-        case 16: Convert<16, false>(p, align, ch, dest, frames, mono); break;
-        case 24: Convert<24, false>(p, align, ch, dest, frames, mono); break;
+        case 8: Convert<8, false>(p, align, ch, dest, count, mono); break;
+        case 16: Convert<16, false>(p, align, ch, dest, count, mono); break;
+        case 24: Convert<24, false>(p, align, ch, dest, count, mono); break;
         default:
             if (format_.formatTag == kFormatFloat)
-                Convert<32, true>(p, align, ch, dest, frames, mono);
+                Convert<32, true>(p, align, ch, dest, count, mono);
             else
-                Convert<32, false>(p, align, ch, dest, frames, mono);
+                Convert<32, false>(p, align, ch, dest, count, mono);
     }
     readFrame_ += static_cast<uint32_t>(frames);
     return frames;

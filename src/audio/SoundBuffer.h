@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "LargeBlock.h"
+#include "SoundData.h"
 #include "WaveFormat.h"
 
 namespace tw {
@@ -22,12 +24,18 @@ class Mixer;
 
 class SoundBuffer {
 public:
+    // A silent buffer of its own, filled through Lock.
     SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes);
+    // A buffer of `bytes` that plays the `length` bytes at `offset` of a loaded file
+    // in place, then silence: the file is not copied a second time.
+    SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes,
+                std::shared_ptr<const SoundData> file, size_t offset, size_t length);
     ~SoundBuffer();  // stops the sound first
     SoundBuffer(const SoundBuffer&) = delete;
     SoundBuffer& operator=(const SoundBuffer&) = delete;
 
-    // The whole buffer for writing; Unlock ends the write. Both return 0.
+    // The whole buffer for writing; Unlock ends the write. Both return 0; Lock on a
+    // buffer that plays a file in place returns DSERR_INVALIDCALL.
     uint32_t Lock(uint8_t** region, uint32_t* bytes);
     uint32_t Unlock();
     // Plays once from the cursor; a buffer that played to its end starts again at 0.
@@ -45,7 +53,7 @@ public:
     bool HasFinished() const { return finished_.load(); }
 
     const WaveFormat& format() const { return format_; }
-    uint32_t size() const { return static_cast<uint32_t>(data_.size()); }
+    uint32_t size() const { return size_; }
 
 private:
     friend class Mixer;
@@ -60,7 +68,11 @@ private:
 
     Mixer& mixer_;
     WaveFormat format_;
-    LargeBlock data_;
+    LargeBlock own_;                          // a buffer's own samples, or
+    std::shared_ptr<const SoundData> file_;   // the loaded file they lie in
+    const uint8_t* samples_;
+    uint32_t sampleFrames_;  // frames of samples; the rest of the buffer is silence
+    uint32_t size_;
     uint32_t totalFrames_;
 
     std::atomic<uint32_t> cursorFrames_{0};

@@ -35,6 +35,11 @@ public:
     // cannot play.
     uint32_t CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
                                std::unique_ptr<SoundBuffer>& out);
+    // A buffer of `bytes` that plays `length` bytes of a loaded file in place (see
+    // SoundBuffer); the same format rules.
+    uint32_t CreateSoundBufferOver(const WaveFormat& format, uint32_t bytes,
+                                   std::shared_ptr<const SoundData> file, size_t offset,
+                                   size_t length, std::unique_ptr<SoundBuffer>& out);
     Mixer& mixer() { return *mixer_; }
     // The sound output is open and carrying the mixer (not resting, not lost).
     bool OnOutput() const;

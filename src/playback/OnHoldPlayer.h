@@ -31,7 +31,7 @@ extern const char* const kTitlePaused;   // "Tonewell v1.0 (paused)"
 
 struct SoundSlot {
     std::unique_ptr<SoundBuffer> buffer;  // null when the sound has no buffer
-    std::unique_ptr<SoundData> fileData;  // a slot is loaded exactly when this is set
+    std::shared_ptr<SoundData> fileData;  // a slot is loaded exactly when this is set
     std::string path;
     uint32_t byteLength = 0;
     int passNumber = 0;
