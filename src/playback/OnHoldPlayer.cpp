@@ -216,21 +216,10 @@ void OnHoldPlayer::OnTimer(int id) {
             automaton_.fsa().EnterState("mussil_vocsil");
             break;
         case kTimerMusicGap:
-            if (!automaton_.musicGapArmed()) break;
-            // Nothing preloaded (a file was missing, or nothing was in schedule): try again.
-            if (!music_.next.fileData) PreloadMusic();
-            if (music_.next.fileData) {
-                automaton_.DisarmMusicGap();
-                automaton_.HandleEvent("mussil");
-            }
+            GapEnded(true);
             break;
         case kTimerVoiceGap:
-            if (!automaton_.voiceGapArmed()) break;
-            if (!voice_.next.fileData) PreloadVoice();
-            if (voice_.next.fileData) {
-                automaton_.DisarmVoiceGap();
-                automaton_.HandleEvent("vocsil");
-            }
+            GapEnded(false);
             break;
         case kTimerFadeUp:
             if (automaton_.fadeUpArmed()) automaton_.HandleEvent("upstp");
@@ -247,6 +236,16 @@ void OnHoldPlayer::OnTimer(int id) {
         default:
             break;
     }
+}
+
+void OnHoldPlayer::GapEnded(bool isMusic) {
+    if (!(isMusic ? automaton_.musicGapArmed() : automaton_.voiceGapArmed())) return;
+    AudioChannel& channel = isMusic ? music_ : voice_;
+    // Nothing preloaded (a file was missing, or nothing was in schedule): try again.
+    if (!channel.next.fileData) isMusic ? PreloadMusic() : PreloadVoice();
+    if (!channel.next.fileData) return;
+    isMusic ? automaton_.DisarmMusicGap() : automaton_.DisarmVoiceGap();
+    automaton_.HandleEvent(isMusic ? "mussil" : "vocsil");
 }
 
 void OnHoldPlayer::DetectEnd(AudioChannel& channel, bool isMusic) {

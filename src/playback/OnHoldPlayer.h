@@ -126,6 +126,8 @@ private:
     void Play(AudioChannel& channel, bool isMusic);
     void Stop(AudioChannel& channel, int& watchdog);
     void DropNext(AudioChannel& channel);
+    // A gap timer fired: raise "mussil" or "vocsil" once a next sound is ready.
+    void GapEnded(bool isMusic);
     void DetectEnd(AudioChannel& channel, bool isMusic);
     void ShowPlayingState();
     void Teardown();
