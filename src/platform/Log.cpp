@@ -6,16 +6,16 @@
 
 namespace tw {
 namespace {
+// The sound output's watcher thread logs too.
+std::mutex g_lock;
 bool g_enabled = false;
 std::function<std::string()> g_prefix;
 std::function<void(const std::string&)> g_capture;
 }  // namespace
 
 void LogSink(const char* line) {
+    std::lock_guard<std::mutex> hold(g_lock);
     if (!g_enabled) return;
-    // The sound output's watcher thread logs too.
-    static std::mutex lock;
-    std::lock_guard<std::mutex> hold(lock);
     std::string text = g_prefix ? g_prefix() : std::string();
     text += line;
     if (g_capture) {
@@ -34,10 +34,23 @@ void Log(const char* format, ...) {
     LogSink(line);
 }
 
-void SetLogEnabled(bool enabled) { g_enabled = enabled; }
-bool LogEnabled() { return g_enabled; }
-void SetLogPrefix(std::function<std::string()> prefix) { g_prefix = std::move(prefix); }
+void SetLogEnabled(bool enabled) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_enabled = enabled;
+}
+
+bool LogEnabled() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_enabled;
+}
+
+void SetLogPrefix(std::function<std::string()> prefix) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_prefix = std::move(prefix);
+}
+
 void SetLogCapture(std::function<void(const std::string&)> capture) {
+    std::lock_guard<std::mutex> hold(g_lock);
     g_capture = std::move(capture);
 }
 

@@ -108,7 +108,8 @@ TEST_F(SoundServer, OutputRestsWhileNothingPlaysAndWakesForASound) {
     std::unique_ptr<SoundDevice> device;
     ASSERT_EQ(SoundDevice::Create(nullptr, OutputMode::Device, device), DS_OK);
     EXPECT_TRUE(device->OnOutput());
-    std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+    // Idle at two checks 2 s apart: closed after about 4 s.
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
     EXPECT_FALSE(device->OnOutput());
     auto tone = Tone(*device, 5.0, 0.5);
     tone->Play();
