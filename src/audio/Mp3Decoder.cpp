@@ -2,6 +2,7 @@
 
 #include <mpg123.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -81,10 +82,14 @@ bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath,
     WriteWavHeader16(out->data(), channels, static_cast<uint32_t>(rate), static_cast<uint32_t>(total));
     const size_t fileSize = 44 + static_cast<size_t>(total);
     std::FILE* f = std::fopen(wavPath.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(out->data(), 1, fileSize, f) == fileSize;
-    if (std::fclose(f) != 0) ok = false;
-    if (!ok) return false;
+    bool ok = f && std::fwrite(out->data(), 1, fileSize, f) == fileSize;
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok) {
+        Log("error - cannot write %s (%s)", wavPath.c_str(), std::strerror(errno));
+        // The song is decoded all the same: a caller that takes it in memory still
+        // plays it (a working folder that cannot be written must not silence MP3s).
+        if (!image) return false;
+    }
     if (image) {
         out->Shrink(fileSize);
         *image = std::move(out);

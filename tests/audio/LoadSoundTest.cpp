@@ -165,6 +165,16 @@ TEST_F(Loading, Mp3DecodesThroughTmpWav) {
     EXPECT_EQ(LastBox(), "Unable to decode file (a.mp3.wav)");
 }
 
+TEST_F(Loading, Mp3PlaysEvenWhenTmpWavCannotBeWritten) {
+    test::WriteTone("tone.wav", 0.5, 440, 44100, 1);
+    ASSERT_EQ(std::system("lame --quiet tone.wav tone.mp3"), 0);
+    fs::create_directory("tmp.wav");  // stands where the file would go
+    ASSERT_TRUE(Load("tone.mp3"));
+    EXPECT_TRUE(boxes.boxes().empty());
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->format().samplesPerSec, 44100u);
+}
+
 TEST_F(Loading, BadMp3sNeverCrash) {
     for (const auto& entry : fs::directory_iterator(TONEWELL_CORPUS "/bad-mp3")) {
         fs::copy_file(entry.path(), "bad.mp3", fs::copy_options::overwrite_existing);
