@@ -116,8 +116,9 @@ int main(int argc, char** argv) {
         options.outPath = renderOut;
         char* end = nullptr;
         const long long n = seconds.empty() ? -1 : std::strtoll(seconds.c_str(), &end, 10);
-        if (seconds.empty() || *end != '\0' || n <= 0 || n > 24LL * 3600 * 7)
-            return Usage("--seconds needs a whole number of seconds, 1 to 604800");
+        // A WAV file holds at most 4 GiB: 24347 s of 16-bit stereo at 44100 Hz.
+        if (seconds.empty() || *end != '\0' || n <= 0 || n > 24347)
+            return Usage("--seconds needs a whole number of seconds, 1 to 24347");
         options.seconds = n;
         if (start.empty()) {
             options.start = tw::SystemClock().Now();

@@ -51,6 +51,7 @@ TEST_F(RenderMode, BadArgumentsAndUnwritableOutput) {
     EXPECT_NE(err.find("--seconds"), std::string::npos);
     EXPECT_EQ(Run("--render out.wav --seconds ten"), 2);
     EXPECT_EQ(Run("--render out.wav --seconds 0"), 2);
+    EXPECT_EQ(Run("--render out.wav --seconds 24348"), 2);  // more than a WAV file holds
     EXPECT_EQ(Run("--render out.wav --seconds 5 --start 2026-02-30"), 2);
     EXPECT_EQ(Run("--render"), 2);
     EXPECT_EQ(Run("--frobnicate"), 2);
