@@ -39,8 +39,8 @@ void BM_SongAndMessage60s(benchmark::State& state) {
         for (int done = 0; done < frames; done += 1024) device->mixer().Render(out.data(), 1024);
         benchmark::DoNotOptimize(out.data());
     }
-    state.counters["x_realtime"] = benchmark::Counter(
-        60.0 * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(60.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SongAndMessage60s)->Unit(benchmark::kMillisecond)->UseRealTime();
 

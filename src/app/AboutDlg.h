@@ -6,7 +6,7 @@ namespace tw {
 
 // "About Tonewell": the icon, the version and one line about the program.
 class AboutDlg : public QDialog {
-public:
+  public:
     explicit AboutDlg(QWidget* parent = nullptr);
 };
 

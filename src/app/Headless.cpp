@@ -1,10 +1,11 @@
 #include "Headless.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "Log.h"
 #include "OnHoldPlayer.h"

@@ -10,12 +10,12 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSvgRenderer>
-#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -159,18 +159,26 @@ void OnHoldDlg::BuildWindow() {
 
 void OnHoldDlg::SelectMusicRow(int row) {
     QSignalBlocker block(musicFiles_);
-    if (row >= 0 && row < musicFiles_->count()) musicFiles_->setCurrentRow(row);
-    else musicFiles_->clearSelection();
+    if (row >= 0 && row < musicFiles_->count())
+        musicFiles_->setCurrentRow(row);
+    else
+        musicFiles_->clearSelection();
 }
 
 void OnHoldDlg::SelectVoiceRow(int row) {
     QSignalBlocker block(voiceFiles_);
-    if (row >= 0 && row < voiceFiles_->count()) voiceFiles_->setCurrentRow(row);
-    else voiceFiles_->clearSelection();
+    if (row >= 0 && row < voiceFiles_->count())
+        voiceFiles_->setCurrentRow(row);
+    else
+        voiceFiles_->clearSelection();
 }
 
-void OnHoldDlg::SetMusicProgress(int percent) { musicProgress_->setValue(percent); }
-void OnHoldDlg::SetVoiceProgress(int percent) { voiceProgress_->setValue(percent); }
+void OnHoldDlg::SetMusicProgress(int percent) {
+    musicProgress_->setValue(percent);
+}
+void OnHoldDlg::SetVoiceProgress(int percent) {
+    voiceProgress_->setValue(percent);
+}
 void OnHoldDlg::SetTitle(const std::string& title) {
     setWindowTitle(QString::fromStdString(title));
     if (tray_) tray_->setToolTip(QString::fromStdString(title));
@@ -192,7 +200,9 @@ void OnHoldDlg::SetFileLists(const std::vector<std::string>& voice,
     fill(musicFiles_, music);
 }
 
-void OnHoldDlg::EnableManageAudio(bool enabled) { manage_->setEnabled(enabled); }
+void OnHoldDlg::EnableManageAudio(bool enabled) {
+    manage_->setEnabled(enabled);
+}
 
 void OnHoldDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
@@ -202,7 +212,9 @@ void OnHoldDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void OnHoldDlg::reject() { close(); }
+void OnHoldDlg::reject() {
+    close();
+}
 
 void OnHoldDlg::closeEvent(QCloseEvent* event) {
     if (player_->CloseNeedsConfirmation() &&
@@ -250,9 +262,11 @@ void OnHoldDlg::SetTrayIcon(bool add) {
         trayMenu_->addSeparator();
         trayMenu_->addAction(tr("&Quit"), this, [this] { close(); });
         tray_->setContextMenu(trayMenu_);
-        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-            if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick) RestoreFromTray();
-        });
+        connect(tray_, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason r) {
+                    if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
+                        RestoreFromTray();
+                });
     }
     iconInTray_ = add;
     tray_->setVisible(add);
@@ -262,9 +276,10 @@ void OnHoldDlg::OpenSettings() {
     SettingsDlg dialog(player_->settings());
     dialog.exec();
     if (dialog.deviceChanged())
-        boxes_.Show("Switching to a new audio playback device will not take effect until you "
-                    "restart Tonewell.",
-                    "Change Audio Playback Device");
+        boxes_.Show(
+            "Switching to a new audio playback device will not take effect until you "
+            "restart Tonewell.",
+            "Change Audio Playback Device");
 }
 
 void OnHoldDlg::OpenAbout() {

@@ -23,7 +23,7 @@ class QMenu;
 namespace tw {
 
 class OnHoldDlg : public QDialog, public PlayerView {
-public:
+  public:
     struct Options {
         bool startMinimized = false;
         OutputMode output = OutputMode::Device;
@@ -62,13 +62,13 @@ public:
                       const std::vector<std::string>& music) override;
     void EnableManageAudio(bool enabled) override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void reject() override;
 
-private:
+  private:
     void BuildWindow();
     void SetTrayIcon(bool add);
 

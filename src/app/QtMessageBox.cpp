@@ -14,17 +14,25 @@ MbResult QtMessageBox::DoShow(const std::string& text, const std::string& captio
     box.setText(QString::fromStdString(text));
     box.setIcon(icon == MbIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     switch (buttons) {
-        case MbButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-        case MbButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case MbButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case MbButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
         case MbButtons::YesNoCancel:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             break;
     }
     switch (box.exec()) {
-        case QMessageBox::Yes: return MbResult::Yes;
-        case QMessageBox::No: return MbResult::No;
-        case QMessageBox::Cancel: return MbResult::Cancel;
-        default: return buttons == MbButtons::Ok ? MbResult::Ok : MbResult::Cancel;
+        case QMessageBox::Yes:
+            return MbResult::Yes;
+        case QMessageBox::No:
+            return MbResult::No;
+        case QMessageBox::Cancel:
+            return MbResult::Cancel;
+        default:
+            return buttons == MbButtons::Ok ? MbResult::Ok : MbResult::Cancel;
     }
 }
 

@@ -10,15 +10,15 @@
 namespace tw {
 
 class QtMessageBox : public MessageBox {
-public:
+  public:
     explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
     void SetOwner(QWidget* owner) { owner_ = owner; }
 
-protected:
+  protected:
     MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
                     MbIcon icon) override;
 
-private:
+  private:
     QPointer<QWidget> owner_;
 };
 

@@ -13,12 +13,12 @@
 namespace tw {
 
 class QtTimerService : public QObject, public TimerService {
-public:
+  public:
     void Start(int id, int periodMs) override;
     void Stop(int id) override;
     bool IsRunning(int id) const override;
 
-private:
+  private:
     std::map<int, std::unique_ptr<QTimer>> timers_;
 };
 

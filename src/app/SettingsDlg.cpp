@@ -56,8 +56,8 @@ void SettingsDlg::accept() {
     settings_.trayIcon = trayIcon_->isChecked() ? 1 : 0;
     settings_.device.fill(0);
     // No entry, or the default output: all zero.
-    const QByteArray guid = devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray()
-                                                          : QByteArray();
+    const QByteArray guid =
+        devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray() : QByteArray();
     if (guid.size() == 16) std::memcpy(settings_.device.data(), guid.constData(), 16);
     settings_.SaveSettings();
     QDialog::accept();

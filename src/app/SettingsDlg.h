@@ -14,7 +14,7 @@ class QDialogButtonBox;
 namespace tw {
 
 class SettingsDlg : public QDialog {
-public:
+  public:
     explicit SettingsDlg(AppSettings& settings, QWidget* parent = nullptr);
     // The user picked another output (also when the dialog was then cancelled).
     bool deviceChanged() const { return deviceChanged_; }
@@ -27,7 +27,7 @@ public:
 
     void accept() override;
 
-private:
+  private:
     AppSettings& settings_;
     bool deviceChanged_ = false;
     QCheckBox* autoStart_;

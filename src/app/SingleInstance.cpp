@@ -1,7 +1,8 @@
 #include "SingleInstance.h"
 
-#include <QDir>
 #include <unistd.h>
+
+#include <QDir>
 
 namespace tw {
 

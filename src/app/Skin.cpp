@@ -4,7 +4,9 @@
 #include <QString>
 #include <QWidget>
 
-static void InitResources() { Q_INIT_RESOURCE(tonewell); }
+static void InitResources() {
+    Q_INIT_RESOURCE(tonewell);
+}
 
 namespace tw {
 namespace {

@@ -59,12 +59,12 @@ bool IsAutomationSwitch(const std::string& arg) {
 }
 
 int ListDevices() {
-    tw::EnumerateOutputs([](const tw::Guid* guid, const std::string& description,
-                            const std::string&) {
-        std::printf("%s  %s\n", guid ? tw::GuidText(*guid).c_str() : "(default)",
-                    description.c_str());
-        return true;
-    });
+    tw::EnumerateOutputs(
+        [](const tw::Guid* guid, const std::string& description, const std::string&) {
+            std::printf("%s  %s\n", guid ? tw::GuidText(*guid).c_str() : "(default)",
+                        description.c_str());
+            return true;
+        });
     return 0;
 }
 

@@ -21,7 +21,9 @@ LargeBlock::LargeBlock(size_t bytes) : size_(bytes) {
     }
 }
 
-LargeBlock::~LargeBlock() { Free(); }
+LargeBlock::~LargeBlock() {
+    Free();
+}
 
 LargeBlock::LargeBlock(LargeBlock&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),

@@ -10,7 +10,7 @@
 namespace tw {
 
 class LargeBlock {
-public:
+  public:
     LargeBlock() = default;
     explicit LargeBlock(size_t bytes);  // zero-filled
     ~LargeBlock();
@@ -23,7 +23,7 @@ public:
     const uint8_t* data() const { return data_; }
     size_t size() const { return size_; }
 
-private:
+  private:
     void Free();
     uint8_t* data_ = nullptr;
     size_t size_ = 0;

@@ -41,8 +41,7 @@ std::unique_ptr<SoundData> ReadSoundFile(const std::string& nativePath) {
 }  // namespace
 
 bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::shared_ptr<SoundData>& dataOut,
-               const std::string& path, uint32_t& sizeOut, SoundDevice* device,
-               MessageBox& boxes) {
+               const std::string& path, uint32_t& sizeOut, SoundDevice* device, MessageBox& boxes) {
     // Linux names are case-sensitive: the name is opened as given and only a
     // lowercased copy is tested for ".mp3".
     std::string working = NativePath(path);

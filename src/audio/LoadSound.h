@@ -21,7 +21,6 @@ namespace tw {
 // samples in place in the data, which it shares. Without a device the data is
 // loaded and no buffer is made.
 bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::shared_ptr<SoundData>& dataOut,
-               const std::string& path, uint32_t& sizeOut, SoundDevice* device,
-               MessageBox& boxes);
+               const std::string& path, uint32_t& sizeOut, SoundDevice* device, MessageBox& boxes);
 
 }  // namespace tw

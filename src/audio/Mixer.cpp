@@ -6,7 +6,9 @@
 
 namespace tw {
 
-Mixer::Mixer(int outputRate) : outputRate_(outputRate) { playing_.reserve(64); }
+Mixer::Mixer(int outputRate) : outputRate_(outputRate) {
+    playing_.reserve(64);
+}
 
 void Mixer::Add(SoundBuffer* buffer) {
     std::function<void()> onStart;

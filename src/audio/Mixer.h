@@ -15,7 +15,7 @@ namespace tw {
 class SoundBuffer;
 
 class Mixer {
-public:
+  public:
     explicit Mixer(int outputRate);
     int outputRate() const { return outputRate_; }
     // Fills frames x 2 floats; the sum is clipped to [-1, 1].
@@ -27,7 +27,7 @@ public:
     // Called (on the main thread) each time a buffer starts to play.
     void SetOnStart(std::function<void()> onStart);
 
-private:
+  private:
     friend class SoundBuffer;
     void Add(SoundBuffer* buffer);
     void Remove(SoundBuffer* buffer);

@@ -2,12 +2,12 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <algorithm>
 
 #include "Log.h"
 #include "WavHeader.h"
@@ -54,8 +54,8 @@ bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath,
     // The whole file is built in memory, sized from the stream's own length when it
     // gives one, and written at once.
     const off_t estimate = mpg123_length(mh.get());
-    size_t capacity = 44 + (estimate > 0 ? static_cast<size_t>(estimate) * frameBytes + 65536
-                                         : size_t{8} << 20);
+    size_t capacity =
+        44 + (estimate > 0 ? static_cast<size_t>(estimate) * frameBytes + 65536 : size_t{8} << 20);
     auto out = std::make_unique<SoundData>(capacity);
     size_t used = 44;
     for (;;) {
@@ -79,7 +79,8 @@ bool CbMpegAudioDecoder(const std::string& mp3Path, const std::string& wavPath,
         Log("error - no audio in %s", mp3Path.c_str());
         return false;
     }
-    WriteWavHeader16(out->data(), channels, static_cast<uint32_t>(rate), static_cast<uint32_t>(total));
+    WriteWavHeader16(out->data(), channels, static_cast<uint32_t>(rate),
+                     static_cast<uint32_t>(total));
     const size_t fileSize = 44 + static_cast<size_t>(total);
     std::FILE* f = std::fopen(wavPath.c_str(), "wb");
     bool ok = f && std::fwrite(out->data(), 1, fileSize, f) == fileSize;

@@ -115,7 +115,8 @@ void NullOutput::Stop() {
 
 void NullOutput::Run() {
     std::vector<float> scratch(2 * kPeriodFrames);
-    const auto period = std::chrono::nanoseconds(1000000000LL * kPeriodFrames / mixer_.outputRate());
+    const auto period =
+        std::chrono::nanoseconds(1000000000LL * kPeriodFrames / mixer_.outputRate());
     auto next = std::chrono::steady_clock::now();
     while (!quit_) {
         mixer_.Render(scratch.data(), kPeriodFrames);
@@ -186,7 +187,8 @@ void LiveOutput::Watch() {
                 continue;
             }
             null_.Start();
-            Log("error - sound output unavailable; playing on silently, trying again every 2 seconds");
+            Log("error - sound output unavailable; playing on silently, trying again every 2 "
+                "seconds");
             continue;
         }
         if (onDevice_ && sdl_.IsLost()) {

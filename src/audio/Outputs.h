@@ -37,7 +37,7 @@ void EnumerateOutputs(const OutputCallback& callback);
 int PreferredRate(const std::string& name);
 
 class SdlOutput {
-public:
+  public:
     explicit SdlOutput(Mixer& mixer) : mixer_(mixer) {}
     ~SdlOutput() { Close(); }
     // Opens paused; empty name for the default output.
@@ -47,7 +47,7 @@ public:
     bool IsOpen() const { return device_ != 0; }
     bool IsLost() const;
 
-private:
+  private:
     static void Callback(void* self, Uint8* stream, int len);
     Mixer& mixer_;
     SDL_AudioDeviceID device_ = 0;
@@ -55,14 +55,14 @@ private:
 
 // Pulls from the mixer in real time and discards the sound.
 class NullOutput {
-public:
+  public:
     explicit NullOutput(Mixer& mixer) : mixer_(mixer) {}
     ~NullOutput() { Stop(); }
     void Start();
     void Stop();
     bool IsRunning() const { return thread_.joinable(); }
 
-private:
+  private:
     void Run();
     Mixer& mixer_;
     std::thread thread_;
@@ -73,7 +73,7 @@ private:
 // time going while the device is reopened every 2 seconds. With nothing to play for
 // a few seconds it closes the device, and opens it again when a sound starts.
 class LiveOutput {
-public:
+  public:
     LiveOutput(Mixer& mixer, std::string name);
     ~LiveOutput();
     // Opens the device; false if it could not be opened (playback then runs on the
@@ -81,7 +81,7 @@ public:
     bool Start();
     bool OnDevice() const { return onDevice_; }
 
-private:
+  private:
     void Watch();
     void Wake();  // a sound started
     Mixer& mixer_;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 #include <cstring>
+#include <utility>
 
 #include "Mixer.h"
 
@@ -107,7 +107,9 @@ uint32_t SoundBuffer::Lock(uint8_t** region, uint32_t* bytes) {
     return 0;
 }
 
-uint32_t SoundBuffer::Unlock() { return 0; }
+uint32_t SoundBuffer::Unlock() {
+    return 0;
+}
 
 void SoundBuffer::PrepareResampler() {
     if (resampler_) {
@@ -120,8 +122,8 @@ void SoundBuffer::PrepareResampler() {
     soxr_error_t error = nullptr;
     // A mono sound is resampled as one channel, then played on both sides.
     resampleChannels_ = format_.channels == 1 ? 1 : 2;
-    resampler_ = soxr_create(format_.samplesPerSec, mixer_.outputRate(), resampleChannels_, &error, &io,
-                             &quality, nullptr);
+    resampler_ = soxr_create(format_.samplesPerSec, mixer_.outputRate(), resampleChannels_, &error,
+                             &io, &quality, nullptr);
     if (error) resampler_ = nullptr;
 }
 
@@ -165,17 +167,24 @@ int SoundBuffer::ReadSource(float* dest, int maxFrames, bool mono) {
     const int align = format_.blockAlign();
     const int ch = format_.channels;
     // Past the samples the buffer is silent.
-    const int sampled = readFrame_ >= sampleFrames_
-                            ? 0
-                            : static_cast<int>(std::min<uint32_t>(frames, sampleFrames_ - readFrame_));
+    const int sampled =
+        readFrame_ >= sampleFrames_
+            ? 0
+            : static_cast<int>(std::min<uint32_t>(frames, sampleFrames_ - readFrame_));
     const int width = mono ? 1 : 2;
     std::fill(dest + width * sampled, dest + width * frames, 0.0f);
     const int count = sampled;
     const uint8_t* p = count ? samples_ + static_cast<size_t>(readFrame_) * align : samples_;
     switch (format_.bitsPerSample) {
-        case 8: Convert<8, false>(p, align, ch, dest, count, mono); break;
-        case 16: Convert<16, false>(p, align, ch, dest, count, mono); break;
-        case 24: Convert<24, false>(p, align, ch, dest, count, mono); break;
+        case 8:
+            Convert<8, false>(p, align, ch, dest, count, mono);
+            break;
+        case 16:
+            Convert<16, false>(p, align, ch, dest, count, mono);
+            break;
+        case 24:
+            Convert<24, false>(p, align, ch, dest, count, mono);
+            break;
         default:
             if (format_.formatTag == kFormatFloat)
                 Convert<32, true>(p, align, ch, dest, count, mono);
@@ -240,8 +249,8 @@ bool SoundBuffer::MixInto(float* out, int frames) {
         }
         size_t used = 0, made = 0;
         if (!flushing_) {
-            soxr_process(resampler_, source_.data() + resampleChannels_ * pendingStart_, pending_, &used,
-                         resampled_.data(), want, &made);
+            soxr_process(resampler_, source_.data() + resampleChannels_ * pendingStart_, pending_,
+                         &used, resampled_.data(), want, &made);
         } else {
             soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), want, &made);
             ended = made == 0;

@@ -23,7 +23,7 @@ namespace tw {
 class Mixer;
 
 class SoundBuffer {
-public:
+  public:
     // A silent buffer of its own, filled through Lock.
     SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes);
     // A buffer of `bytes` that plays the `length` bytes at `offset` of a loaded file
@@ -55,7 +55,7 @@ public:
     const WaveFormat& format() const { return format_; }
     uint32_t size() const { return size_; }
 
-private:
+  private:
     friend class Mixer;
     // Audio thread: adds this sound into `out` (stereo, output rate); false once it
     // has played to its end.
@@ -68,8 +68,8 @@ private:
 
     Mixer& mixer_;
     WaveFormat format_;
-    LargeBlock own_;                          // a buffer's own samples, or
-    std::shared_ptr<const SoundData> file_;   // the loaded file they lie in
+    LargeBlock own_;                         // a buffer's own samples, or
+    std::shared_ptr<const SoundData> file_;  // the loaded file they lie in
     const uint8_t* samples_;
     uint32_t sampleFrames_;  // frames of samples; the rest of the buffer is silence
     uint32_t size_;
@@ -84,8 +84,8 @@ private:
     soxr_t resampler_ = nullptr;
     unsigned resampleChannels_ = 2;
     bool flushing_ = false;
-    uint32_t readFrame_ = 0;     // next source frame to convert
-    int pending_ = 0;            // converted frames the resampler has not taken yet
+    uint32_t readFrame_ = 0;  // next source frame to convert
+    int pending_ = 0;         // converted frames the resampler has not taken yet
     int pendingStart_ = 0;
     std::vector<float> source_;  // converted source frames, stereo
     std::vector<float> resampled_;

@@ -11,10 +11,9 @@
 namespace tw {
 
 class SoundData {
-public:
+  public:
     // Room for a file of `fileSize` bytes; the byte after them is set to zero.
-    explicit SoundData(size_t fileSize)
-        : bytes_(fileSize + 1), fileSize_(fileSize) {}
+    explicit SoundData(size_t fileSize) : bytes_(fileSize + 1), fileSize_(fileSize) {}
     uint8_t* data() { return bytes_.data(); }
     const uint8_t* data() const { return bytes_.data(); }
     size_t fileSize() const { return fileSize_; }
@@ -24,7 +23,7 @@ public:
         bytes_.data()[fileSize_] = 0;
     }
 
-private:
+  private:
     LargeBlock bytes_;
     size_t fileSize_;
 };

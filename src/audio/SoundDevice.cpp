@@ -50,7 +50,9 @@ uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<
     return DS_OK;
 }
 
-bool SoundDevice::OnOutput() const { return live_ && live_->OnDevice(); }
+bool SoundDevice::OnOutput() const {
+    return live_ && live_->OnDevice();
+}
 
 uint32_t SoundDevice::CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
                                         std::unique_ptr<SoundBuffer>& out) {
@@ -61,8 +63,8 @@ uint32_t SoundDevice::CreateSoundBuffer(const WaveFormat& format, uint32_t bytes
 }
 
 uint32_t SoundDevice::CreateSoundBufferOver(const WaveFormat& format, uint32_t bytes,
-                                           std::shared_ptr<const SoundData> file, size_t offset,
-                                           size_t length, std::unique_ptr<SoundBuffer>& out) {
+                                            std::shared_ptr<const SoundData> file, size_t offset,
+                                            size_t length, std::unique_ptr<SoundBuffer>& out) {
     out.reset();
     if (!format.IsPlayable() || !file) return DSERR_BADFORMAT;
     out = std::make_unique<SoundBuffer>(*mixer_, format, bytes, std::move(file), offset, length);

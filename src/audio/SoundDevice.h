@@ -23,7 +23,7 @@ enum class OutputMode {
 };
 
 class SoundDevice {
-public:
+  public:
     ~SoundDevice();
     // In the manner of DirectSoundCreate8: null or all-zero GUID for the default
     // output. DSERR_NODRIVER when no present output has that GUID,
@@ -45,7 +45,7 @@ public:
     bool OnOutput() const;
     const std::string& outputName() const { return name_; }
 
-private:
+  private:
     SoundDevice() = default;
     std::unique_ptr<Mixer> mixer_;
     std::unique_ptr<LiveOutput> live_;

@@ -35,18 +35,26 @@ std::string XmlEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
 }
 
-void ExportList(const TrackList& list, size_t prefixLength, const Clock& clock,
-                std::string& out) {
+void ExportList(const TrackList& list, size_t prefixLength, const Clock& clock, std::string& out) {
     for (const Track& t : list.tracks) {
         if (!t.schedule.IsActiveNow(clock)) continue;
         const std::string rest = t.name.size() > prefixLength ? t.name.substr(prefixLength) : "";
@@ -115,8 +123,8 @@ void AudioConfig::Load() {
     voice.Clear();
     std::error_code ec;
     if (!std::filesystem::exists(kConfigFile, ec)) {
-        std::filesystem::copy_file(kDefaultFile, kConfigFile,
-                                   std::filesystem::copy_options::none, ec);
+        std::filesystem::copy_file(kDefaultFile, kConfigFile, std::filesystem::copy_options::none,
+                                   ec);
         firstRun = true;
     }
     ConfigTextReader reader;
@@ -156,7 +164,9 @@ std::string AudioConfig::SaveText() const {
     return out;
 }
 
-bool AudioConfig::Save() const { return WriteFileAtomically(kConfigFile, SaveText()); }
+bool AudioConfig::Save() const {
+    return WriteFileAtomically(kConfigFile, SaveText());
+}
 
 bool AudioConfig::ExportPlaylist() const {
     std::string out =

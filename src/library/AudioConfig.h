@@ -12,7 +12,7 @@
 namespace tw {
 
 class AudioConfig {
-public:
+  public:
     AudioConfig(const Clock& clock, MessageBox& boxes);
     // Deep copy of the lists and settings; orders empty, positions 0.
     AudioConfig(const AudioConfig& other);
@@ -36,7 +36,7 @@ public:
     TrackList music;
     TrackList voice;
 
-private:
+  private:
     void LoadList(class ConfigTextReader& reader, TrackList& list);
     const Clock& clock_;
     MessageBox& boxes_;

@@ -8,7 +8,7 @@
 namespace tw {
 
 class ConfigTextReader {
-public:
+  public:
     // False when the file cannot be read.
     bool Open(const std::string& path);
     // Copies up to 255 characters of the current line; the cursor stops on the line
@@ -19,7 +19,7 @@ public:
     void NextLine();
     bool AtEnd() const { return pos_ >= text_.size(); }
 
-private:
+  private:
     bool AtLineEnd() const { return text_[pos_] == '\n' || text_[pos_] == '\r'; }
     std::string text_;
     size_t pos_ = 0;

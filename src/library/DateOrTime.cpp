@@ -2,7 +2,9 @@
 
 namespace tw {
 
-static int Cmp(int x, int y) { return x < y ? -1 : (x > y ? 1 : 0); }
+static int Cmp(int x, int y) {
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
 
 DateOrTime DateOrTime::Today(const Clock& clock) {
     LocalTime t = clock.Now();

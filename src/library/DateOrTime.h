@@ -8,7 +8,7 @@
 namespace tw {
 
 class DateOrTime {
-public:
+  public:
     DateOrTime() = default;
     DateOrTime(int a, int b, int c) : a_(a), b_(b), c_(c) {}
 
@@ -37,7 +37,7 @@ public:
 
     bool operator==(const DateOrTime&) const = default;
 
-private:
+  private:
     int a_ = 0, b_ = 0, c_ = 0;
 };
 

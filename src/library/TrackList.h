@@ -12,7 +12,7 @@
 namespace tw {
 
 constexpr size_t kMaxNameLength = 255;
-constexpr const char* kMusicPrefix = "sounds\\Music Tracks\\";  // 20 characters
+constexpr const char* kMusicPrefix = "sounds\\Music Tracks\\";    // 20 characters
 constexpr const char* kVoicePrefix = "sounds\\Voice Messages\\";  // 22 characters
 constexpr size_t kMusicPrefixLength = 20;
 constexpr size_t kVoicePrefixLength = 22;
@@ -24,7 +24,7 @@ struct Track {
 };
 
 class TrackList {
-public:
+  public:
     explicit TrackList(const Clock& clock) : clock_(&clock) {}
 
     bool HasTracks() const { return !tracks.empty(); }
@@ -62,7 +62,7 @@ public:
     int position = 0;
     int passCount = 0;
 
-private:
+  private:
     const Clock* clock_;
 };
 

@@ -23,7 +23,9 @@ static int64_t ToSeconds(const LocalTime& t) {
     return static_cast<int64_t>(timegm(&tm));
 }
 
-VirtualClock::VirtualClock(const LocalTime& start) { Set(start); }
+VirtualClock::VirtualClock(const LocalTime& start) {
+    Set(start);
+}
 
 void VirtualClock::Set(const LocalTime& start) {
     startSeconds_ = ToSeconds(start);
@@ -40,8 +42,8 @@ LocalTime VirtualClock::Now() const {
 bool ParseLocalTime(const std::string& text, LocalTime& out) {
     LocalTime t;
     char tail = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day,
-                    &t.hour, &t.minute, &t.second, &tail) != 6)
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
+                    &t.minute, &t.second, &tail) != 6)
         return false;
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour < 0 || t.hour > 23 ||
         t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59 || t.year < 1970)

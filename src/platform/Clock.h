@@ -14,20 +14,20 @@ struct LocalTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual LocalTime Now() const = 0;
 };
 
 class SystemClock : public Clock {
-public:
+  public:
     LocalTime Now() const override;
 };
 
 // Calendar arithmetic is done without time zones or daylight saving, so a given
 // start always yields the same sequence of local times.
 class VirtualClock : public Clock {
-public:
+  public:
     explicit VirtualClock(const LocalTime& start = LocalTime{});
     LocalTime Now() const override;
     void Set(const LocalTime& start);  // elapsed time back to 0
@@ -35,7 +35,7 @@ public:
     void SetElapsedMs(int64_t ms) { elapsedMs_ = ms; }
     int64_t ElapsedMs() const { return elapsedMs_; }
 
-private:
+  private:
     int64_t startSeconds_ = 0;
     int64_t elapsedMs_ = 0;
 };

@@ -9,13 +9,13 @@ static MbResult DefaultAnswer(MbButtons buttons) {
 }
 
 MbResult ConsoleMessageBox::DoShow(const std::string& text, const std::string& caption,
-                                 MbButtons buttons, MbIcon) {
+                                   MbButtons buttons, MbIcon) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return DefaultAnswer(buttons);
 }
 
 MbResult RecordingMessageBox::DoShow(const std::string& text, const std::string& caption,
-                                   MbButtons buttons, MbIcon icon) {
+                                     MbButtons buttons, MbIcon icon) {
     boxes_.push_back({text, caption, buttons, icon});
     if (answers_.empty()) return DefaultAnswer(buttons);
     MbResult answer = answers_.front();

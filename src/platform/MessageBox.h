@@ -14,28 +14,28 @@ enum class MbIcon { None, Exclamation };
 enum class MbResult { Ok, Yes, No, Cancel };
 
 class MessageBox {
-public:
+  public:
     virtual ~MessageBox() = default;
     MbResult Show(const std::string& text, const std::string& caption,
                   MbButtons buttons = MbButtons::Ok, MbIcon icon = MbIcon::None) {
         return DoShow(text, caption, buttons, icon);
     }
 
-protected:
-    virtual MbResult DoShow(const std::string& text, const std::string& caption,
-                            MbButtons buttons, MbIcon icon) = 0;
+  protected:
+    virtual MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
+                            MbIcon icon) = 0;
 };
 
 // Prints "caption: text" on stderr and answers OK, or Yes where Yes is offered.
 class ConsoleMessageBox : public MessageBox {
-protected:
+  protected:
     MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
                     MbIcon icon) override;
 };
 
 // Records every box; answers from a queue, or OK/Yes when the queue is empty.
 class RecordingMessageBox : public MessageBox {
-public:
+  public:
     struct Box {
         std::string text;
         std::string caption;
@@ -46,11 +46,11 @@ public:
     const std::vector<Box>& boxes() const { return boxes_; }
     void Clear() { boxes_.clear(); }
 
-protected:
+  protected:
     MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
                     MbIcon icon) override;
 
-private:
+  private:
     std::vector<Box> boxes_;
     std::deque<MbResult> answers_;
 };

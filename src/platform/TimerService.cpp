@@ -9,7 +9,9 @@ void VirtualTimerService::Start(int id, int periodMs) {
     timers_[id] = Timer{periodMs, clock_.ElapsedMs() + periodMs, sequence_++};
 }
 
-void VirtualTimerService::Stop(int id) { timers_.erase(id); }
+void VirtualTimerService::Stop(int id) {
+    timers_.erase(id);
+}
 
 std::optional<int> VirtualTimerService::NextDueId() const {
     std::optional<int> best;

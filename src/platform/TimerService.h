@@ -13,7 +13,7 @@
 namespace tw {
 
 class TimerService {
-public:
+  public:
     using Handler = std::function<void(int id)>;
     virtual ~TimerService() = default;
     virtual void Start(int id, int periodMs) = 0;
@@ -21,12 +21,12 @@ public:
     virtual bool IsRunning(int id) const = 0;
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
 
-protected:
+  protected:
     void Fire(int id) {
         if (handler_) handler_(id);
     }
 
-private:
+  private:
     Handler handler_;
 };
 
@@ -34,7 +34,7 @@ private:
 // due at the same moment in the order they were started), each again after its
 // period; a timer started inside a tick counts from that moment.
 class VirtualTimerService : public TimerService {
-public:
+  public:
     explicit VirtualTimerService(VirtualClock& clock) : clock_(clock) {}
     void Start(int id, int periodMs) override;
     void Stop(int id) override;
@@ -47,7 +47,7 @@ public:
     // Moves the clock forward by ms, firing each timer at its due time.
     void Advance(int64_t ms);
 
-private:
+  private:
     struct Timer {
         int periodMs;
         int64_t dueMs;

@@ -23,7 +23,7 @@ struct FsaState {
 };
 
 class Fsa {
-public:
+  public:
     // Parses one state line and appends the state. A line without a colon, or with a
     // target that begins with a digit but has no '#', is refused (false, logged).
     bool AddState(const std::string& line);
@@ -39,7 +39,7 @@ public:
     const std::vector<FsaState>& states() const { return states_; }
     int current() const { return current_; }
 
-private:
+  private:
     void Take(FsaTransition& transition);
 
     std::vector<FsaState> states_;

@@ -71,10 +71,18 @@ void OnHoldAutomaton::Disarm(int id, bool& flag) {
     flag = false;
 }
 
-void OnHoldAutomaton::ArmMusicGap(int periodMs) { Arm(kTimerMusicGap, periodMs, musicGapArmed_); }
-void OnHoldAutomaton::ArmVoiceGap(int periodMs) { Arm(kTimerVoiceGap, periodMs, voiceGapArmed_); }
-void OnHoldAutomaton::DisarmMusicGap() { Disarm(kTimerMusicGap, musicGapArmed_); }
-void OnHoldAutomaton::DisarmVoiceGap() { Disarm(kTimerVoiceGap, voiceGapArmed_); }
+void OnHoldAutomaton::ArmMusicGap(int periodMs) {
+    Arm(kTimerMusicGap, periodMs, musicGapArmed_);
+}
+void OnHoldAutomaton::ArmVoiceGap(int periodMs) {
+    Arm(kTimerVoiceGap, periodMs, voiceGapArmed_);
+}
+void OnHoldAutomaton::DisarmMusicGap() {
+    Disarm(kTimerMusicGap, musicGapArmed_);
+}
+void OnHoldAutomaton::DisarmVoiceGap() {
+    Disarm(kTimerVoiceGap, voiceGapArmed_);
+}
 
 void OnHoldAutomaton::DisarmAll() {
     if (musicGapArmed_) Disarm(kTimerMusicGap, musicGapArmed_);

@@ -24,7 +24,7 @@ enum TimerId {
 extern const char* const kOnHoldStateLines[22];
 
 class OnHoldAutomaton {
-public:
+  public:
     OnHoldAutomaton(OnHoldChannels& channels, TimerService& timers);
 
     void HandleEvent(const char* event);
@@ -47,7 +47,7 @@ public:
     bool fadeDownArmed() const { return fadeDownArmed_; }
     bool automatonHalted() const { return automatonHalted_; }
 
-private:
+  private:
     void RunAction(const std::string& state);
     void Arm(int id, int periodMs, bool& flag);
     void Disarm(int id, bool& flag);

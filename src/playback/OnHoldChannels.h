@@ -7,7 +7,7 @@
 namespace tw {
 
 class OnHoldChannels {
-public:
+  public:
     virtual ~OnHoldChannels() = default;
     virtual void PlayMusic() = 0;
     virtual void PreloadMusic() = 0;

@@ -110,7 +110,8 @@ void OnHoldPlayer::InitAudioDevice() {
         ShowDirectSoundError(boxes_, code);
         return;
     }
-    if (device_->SetCooperativeLevel(1) != DS_OK) boxes_.Show("SetCooperativeLevel failed", "Tonewell");
+    if (device_->SetCooperativeLevel(1) != DS_OK)
+        boxes_.Show("SetCooperativeLevel failed", "Tonewell");
     PreloadMusic();
     PreloadVoice();
 }
@@ -140,8 +141,12 @@ void OnHoldPlayer::Preload(AudioChannel& channel, TrackList& list, bool isMusic)
     }
 }
 
-void OnHoldPlayer::PreloadMusic() { Preload(music_, config_.music, true); }
-void OnHoldPlayer::PreloadVoice() { Preload(voice_, config_.voice, false); }
+void OnHoldPlayer::PreloadMusic() {
+    Preload(music_, config_.music, true);
+}
+void OnHoldPlayer::PreloadVoice() {
+    Preload(voice_, config_.voice, false);
+}
 
 void OnHoldPlayer::Play(AudioChannel& channel, bool isMusic) {
     if (!channel.next.fileData) return;
@@ -161,23 +166,35 @@ void OnHoldPlayer::Play(AudioChannel& channel, bool isMusic) {
         ShownName(channel.current.path, isMusic).c_str());
 }
 
-void OnHoldPlayer::PlayMusic() { Play(music_, true); }
-void OnHoldPlayer::PlayVoice() { Play(voice_, false); }
+void OnHoldPlayer::PlayMusic() {
+    Play(music_, true);
+}
+void OnHoldPlayer::PlayVoice() {
+    Play(voice_, false);
+}
 
 void OnHoldPlayer::Stop(AudioChannel& channel, int& watchdog) {
     if (channel.current.fileData) channel.current.Free();  // the path stays until the next play
     watchdog = 30;
 }
 
-void OnHoldPlayer::StopMusic() { Stop(music_, musicWatchdog_); }
-void OnHoldPlayer::StopVoice() { Stop(voice_, voiceWatchdog_); }
+void OnHoldPlayer::StopMusic() {
+    Stop(music_, musicWatchdog_);
+}
+void OnHoldPlayer::StopVoice() {
+    Stop(voice_, voiceWatchdog_);
+}
 
 void OnHoldPlayer::DropNext(AudioChannel& channel) {
     if (channel.next.fileData) channel.next.Free();
 }
 
-void OnHoldPlayer::DropNextMusic() { DropNext(music_); }
-void OnHoldPlayer::DropNextVoice() { DropNext(voice_); }
+void OnHoldPlayer::DropNextMusic() {
+    DropNext(music_);
+}
+void OnHoldPlayer::DropNextVoice() {
+    DropNext(voice_);
+}
 
 int OnHoldPlayer::ChannelLevel(bool isMusic, int fadeOffset) const {
     return ComputeChannelLevel(isMusic ? music_.volume : voice_.volume, fadeOffset);
@@ -211,7 +228,8 @@ void OnHoldPlayer::OnTimer(int id) {
     switch (id) {
         case kTimerStart:
             timers_.Stop(kTimerStart);
-            if (config_.voice.HasTracks()) automaton_.ArmVoiceGap(config_.voice.GapSeconds() * 1000);
+            if (config_.voice.HasTracks())
+                automaton_.ArmVoiceGap(config_.voice.GapSeconds() * 1000);
             if (config_.music.HasTracks()) automaton_.ArmMusicGap(1000);
             automaton_.fsa().EnterState("mussil_vocsil");
             break;
@@ -337,8 +355,12 @@ void OnHoldPlayer::RefreshFileLists() {
     view_.SetFileLists(voiceRows, musicRows);
 }
 
-void OnHoldPlayer::SelectMusicRow() { view_.SelectMusicRow(music_.current.passNumber); }
-void OnHoldPlayer::SelectVoiceRow() { view_.SelectVoiceRow(voice_.current.passNumber); }
+void OnHoldPlayer::SelectMusicRow() {
+    view_.SelectMusicRow(music_.current.passNumber);
+}
+void OnHoldPlayer::SelectVoiceRow() {
+    view_.SelectVoiceRow(voice_.current.passNumber);
+}
 
 void OnHoldPlayer::ReloadConfiguration() {
     config_.Load();
@@ -349,7 +371,8 @@ void OnHoldPlayer::ReloadConfiguration() {
 }
 
 bool OnHoldPlayer::CloseNeedsConfirmation() const {
-    return isPlaying_ && (config_.music.CountInSchedule() != 0 || config_.voice.CountInSchedule() != 0);
+    return isPlaying_ &&
+           (config_.music.CountInSchedule() != 0 || config_.voice.CountInSchedule() != 0);
 }
 
 }  // namespace tw

@@ -48,24 +48,24 @@ struct AudioChannel {
 // Shows each distinct message once per run; repeats only go to the log, so no pile
 // of boxes waits for a user who is not there.
 class OncePerRunBoxes : public MessageBox {
-public:
+  public:
     explicit OncePerRunBoxes(MessageBox& inner) : inner_(inner) {}
 
-protected:
+  protected:
     MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
                     MbIcon icon) override;
 
-private:
+  private:
     MessageBox& inner_;
     std::set<std::string> shown_;
 };
 
 class OnHoldPlayer : private OnHoldChannels {
-public:
+  public:
     struct Options {
         OutputMode output = OutputMode::Device;
-        int directRate = 44100;     // mixer rate when output is Direct
-        bool startAlways = false;   // start playing whatever the settings say
+        int directRate = 44100;    // mixer rate when output is Direct
+        bool startAlways = false;  // start playing whatever the settings say
     };
 
     // Reads "settings.cfg" and "audio.cfg" (copying "default.cfg" on a first run).
@@ -115,7 +115,7 @@ public:
     OnHoldAutomaton& automaton() { return automaton_; }
     SoundDevice* device() { return device_.get(); }
 
-private:
+  private:
     bool MusicHasCurrent() const override { return music_.current.fileData != nullptr; }
     bool VoiceHasCurrent() const override { return voice_.current.fileData != nullptr; }
     void SetMusicCurrentLevel(int level) override;

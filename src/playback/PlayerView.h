@@ -9,7 +9,7 @@
 namespace tw {
 
 class PlayerView {
-public:
+  public:
     virtual ~PlayerView() = default;
     virtual void SelectMusicRow(int row) = 0;
     virtual void SelectVoiceRow(int row) = 0;
@@ -24,7 +24,7 @@ public:
 };
 
 class NullView : public PlayerView {
-public:
+  public:
     void SelectMusicRow(int) override {}
     void SelectVoiceRow(int) override {}
     void SetMusicProgress(int) override {}

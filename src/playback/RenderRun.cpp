@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Log.h"
-#include "WavHeader.h"
 #include "VirtualSession.h"
+#include "WavHeader.h"
 
 namespace tw {
 namespace {

@@ -15,7 +15,7 @@
 namespace tw {
 
 class VirtualSession {
-public:
+  public:
     using Sink = std::function<void(const float* stereo, int frames)>;
 
     // Builds the player (reading the working folder's files); Initialise is the
@@ -30,7 +30,7 @@ public:
     // Moves virtual time forward by `ms`.
     void Run(int64_t ms, const Sink& sink = {});
 
-private:
+  private:
     VirtualClock clock_;
     VirtualTimerService timers_;
     int rate_;

@@ -22,7 +22,7 @@ using namespace tw;
 namespace {
 
 class MainWindow : public test::TempFolderTest {
-protected:
+  protected:
     void SetUp() override {
         TempFolderTest::SetUp();
         std::filesystem::create_directories("sounds/Music Tracks/T");
@@ -141,7 +141,8 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
     dialog.trayIconBox()->setChecked(false);
     dialog.accept();
     EXPECT_FALSE(dialog.deviceChanged());
-    EXPECT_EQ(test::ReadText("settings.cfg"), std::string("\x01\x01\x00", 3) + std::string(16, '\0'));
+    EXPECT_EQ(test::ReadText("settings.cfg"),
+              std::string("\x01\x01\x00", 3) + std::string(16, '\0'));
 }
 
 TEST_F(MainWindow, CancelAfterADeviceChangeKeepsTheFileAndTellsAboutTheRestart) {

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,16 +24,18 @@ using namespace std::chrono_literals;
 
 // tonewell started in the working folder, its stderr going to a file.
 class Process {
-public:
+  public:
     Process(const std::vector<std::string>& args, const std::string& errFile) {
         std::vector<char*> argv{const_cast<char*>(TONEWELL_EXE)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, TONEWELL_EXE, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, TONEWELL_EXE, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Process() {
@@ -58,21 +59,22 @@ public:
     }
     void Signal(int sig) { kill(pid_, sig); }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
 class Processes : public tw::test::TempFolderTest {
-protected:
+  protected:
     void SetUp() override {
         TempFolderTest::SetUp();
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         std::filesystem::create_directories("sounds/Music Tracks/T");
         tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 20, 440, 44100, 2, 0.5);
-        tw::test::WriteText("default.cfg",
-                            "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
-                            "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
-                            ".\n\n[VOICE_LIST]\n.\n\n");
+        tw::test::WriteText(
+            "default.cfg",
+            "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
+            "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
+            ".\n\n[VOICE_LIST]\n.\n\n");
     }
 };
 
@@ -113,7 +115,8 @@ TEST_F(Processes, HeadlessIsHeardOnTheSoundServerAndStopsOnSigterm) {
     if (!std::getenv("TONEWELL_PULSE")) GTEST_SKIP() << "no test sound server";
     Process player({"--headless", "--log"}, "log.txt");
     std::this_thread::sleep_for(5000ms);
-    std::system("timeout 2 parec --raw --format=s16le --rate=44100 --channels=2 -d moh.monitor > rec.raw");
+    std::system(
+        "timeout 2 parec --raw --format=s16le --rate=44100 --channels=2 -d moh.monitor > rec.raw");
     std::ifstream in("rec.raw", std::ios::binary);
     std::vector<float> samples;
     int16_t v;

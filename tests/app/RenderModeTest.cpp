@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -12,7 +11,7 @@
 namespace {
 
 class RenderMode : public tw::test::TempFolderTest {
-protected:
+  protected:
     // Runs tonewell with `args` in the working folder; returns its exit code.
     int Run(const std::string& args, std::string* err = nullptr) {
         const std::string cmd = std::string(TONEWELL_EXE) + " " + args + " 2>err.txt";
@@ -25,14 +24,17 @@ protected:
 TEST_F(RenderMode, RendersAValidWavWithTheLogOnVirtualTime) {
     std::filesystem::create_directories("sounds/Music Tracks/T");
     tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 5, 440, 22050, 1);
-    tw::test::WriteText("default.cfg",
-                        "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
-                        "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
-                        ".\n\n[VOICE_LIST]\n.\n\n");
+    tw::test::WriteText(
+        "default.cfg",
+        "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
+        "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
+        ".\n\n[VOICE_LIST]\n.\n\n");
     std::string err;
-    ASSERT_EQ(Run("--render out.wav --seconds 12 --start \"2026-12-07 09:00:00\" --log", &err), 0) << err;
+    ASSERT_EQ(Run("--render out.wav --seconds 12 --start \"2026-12-07 09:00:00\" --log", &err), 0)
+        << err;
     EXPECT_NE(err.find("[2.000] status - play music T\\a.wav"), std::string::npos) << err;
-    EXPECT_NE(err.find("Tonewell: Since this is your first time running Tonewell"), std::string::npos);
+    EXPECT_NE(err.find("Tonewell: Since this is your first time running Tonewell"),
+              std::string::npos);
     std::vector<float> samples;
     int channels = 0, rate = 0;
     ASSERT_TRUE(tw::test::ReadWav16("out.wav", samples, channels, rate));

@@ -16,10 +16,10 @@ namespace tw::test {
 inline std::unique_ptr<SoundBuffer> FilledBuffer(SoundDevice& device, const WavSpec& spec,
                                                  const std::vector<uint8_t>& samples) {
     std::unique_ptr<SoundBuffer> b;
-    EXPECT_EQ(device.CreateSoundBuffer(
-                  WaveFormat{spec.formatTag, spec.channels, spec.rate, spec.bits},
-                  static_cast<uint32_t>(samples.size()), b),
-              DS_OK);
+    EXPECT_EQ(
+        device.CreateSoundBuffer(WaveFormat{spec.formatTag, spec.channels, spec.rate, spec.bits},
+                                 static_cast<uint32_t>(samples.size()), b),
+        DS_OK);
     if (!b) return b;
     uint8_t* region;
     uint32_t bytes;

@@ -52,7 +52,7 @@ TEST(Devices, UnknownGuidIsNoDriver) {
 
 // The rest plays through a PulseAudio null sink that scripts/test starts.
 class SoundServer : public test::TempFolderTest {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("TONEWELL_PULSE")) GTEST_SKIP() << "no test sound server";
         TempFolderTest::SetUp();

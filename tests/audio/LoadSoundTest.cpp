@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class Loading : public test::TempFolderTest {
-protected:
+  protected:
     void SetUp() override {
         TempFolderTest::SetUp();
         ASSERT_EQ(SoundDevice::Create(nullptr, OutputMode::Direct, device, 44100), DS_OK);
@@ -31,9 +31,7 @@ protected:
         for (int i = 0; i < frames; ++i) left.push_back(out[2 * i]);
         return left;
     }
-    std::string LastBox() const {
-        return boxes.boxes().empty() ? "" : boxes.boxes().back().text;
-    }
+    std::string LastBox() const { return boxes.boxes().empty() ? "" : boxes.boxes().back().text; }
     std::unique_ptr<SoundDevice> device;
     std::unique_ptr<SoundBuffer> buffer;
     std::shared_ptr<SoundData> data;
@@ -73,8 +71,11 @@ TEST_F(Loading, CanonicalWavFillsDataAndBuffer) {
 TEST_F(Loading, ChunksBeforeTheDataAnd18ByteFormatAndFloat) {
     test::WavSpec spec{1, 1, 44100, 8};
     const auto samples = test::SineSamples(spec, 300, 0.8, 801);  // odd size: pad byte
-    std::string list = std::string("LIST") + std::string("\x05\0\0\0", 4) + "INFOx" + std::string(1, '\0');
-    test::WriteBinary("a.wav", test::MakeWav(spec, samples, list + "fact" + std::string("\x04\0\0\0", 4) + "abcd", 2));
+    std::string list =
+        std::string("LIST") + std::string("\x05\0\0\0", 4) + "INFOx" + std::string(1, '\0');
+    test::WriteBinary(
+        "a.wav",
+        test::MakeWav(spec, samples, list + "fact" + std::string("\x04\0\0\0", 4) + "abcd", 2));
     ASSERT_TRUE(Load("a.wav"));
     EXPECT_EQ(buffer->format().blockAlign(), 1);
     const auto played = Played(900);

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "SoundDevice.h"
 #include "Buffers.h"
+#include "SoundDevice.h"
 #include "Wav.h"
 
 using namespace tw;
@@ -13,7 +13,7 @@ using namespace tw;
 namespace {
 
 class MixerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(SoundDevice::Create(nullptr, OutputMode::Direct, device, 48000), DS_OK);
     }
@@ -37,7 +37,8 @@ TEST_F(MixerTest, LevelInHundredthsOfADecibel) {
     a->SetVolume(-600);
     Render(4800);  // past the 5 ms ramp
     auto down = Render(24000);
-    const double drop = test::Db(test::Rms(down.data(), down.size()) / test::Rms(full.data(), full.size()));
+    const double drop =
+        test::Db(test::Rms(down.data(), down.size()) / test::Rms(full.data(), full.size()));
     EXPECT_NEAR(drop, -6.0, 0.1);
     a->SetVolume(-10000);
     Render(480);

@@ -15,7 +15,8 @@ class Settings : public test::TempFolderTest {};
 TEST_F(Settings, MissingFileIsCreatedWithTheDefaults) {
     AppSettings s;
     s.LoadSettings();
-    EXPECT_EQ(test::ReadText("settings.cfg"), std::string("\x01\x01\x01", 3) + std::string(16, '\0'));
+    EXPECT_EQ(test::ReadText("settings.cfg"),
+              std::string("\x01\x01\x01", 3) + std::string(16, '\0'));
     EXPECT_EQ(s.autoStart, 1);
     EXPECT_EQ(s.trayIcon, 1);
 }

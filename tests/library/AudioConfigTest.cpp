@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -26,7 +26,7 @@ const char* kExample =
     ".\n\n";
 
 class Config : public test::TempFolderTest {
-protected:
+  protected:
     VirtualClock clock{{2026, 12, 7, 12, 0, 0}};
     RecordingMessageBox boxes;
     AudioConfig config{clock, boxes};
@@ -59,7 +59,8 @@ TEST_F(Config, LoadsTheExampleAndSavesItByteForByte) {
 
 TEST_F(Config, LineEndsBlankLinesAndCaseOfTrue) {
     std::string crlf;
-    for (char c : std::string(kExample)) crlf += c == '\n' ? std::string("\r\n\n") : std::string(1, c);
+    for (char c : std::string(kExample))
+        crlf += c == '\n' ? std::string("\r\n\n") : std::string(1, c);
     std::string cr;
     for (char c : std::string(kExample)) cr += c == '\n' ? '\r' : c;
     for (const std::string& text : {crlf, cr}) {
@@ -102,7 +103,9 @@ TEST_F(Config, FirstRunCopiesDefaultOnceAndMissingBothShowsTheBox) {
 }
 
 TEST_F(Config, EmptyListsAndAFailedSaveKeepTheOldFile) {
-    test::WriteText("audio.cfg", "[VOICE]\n20\n5\n1\n\n[MUSIC]\n3\n4\n0\n\n[MUSIC_LIST]\n.\n\n[VOICE_LIST]\n.\n\n");
+    test::WriteText(
+        "audio.cfg",
+        "[VOICE]\n20\n5\n1\n\n[MUSIC]\n3\n4\n0\n\n[MUSIC_LIST]\n.\n\n[VOICE_LIST]\n.\n\n");
     config.Load();
     EXPECT_FALSE(config.music.HasTracks() || config.voice.HasTracks());
     EXPECT_EQ(config.voice.gapSeconds, 20);
@@ -130,10 +133,15 @@ TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
         {noise, SIZE_MAX, 0},
         {std::string(10 * 1024 * 1024, 'x'), 0, 0},
         // ends before the music list's "."
-        {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music Tracks\\C\\a.wav\n", 1, 0},
+        {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music Tracks\\C\\a.wav\n",
+         1, 0},
         // short schedule line, and a settings line that is not a number
-        {"[VOICE]\nthirty\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music Tracks\\C\\a.wav\ntrue 2008 3\n.\n[VOICE_LIST]\n.\n", 1, 0},
-        {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n" + longName + "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n[VOICE_LIST]\n.\n", 1, 0},
+        {"[VOICE]\nthirty\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music "
+         "Tracks\\C\\a.wav\ntrue 2008 3\n.\n[VOICE_LIST]\n.\n",
+         1, 0},
+        {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n" + longName +
+             "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n[VOICE_LIST]\n.\n",
+         1, 0},
     };
     for (const Case& c : cases) {
         test::WriteText("audio.cfg", c.text);

@@ -12,7 +12,7 @@ using namespace tw;
 namespace {
 
 class Lists : public ::testing::Test {
-protected:
+  protected:
     VirtualClock clock{{2026, 6, 1, 12, 0, 0}};
     TrackList list{clock};
 

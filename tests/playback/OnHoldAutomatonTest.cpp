@@ -42,7 +42,7 @@ struct RecordingChannels : OnHoldChannels {
 };
 
 class OnHold : public ::testing::Test {
-protected:
+  protected:
     VirtualClock clock;
     VirtualTimerService timers{clock};
     RecordingChannels ch;
@@ -91,25 +91,21 @@ TEST_F(OnHold, SongStartsAndVoiceMessageFadesItDownAndUp) {
     EXPECT_FALSE(fsa.fadeUpArmed());
     EXPECT_TRUE(fsa.voiceGapArmed());
     EXPECT_EQ(ch.calls, (Strings{"PlayVoice", "PreloadVoice", "StopVoice"}));
-    EXPECT_EQ(Entered(), (Strings{"dwnbgn_vocsil", "dwnctn_vocsil",
-                                  // 20 self-loops of the fade-down
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
-                                  "dwnctn_vocsil", "dwnctn_vocsil", "dwnfin_vocsil",
-                                  "mussft_vocbgn", "mussft_vocctn", "mussft_vocfin",
-                                  "upbgn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
-                                  "upctn_vocsil", "upctn_vocsil", "upfin_vocsil",
-                                  "musctn_vocsil"}));
+    EXPECT_EQ(
+        Entered(),
+        (Strings{"dwnbgn_vocsil", "dwnctn_vocsil",
+                 // 20 self-loops of the fade-down
+                 "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
+                 "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
+                 "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
+                 "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
+                 "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil", "dwnctn_vocsil",
+                 "dwnfin_vocsil", "mussft_vocbgn", "mussft_vocctn", "mussft_vocfin", "upbgn_vocsil",
+                 "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
+                 "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
+                 "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
+                 "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil", "upctn_vocsil",
+                 "upctn_vocsil", "upfin_vocsil", "musctn_vocsil"}));
     EXPECT_TRUE(Errors().empty()) << Errors()[0];
 }
 

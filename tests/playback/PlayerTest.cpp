@@ -25,19 +25,21 @@ struct RecordingView : PlayerView {
     void SetVoiceProgress(int p) override { voiceProgress.push_back(p); }
     void SetTitle(const std::string& t) override { title = t; }
     void SetButtons(bool play, bool pause) override { playEnabled = play, pauseEnabled = pause; }
-    void SetFileLists(const std::vector<std::string>& v, const std::vector<std::string>& m) override {
+    void SetFileLists(const std::vector<std::string>& v,
+                      const std::vector<std::string>& m) override {
         voiceList = v;
         musicList = m;
     }
     void EnableManageAudio(bool e) override { manageEnabled = e; }
 };
 
-std::string Record(const std::string& name, const std::string& schedule = "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0") {
+std::string Record(const std::string& name,
+                   const std::string& schedule = "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0") {
     return name + "\n" + schedule + "\n";
 }
 
 class Player : public test::TempFolderTest {
-protected:
+  protected:
     void SetUp() override {
         TempFolderTest::SetUp();
         std::filesystem::create_directories("sounds/Music Tracks/T");
@@ -61,9 +63,11 @@ protected:
                 const std::vector<std::string>& voice) {
         std::string text = "[VOICE]\n" + std::to_string(voiceGap) + "\n10\n0\n\n[MUSIC]\n" +
                            std::to_string(musicGap) + "\n10\n0\n\n[MUSIC_LIST]\n";
-        for (const auto& m : music) text += m.find('\n') == std::string::npos ? Record(m) : m + "\n";
+        for (const auto& m : music)
+            text += m.find('\n') == std::string::npos ? Record(m) : m + "\n";
         text += ".\n\n[VOICE_LIST]\n";
-        for (const auto& v : voice) text += v.find('\n') == std::string::npos ? Record(v) : v + "\n";
+        for (const auto& v : voice)
+            text += v.find('\n') == std::string::npos ? Record(v) : v + "\n";
         text += ".\n\n";
         test::WriteText("audio.cfg", text);
     }
@@ -121,8 +125,8 @@ TEST_F(Player, OneCycleOnTheVirtualClock) {
     EXPECT_EQ(When("FSA - Entering state: mussil_vocsil"), 1000);
     EXPECT_EQ(When("status - play music T\\a.wav"), 2000);
     EXPECT_EQ(When("FSA - Entering state: dwnbgn_vocsil"), 11000);  // 10 s after the start tick
-    EXPECT_EQ(When("status - play voice V\\m.wav"), 13100);           // the 21st fade tick
-    EXPECT_EQ(When("FSA - Entering state: upbgn_vocsil"), 17000);    // first tick after its end
+    EXPECT_EQ(When("status - play voice V\\m.wav"), 13100);         // the 21st fade tick
+    EXPECT_EQ(When("FSA - Entering state: upbgn_vocsil"), 17000);   // first tick after its end
     EXPECT_EQ(When("FSA - Entering state: upfin_vocsil"), 19100);
     EXPECT_EQ(When("FSA - Entering state: dwnbgn_vocsil", 1), 29100);  // gap counted from there
     EXPECT_TRUE(log.With("error").empty()) << log.With("error")[0];
@@ -140,7 +144,8 @@ TEST_F(Player, OneCycleOnTheVirtualClock) {
     // The song, measured at 440 Hz, is 15 dB down under the message.
     auto tone = [&](double from, double seconds) {
         std::vector<float> left;
-        for (int i = static_cast<int>(from * 44100); i < static_cast<int>((from + seconds) * 44100); ++i)
+        for (int i = static_cast<int>(from * 44100); i < static_cast<int>((from + seconds) * 44100);
+             ++i)
             left.push_back(audio[2 * i]);
         return test::ToneMagnitude(left, 44100, 440);
     };
@@ -251,7 +256,8 @@ TEST_F(Player, PauseInAFadeDownAndResume) {
 
 TEST_F(Player, TrackJoinsWhenItsTimeRangeOpens) {
     const std::string lunch = Song("lunch.wav", 30);
-    Config(60, 2, {Song("a.wav", 100), lunch + "\nfalse 2008 1 1 2008 1 1 true 12 0 20 13 0 0"}, {});
+    Config(60, 2, {Song("a.wav", 100), lunch + "\nfalse 2008 1 1 2008 1 1 true 12 0 20 13 0 0"},
+           {});
     Start({2026, 12, 7, 12, 0, 0});
     EXPECT_EQ(view.musicList, (std::vector<std::string>{"T\\a.wav"}));
     session->Run(29500);
@@ -305,11 +311,14 @@ TEST_F(Player, SliderSetsTheLevelAtOnceOnlyWhileTheSongIsAtFullLevel) {
 }
 
 TEST_F(Player, FirstRunNoticeOnceAndPausedStart) {
-    test::WriteText("default.cfg", "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n.\n\n[VOICE_LIST]\n.\n\n");
+    test::WriteText(
+        "default.cfg",
+        "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n.\n\n[VOICE_LIST]\n.\n\n");
     AppSettings s;
     s.startPlaying = 0;
     s.SaveSettings();
-    session = std::make_unique<VirtualSession>(LocalTime{2026, 1, 1, 0, 0, 0}, boxes, view, 44100, false);
+    session =
+        std::make_unique<VirtualSession>(LocalTime{2026, 1, 1, 0, 0, 0}, boxes, view, 44100, false);
     player().Initialise();
     EXPECT_FALSE(view.manageEnabled);
     EXPECT_EQ(view.title, "Tonewell v1.0 (paused)");

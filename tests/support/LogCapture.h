@@ -10,7 +10,7 @@
 namespace tw::test {
 
 class LogCapture {
-public:
+  public:
     LogCapture() {
         SetLogEnabled(true);
         SetLogCapture([this](const std::string& line) { lines.push_back(line); });

@@ -11,12 +11,12 @@
 namespace tw::test {
 
 class TempFolderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     std::filesystem::path folder;
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 

@@ -27,7 +27,9 @@ std::vector<uint8_t> SineSamples(const WavSpec& spec, double hz, double amplitud
                 continue;
             }
             switch (spec.bits) {
-                case 8: out.push_back(static_cast<uint8_t>(std::lround(128 + v * 127))); break;
+                case 8:
+                    out.push_back(static_cast<uint8_t>(std::lround(128 + v * 127)));
+                    break;
                 case 16: {
                     int32_t s = static_cast<int32_t>(std::lround(v * 32767));
                     out.push_back(s & 0xFF);
@@ -77,11 +79,11 @@ void WriteBinary(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void WriteTone(const std::string& path, double seconds, double hz, uint32_t rate,
-               uint16_t channels, double amplitude) {
+void WriteTone(const std::string& path, double seconds, double hz, uint32_t rate, uint16_t channels,
+               double amplitude) {
     WavSpec spec{1, channels, rate, 16};
-    WriteBinary(path, MakeWav(spec, SineSamples(spec, hz, amplitude,
-                                                static_cast<int>(seconds * rate))));
+    WriteBinary(path,
+                MakeWav(spec, SineSamples(spec, hz, amplitude, static_cast<int>(seconds * rate))));
 }
 
 double Rms(const float* samples, size_t count, size_t stride) {
@@ -91,7 +93,9 @@ double Rms(const float* samples, size_t count, size_t stride) {
     return n ? std::sqrt(sum / n) : 0.0;
 }
 
-double Db(double ratio) { return 20 * std::log10(ratio); }
+double Db(double ratio) {
+    return 20 * std::log10(ratio);
+}
 
 double ToneMagnitude(const std::vector<float>& x, double rate, double hz) {
     // Goertzel on a Hann-windowed block.
@@ -113,8 +117,12 @@ bool ReadWav16(const std::string& path, std::vector<float>& samples, int& channe
     std::stringstream ss;
     ss << in.rdbuf();
     const std::string d = ss.str();
-    auto u16 = [&](size_t o) { return static_cast<uint8_t>(d[o]) | (static_cast<uint8_t>(d[o + 1]) << 8); };
-    auto u32 = [&](size_t o) { return static_cast<uint32_t>(u16(o)) | (static_cast<uint32_t>(u16(o + 2)) << 16); };
+    auto u16 = [&](size_t o) {
+        return static_cast<uint8_t>(d[o]) | (static_cast<uint8_t>(d[o + 1]) << 8);
+    };
+    auto u32 = [&](size_t o) {
+        return static_cast<uint32_t>(u16(o)) | (static_cast<uint32_t>(u16(o + 2)) << 16);
+    };
     if (d.size() < 12 || d.compare(0, 4, "RIFF") != 0) return false;
     size_t pos = 12;
     bool fmt = false;
