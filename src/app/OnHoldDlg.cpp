@@ -157,20 +157,20 @@ void OnHoldDlg::BuildWindow() {
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
-void OnHoldDlg::SelectMusicRow(int row) {
-    QSignalBlocker block(musicFiles_);
-    if (row >= 0 && row < musicFiles_->count())
-        musicFiles_->setCurrentRow(row);
+// Puts the selection on `row` without it counting as a click.
+static void SelectRow(QListWidget* list, int row) {
+    QSignalBlocker block(list);
+    if (row >= 0 && row < list->count())
+        list->setCurrentRow(row);
     else
-        musicFiles_->clearSelection();
+        list->clearSelection();
 }
 
+void OnHoldDlg::SelectMusicRow(int row) {
+    SelectRow(musicFiles_, row);
+}
 void OnHoldDlg::SelectVoiceRow(int row) {
-    QSignalBlocker block(voiceFiles_);
-    if (row >= 0 && row < voiceFiles_->count())
-        voiceFiles_->setCurrentRow(row);
-    else
-        voiceFiles_->clearSelection();
+    SelectRow(voiceFiles_, row);
 }
 
 void OnHoldDlg::SetMusicProgress(int percent) {

@@ -79,7 +79,6 @@ class OnHoldDlg : public QDialog, public PlayerView {
     Options options_;
     std::unique_ptr<OnHoldPlayer> player_;
     bool iconInTray_ = false;
-    bool closing_ = false;
 
     QLabel* picture_ = nullptr;
     QPushButton* manage_ = nullptr;

@@ -173,23 +173,22 @@ int SoundBuffer::ReadSource(float* dest, int maxFrames, bool mono) {
             : static_cast<int>(std::min<uint32_t>(frames, sampleFrames_ - readFrame_));
     const int width = mono ? 1 : 2;
     std::fill(dest + width * sampled, dest + width * frames, 0.0f);
-    const int count = sampled;
-    const uint8_t* p = count ? samples_ + static_cast<size_t>(readFrame_) * align : samples_;
+    const uint8_t* p = sampled ? samples_ + static_cast<size_t>(readFrame_) * align : samples_;
     switch (format_.bitsPerSample) {
         case 8:
-            Convert<8, false>(p, align, ch, dest, count, mono);
+            Convert<8, false>(p, align, ch, dest, sampled, mono);
             break;
         case 16:
-            Convert<16, false>(p, align, ch, dest, count, mono);
+            Convert<16, false>(p, align, ch, dest, sampled, mono);
             break;
         case 24:
-            Convert<24, false>(p, align, ch, dest, count, mono);
+            Convert<24, false>(p, align, ch, dest, sampled, mono);
             break;
         default:
             if (format_.formatTag == kFormatFloat)
-                Convert<32, true>(p, align, ch, dest, count, mono);
+                Convert<32, true>(p, align, ch, dest, sampled, mono);
             else
-                Convert<32, false>(p, align, ch, dest, count, mono);
+                Convert<32, false>(p, align, ch, dest, sampled, mono);
     }
     readFrame_ += static_cast<uint32_t>(frames);
     return frames;

@@ -40,7 +40,6 @@ uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<
         });
         if (!found) return DSERR_NODRIVER;
     }
-    device->name_ = name;
     device->mixer_ = std::make_unique<Mixer>(PreferredRate(name));
     device->live_ = std::make_unique<LiveOutput>(*device->mixer_, name);
     // The default output may not be there yet (a sound server still starting at

@@ -43,14 +43,12 @@ class SoundDevice {
     Mixer& mixer() { return *mixer_; }
     // The sound output is open and carrying the mixer (not resting, not lost).
     bool OnOutput() const;
-    const std::string& outputName() const { return name_; }
 
   private:
     SoundDevice() = default;
     std::unique_ptr<Mixer> mixer_;
     std::unique_ptr<LiveOutput> live_;
     std::unique_ptr<NullOutput> null_;
-    std::string name_;
 };
 
 }  // namespace tw

@@ -97,8 +97,6 @@ void OnHoldAutomaton::FadeStep(int fadeOffset) {
 }
 
 void OnHoldAutomaton::RunAction(const std::string& s) {
-    const int musicGapMs = channels_.MusicGapSeconds() * 1000;
-    const int voiceGapMs = channels_.VoiceGapSeconds() * 1000;
     const int n = fsa_.LastUseCount();
     if (s == "musbgn_vocsil") {
         AssertPlay(false, false, s);
@@ -109,7 +107,7 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "musfin_vocsil") {
         AssertPlay(true, false, s);
         channels_.StopMusic();
-        Arm(kTimerMusicGap, musicGapMs, musicGapArmed_);
+        ArmMusicGap(channels_.MusicGapSeconds() * 1000);
     } else if (s == "mussil_vocbgn") {
         AssertPlay(false, false, s);
         channels_.PlayVoice();
@@ -119,7 +117,7 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "mussil_vocfin") {
         AssertPlay(false, true, s);
         channels_.StopVoice();
-        Arm(kTimerVoiceGap, voiceGapMs, voiceGapArmed_);
+        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
     } else if (s == "mussil_vocsil") {
         AssertPlay(false, false, s);
     } else if (s == "dwnbgn_vocsil") {
@@ -154,7 +152,7 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "muspsd_vocfin") {
         AssertPlay(false, true, s);
         channels_.StopVoice();
-        Arm(kTimerVoiceGap, voiceGapMs, voiceGapArmed_);
+        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
     } else if (s == "upbgn_vocsil") {
         AssertPlay(true, false, s);
         Arm(kTimerFadeUp, 100, fadeUpArmed_);
@@ -164,13 +162,13 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "upfin_vocsil") {
         Disarm(kTimerFadeUp, fadeUpArmed_);
         AssertPlay(true, false, s);
-        Arm(kTimerVoiceGap, voiceGapMs, voiceGapArmed_);
+        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
     } else if (s == "upabt_vocsil") {
         Disarm(kTimerFadeUp, fadeUpArmed_);
         AssertPlay(true, false, s);
         channels_.StopMusic();
-        Arm(kTimerMusicGap, musicGapMs, musicGapArmed_);
-        Arm(kTimerVoiceGap, voiceGapMs, voiceGapArmed_);
+        ArmMusicGap(channels_.MusicGapSeconds() * 1000);
+        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
     } else {
         Log("error - Unrecognized state (%s) in Dlg::HandleEvent", s.c_str());
     }

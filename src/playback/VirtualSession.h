@@ -25,7 +25,6 @@ class VirtualSession {
     OnHoldPlayer& player() { return *player_; }
     VirtualClock& clock() { return clock_; }
     VirtualTimerService& timers() { return timers_; }
-    int rate() const { return rate_; }
 
     // Moves virtual time forward by `ms`.
     void Run(int64_t ms, const Sink& sink = {});
