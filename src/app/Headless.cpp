@@ -47,6 +47,7 @@ int RunHeadless(OutputMode output) {
     OnHoldPlayer::Options options;
     options.output = output;
     options.startAlways = true;
+    options.backgroundPreload = true;
     int code = 0;
     {
         OnHoldPlayer player(clock, timers, boxes, view, options);

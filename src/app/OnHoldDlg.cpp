@@ -64,6 +64,7 @@ OnHoldDlg::OnHoldDlg(Options options)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     OnHoldPlayer::Options playerOptions;
     playerOptions.output = options.output;
+    playerOptions.backgroundPreload = true;
     player_ = std::make_unique<OnHoldPlayer>(clock_, timers_, boxes_, *this, playerOptions);
     BuildWindow();
 
@@ -275,6 +276,9 @@ void OnHoldDlg::SetTrayIcon(bool add) {
 void OnHoldDlg::OpenSettings() {
     SettingsDlg dialog(player_->settings());
     dialog.exec();
+    if (!dialog.saveProblem().empty())
+        player_->ReportSaveProblem("Tonewell could not save settings.cfg (" + dialog.saveProblem() +
+                                   ").\nThe settings will be lost when it stops.");
     if (dialog.deviceChanged())
         boxes_.Show(
             "Switching to a new audio playback device will not take effect until you "

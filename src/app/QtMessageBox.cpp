@@ -5,13 +5,29 @@
 #include "Skin.h"
 
 namespace tw {
+namespace {
+
+constexpr int kMostNoticeLines = 20;  // a longer list says how many more there were
+
+}  // namespace
+
+QtMessageBox::~QtMessageBox() {
+    if (notice_) notice_->deleteLater();
+}
+
+QString QtMessageBox::Wrappable(const std::string& text) {
+    QString out = QString::fromStdString(text);
+    out.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    out.replace(QLatin1Char('\\'), QStringLiteral("\\\u200B"));
+    return out;
+}
 
 MbResult QtMessageBox::DoShow(const std::string& text, const std::string& caption,
                               MbButtons buttons, MbIcon icon) {
     QMessageBox box(owner_.data());
     ApplySkin(&box, kSkinDialog);
     box.setWindowTitle(QString::fromStdString(caption));
-    box.setText(QString::fromStdString(text));
+    box.setText(Wrappable(text));
     box.setIcon(icon == MbIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     switch (buttons) {
         case MbButtons::Ok:
@@ -34,6 +50,29 @@ MbResult QtMessageBox::DoShow(const std::string& text, const std::string& captio
         default:
             return buttons == MbButtons::Ok ? MbResult::Ok : MbResult::Cancel;
     }
+}
+
+void QtMessageBox::DoNotify(const std::string& text, const std::string& caption) {
+    if (notice_) {
+        // One window for all of them: the new message joins the list.
+        if (++noticeLines_ <= kMostNoticeLines) {
+            notice_->setText(notice_->text() + QStringLiteral("\n\n") + Wrappable(text));
+        } else {
+            notice_->setInformativeText(
+                QStringLiteral("and %1 more").arg(noticeLines_ - kMostNoticeLines));
+        }
+        return;
+    }
+    auto* box = new QMessageBox(owner_.data());
+    ApplySkin(box, kSkinDialog);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->setWindowTitle(QString::fromStdString(caption));
+    box->setText(Wrappable(text));
+    box->setStandardButtons(QMessageBox::Ok);
+    box->show();
+    notice_ = box;
+    noticeLines_ = 1;
 }
 
 }  // namespace tw

@@ -2,7 +2,7 @@
 
 namespace tw {
 
-void QtTimerService::Start(int id, int periodMs) {
+void QtTimerService::DoStart(int id, int periodMs) {
     auto& timer = timers_[id];
     if (!timer) {
         timer = std::make_unique<QTimer>();
@@ -20,6 +20,14 @@ void QtTimerService::Stop(int id) {
 bool QtTimerService::IsRunning(int id) const {
     auto it = timers_.find(id);
     return it != timers_.end() && it->second->isActive();
+}
+
+}  // namespace tw
+
+namespace tw {
+
+void QtTimerService::PostTask(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 }  // namespace tw

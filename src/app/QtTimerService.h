@@ -14,9 +14,13 @@ namespace tw {
 
 class QtTimerService : public QObject, public TimerService {
   public:
-    void Start(int id, int periodMs) override;
     void Stop(int id) override;
     bool IsRunning(int id) const override;
+    // Queued to this object's thread; dropped if the service is gone by then.
+    void PostTask(std::function<void()> task) override;
+
+  protected:
+    void DoStart(int id, int periodMs) override;
 
   private:
     std::map<int, std::unique_ptr<QTimer>> timers_;

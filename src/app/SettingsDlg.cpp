@@ -59,7 +59,7 @@ void SettingsDlg::accept() {
     const QByteArray guid =
         devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray() : QByteArray();
     if (guid.size() == 16) std::memcpy(settings_.device.data(), guid.constData(), 16);
-    settings_.SaveSettings();
+    if (!settings_.SaveSettings(&saveProblem_) && saveProblem_.empty()) saveProblem_ = "?";
     QDialog::accept();
 }
 

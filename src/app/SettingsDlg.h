@@ -18,6 +18,8 @@ class SettingsDlg : public QDialog {
     explicit SettingsDlg(AppSettings& settings, QWidget* parent = nullptr);
     // The user picked another output (also when the dialog was then cancelled).
     bool deviceChanged() const { return deviceChanged_; }
+    // Empty when OK saved "settings.cfg" (or was not pressed); else the reason.
+    const std::string& saveProblem() const { return saveProblem_; }
 
     QCheckBox* autoStartBox() const { return autoStart_; }
     QCheckBox* startPlayingBox() const { return startPlaying_; }
@@ -30,6 +32,7 @@ class SettingsDlg : public QDialog {
   private:
     AppSettings& settings_;
     bool deviceChanged_ = false;
+    std::string saveProblem_;
     QCheckBox* autoStart_;
     QCheckBox* startPlaying_;
     QCheckBox* trayIcon_;

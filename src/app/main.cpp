@@ -165,8 +165,14 @@ int main(int argc, char** argv) {
         options.startMinimized = startMinimized;
         options.output = mode;
         tw::OnHoldDlg window(options);
+        // The window is not run as a modal dialog: hiding it to the tray would end
+        // that loop, and the program with it. Only the window's own close (the
+        // confirmation, or Quit in the tray menu) ends the application's loop, and a
+        // box closed while the window is in the tray is not the last window closing.
+        QApplication::setQuitOnLastWindowClosed(false);
+        QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
         window.show();
-        window.exec();
+        code = QApplication::exec();
     }
     tw::ShutdownSkin();
     return code;

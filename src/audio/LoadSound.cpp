@@ -1,98 +1,156 @@
 #include "LoadSound.h"
 
-#include <cstdio>
-#include <filesystem>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <new>
+
+#include "AtomicFile.h"
+#include "Log.h"
 #include "Mp3Decoder.h"
 #include "Paths.h"
-#include "WavParser.h"
 
 namespace tw {
 namespace {
 
 constexpr const char* kTempWav = "tmp.wav";
+constexpr uint64_t kMaxSoundBytes = 0xFFFFFFFFull;  // what a buffer's size can say
 
-void ShowError(MessageBox& boxes, const char* format, const std::string& path,
-               const char* caption) {
-    char text[600];
-    std::snprintf(text, sizeof text, format, path.c_str());
-    boxes.Show(text, caption);
+std::string Message(const char* format, const std::string& path) {
+    const int n = std::snprintf(nullptr, 0, format, path.c_str());
+    std::string text(static_cast<size_t>(n), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, path.c_str());
+    return text;
 }
 
-// The whole file plus a terminating zero byte; null when missing, unreadable or empty.
-std::unique_ptr<SoundData> ReadSoundFile(const std::string& nativePath) {
-    std::FILE* f = std::fopen(nativePath.c_str(), "rb");
-    if (!f) return nullptr;
-    std::unique_ptr<SoundData> data;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        const long size = std::ftell(f);
-        if (size > 0 && static_cast<unsigned long>(size) < 0xFFFFFFFFul &&
-            std::fseek(f, 0, SEEK_SET) == 0) {
-            data = std::make_unique<SoundData>(static_cast<size_t>(size));
-            if (std::fread(data->data(), 1, static_cast<size_t>(size), f) !=
-                static_cast<size_t>(size))
-                data.reset();
+enum class Read { Ok, Missing, NotASound };
+
+// Reads a whole WAV file into memory, but only once its header (found in a
+// mapping of the file, which costs no reading) says it is a sound.
+Read ReadWavFile(const std::string& nativePath, std::unique_ptr<SoundData>& data) {
+    const int fd = OpenRegularFile(nativePath);
+    if (fd < 0) return Read::Missing;
+    struct stat st {};
+    Read result = Read::Missing;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        result = Read::NotASound;
+        if (size <= kMaxSoundBytes) {
+            void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            WavInfo info;
+            const bool isSound =
+                map != MAP_FAILED && ParseWav(static_cast<const uint8_t*>(map), size, info);
+            if (map != MAP_FAILED) ::munmap(map, size);
+            if (isSound) {
+                data = std::make_unique<SoundData>(static_cast<size_t>(size));
+                size_t got = 0;
+                while (got < size) {
+                    const ssize_t n =
+                        ::pread(fd, data->data() + got, size - got, static_cast<off_t>(got));
+                    if (n <= 0) break;
+                    got += static_cast<size_t>(n);
+                }
+                // A file that shrank meanwhile keeps what was read.
+                data->Shrink(got);
+                result = got ? Read::Ok : Read::Missing;
+            }
         }
     }
-    std::fclose(f);
-    return data;
+    ::close(fd);
+    return result;
 }
 
 }  // namespace
 
-bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::shared_ptr<SoundData>& dataOut,
-               const std::string& path, uint32_t& sizeOut, SoundDevice* device, MessageBox& boxes) {
+bool ReadSound(const std::string& path, LoadedSound& out) {
+    out = LoadedSound{};
     // Linux names are case-sensitive: the name is opened as given and only a
     // lowercased copy is tested for ".mp3".
-    std::string working = NativePath(path);
-    std::string shownName = path;
-    std::unique_ptr<SoundData> data;
-    if (AsciiLower(path).find(".mp3") != std::string::npos) {
-        std::error_code ec;
-        if (!std::filesystem::exists(working, ec)) {
-            ShowError(boxes, "Unable to locate file (%s)", path, "Error");
-            return false;
-        }
-        // The decoder hands back what it wrote to "tmp.wav": no need to read it again.
-        if (!CbMpegAudioDecoder(working, kTempWav, &data)) {
-            bufferOut.reset();
-            dataOut.reset();
-            ShowError(boxes, "Unable to decode file (%s)", path, "Error");
-            return false;
-        }
-        working = kTempWav;
-        shownName = kTempWav;
+    if (!StaysUnder(path, "")) {
+        out.error = Message("Unable to locate file (%s)", path);
+        return false;
     }
-
-    if (!data) data = ReadSoundFile(working);
-    if (!data) {
-        bufferOut.reset();
-        dataOut.reset();
-        ShowError(boxes, "Unable to locate file (%s)", shownName, "Error");
+    const std::string native = NativePath(path);
+    std::unique_ptr<SoundData> data;
+    try {
+        if (AsciiLower(path).find(".mp3") != std::string::npos) {
+            // The decoder hands back what it wrote to "tmp.wav": no need to read it again.
+            switch (DecodeMp3(native, kTempWav, &data)) {
+                case Mp3Result::Ok:
+                    break;
+                case Mp3Result::Unreadable:
+                    out.error = Message("Unable to locate file (%s)", path);
+                    out.missingMp3 = true;
+                    return false;
+                case Mp3Result::NoAudio:
+                    out.error = Message("Unable to decode file (%s)", path);
+                    return false;
+                case Mp3Result::TooLong:
+                    out.error = Message(
+                        "Unable to decode file (%s): decoded it would be longer than the 4 GB "
+                        "a sound may take",
+                        path);
+                    return false;
+            }
+        } else {
+            switch (ReadWavFile(native, data)) {
+                case Read::Ok:
+                    break;
+                case Read::Missing:
+                    out.error = Message("Unable to locate file (%s)", path);
+                    return false;
+                case Read::NotASound:
+                    out.error = Message("Unsupported audio format (%s)", path);
+                    return false;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        Log("error - out of memory loading %s", path.c_str());
+        out.error = Message("Unable to decode file (%s)", path);
         return false;
     }
     const size_t fileSize = data->fileSize();
-    WavInfo info;
-    if (!ParseWav(data->data(), fileSize, info)) {
-        bufferOut.reset();
-        dataOut.reset();
-        ShowError(boxes, "Unsupported audio format (%s)", path, "Error");
+    if (!ParseWav(data->data(), fileSize, out.info)) {
+        out.error = Message("Unsupported audio format (%s)", path);
         return false;
     }
-    dataOut = std::move(data);
-    sizeOut = static_cast<uint32_t>(fileSize);
-    bufferOut.reset();
-    if (!device) return true;
+    out.size = static_cast<uint32_t>(fileSize);  // both readers keep it under 4 GiB
+    out.data = std::move(data);
+    return true;
+}
 
+void MakeSoundBuffer(const LoadedSound& sound, const std::string& path, SoundDevice& device,
+                     std::unique_ptr<SoundBuffer>& bufferOut, MessageBox& boxes) {
+    bufferOut.reset();
     // The buffer is as long as the file; it plays the data chunk in place, then
     // silence for the rest of its length.
-    const uint32_t code = device->CreateSoundBufferOver(info.format, sizeOut, dataOut,
-                                                        info.dataOffset, info.dataSize, bufferOut);
+    const uint32_t code =
+        device.CreateSoundBufferOver(sound.info.format, sound.size, sound.data,
+                                     sound.info.dataOffset, sound.info.dataSize, bufferOut);
     if (code != DS_OK) {
+        bufferOut.reset();
         ShowDirectSoundError(boxes, code);
-        ShowError(boxes, "CreateSoundBuffer failed for %s", path, "LoadSound Error");
-        return true;
+        boxes.Show(Message("CreateSoundBuffer failed for %s", path), "LoadSound Error");
     }
+}
+
+bool LoadSound(std::unique_ptr<SoundBuffer>& bufferOut, std::shared_ptr<SoundData>& dataOut,
+               const std::string& path, uint32_t& sizeOut, SoundDevice* device, MessageBox& boxes) {
+    LoadedSound sound;
+    if (!ReadSound(path, sound)) {
+        if (!sound.missingMp3) {
+            bufferOut.reset();
+            dataOut.reset();
+        }
+        boxes.Show(sound.error, "Error");
+        return false;
+    }
+    bufferOut.reset();
+    sizeOut = sound.size;
+    if (device) MakeSoundBuffer(sound, path, *device, bufferOut, boxes);
+    dataOut = sound.data;
     return true;
 }
 

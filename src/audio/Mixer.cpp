@@ -48,7 +48,11 @@ void Mixer::Render(float* out, int frames) {
             playing_.erase(playing_.begin() + static_cast<long>(i));
         }
     }
-    for (int i = 0; i < 2 * frames; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    // Written so that NaN, for which every comparison is false, leaves as 0.
+    for (int i = 0; i < 2 * frames; ++i) {
+        const float v = out[i];
+        out[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
+    }
 }
 
 }  // namespace tw

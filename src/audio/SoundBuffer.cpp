@@ -33,7 +33,10 @@ inline float ReadSample(const uint8_t* p) {
     } else if constexpr (Float) {
         float v;
         std::memcpy(&v, p, 4);
-        return std::isfinite(v) ? v : 0.0f;
+        // Infinities and NaN become silence, and absurd values are held to 36 dB
+        // over full scale, so that the resampler's arithmetic cannot overflow.
+        if (!std::isfinite(v)) return 0.0f;
+        return std::clamp(v, -64.0f, 64.0f);
     } else {
         return static_cast<float>(Read32(p)) * (1.0f / 2147483648.0f);
     }

@@ -1,7 +1,5 @@
 #include "AppSettings.h"
 
-#include <string>
-
 #include "AtomicFile.h"
 
 namespace tw {
@@ -14,6 +12,10 @@ void AppSettings::LoadSettings() {
         ResetSettings();
         return;
     }
+    SetFromBytes(bytes);
+}
+
+void AppSettings::SetFromBytes(const std::string& bytes) {
     *this = AppSettings{};
     auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
     if (bytes.size() > 0) autoStart = byte(0);
@@ -27,13 +29,17 @@ void AppSettings::ResetSettings() {
     SaveSettings();
 }
 
-bool AppSettings::SaveSettings() const {
+bool AppSettings::SaveSettings(std::string* why) const {
+    return WriteFileAtomically(kSettingsFile, Bytes(), why);
+}
+
+std::string AppSettings::Bytes() const {
     std::string bytes;
     bytes += static_cast<char>(autoStart);
     bytes += static_cast<char>(startPlaying);
     bytes += static_cast<char>(trayIcon);
     for (uint8_t b : device) bytes += static_cast<char>(b);
-    return WriteFileAtomically(kSettingsFile, bytes);
+    return bytes;
 }
 
 }  // namespace tw

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace tw {
 
@@ -18,9 +19,13 @@ struct AppSettings {
     // Reads "settings.cfg"; a missing file is created with the defaults. Fields a
     // short file does not cover keep their defaults.
     void LoadSettings();
+    // The fields from the bytes of a settings file, as LoadSettings reads them.
+    void SetFromBytes(const std::string& bytes);
+    // The 19 bytes SaveSettings writes.
+    std::string Bytes() const;
     void ResetSettings();
     // Writes through a temporary file; false (logged) when that failed.
-    bool SaveSettings() const;
+    bool SaveSettings(std::string* why = nullptr) const;
 };
 
 }  // namespace tw

@@ -1,7 +1,9 @@
 #include "AudioConfig.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "AtomicFile.h"
 #include "ConfigTextReader.h"
@@ -69,7 +71,11 @@ void ExportList(const TrackList& list, size_t prefixLength, const Clock& clock, 
 }  // namespace
 
 AudioConfig::AudioConfig(const Clock& clock, MessageBox& boxes)
-    : music(clock), voice(clock), clock_(clock), boxes_(boxes) {}
+    : music(clock), voice(clock), clock_(clock), boxes_(boxes) {
+    // Until a file says otherwise, the gaps of the first selection.
+    voice.gapSeconds = 30;
+    music.gapSeconds = 2;
+}
 
 AudioConfig::AudioConfig(const AudioConfig& other)
     : firstRun(other.firstRun),
@@ -86,33 +92,48 @@ AudioConfig::AudioConfig(const AudioConfig& other)
 void AudioConfig::LoadList(ConfigTextReader& reader, TrackList& list) {
     reader.NextLine();  // the list's header line
     std::string line = reader.ReadLine();
+    bool cut = reader.LastLineWasCut();
     reader.NextLine();
     // A file that ends before the list's "." line keeps what was read.
     while (!line.empty() && line[0] != '.') {
-        list.tracks.push_back(Track{line, TrackSchedule::New(clock_), true});
-        list.BuildOrder();
         const std::string sched = reader.ReadLine();
         reader.NextLine();
-
-        // Fields the line does not give keep the values of a new schedule.
-        TrackSchedule& s = list.tracks.back().schedule;
-        char dateWord[128] = "false", timeWord[128] = "false";
-        int v[12] = {s.dateFrom.First(), s.dateFrom.Second(), s.dateFrom.Third(),
-                     s.dateTo.First(),   s.dateTo.Second(),   s.dateTo.Third(),
-                     s.timeFrom.First(), s.timeFrom.Second(), s.timeFrom.Third(),
-                     s.timeTo.First(),   s.timeTo.Second(),   s.timeTo.Third()};
-        std::sscanf(sched.c_str(), "%127s %d %d %d %d %d %d %127s %d %d %d %d %d %d", dateWord,
-                    &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], timeWord, &v[6], &v[7], &v[8], &v[9],
-                    &v[10], &v[11]);
-        s.dateRangeOn = std::string(dateWord) == "true";
-        s.dateFrom.Set(v[0], v[1], v[2]);
-        s.dateTo.Set(v[3], v[4], v[5]);
-        s.timeRangeOn = std::string(timeWord) == "true";
-        s.timeFrom.Set(v[6], v[7], v[8]);
-        s.timeTo.Set(v[9], v[10], v[11]);
-        list.tracks.back().inSchedule = s.IsActiveNow(clock_);
-
+        if (cut) {
+            // Cut short it would name another file, or none: the track is left out.
+            Log("error - track name over %zu bytes left out (%s...)", kMaxNameLength, line.c_str());
+            boxes_.Show("A track name in " + std::string(kConfigFile) + " is longer than " +
+                            std::to_string(kMaxNameLength) + " bytes; the track was left out:\n" +
+                            line + "...",
+                        "Error");
+        } else {
+            list.tracks.push_back(Track{line, TrackSchedule::New(clock_), true});
+            list.BuildOrder();
+            TrackSchedule& s = list.tracks.back().schedule;
+            if (!sched.empty() && sched[0] == '.') {
+                // The schedule line was lost: the "." ends the list all the same.
+                Log("error - track without a schedule line (%s)", line.c_str());
+                list.tracks.back().inSchedule = s.IsActiveNow(clock_);
+                break;
+            }
+            // Fields the line does not give keep the values of a new schedule.
+            char dateWord[128] = "false", timeWord[128] = "false";
+            int v[12] = {s.dateFrom.First(), s.dateFrom.Second(), s.dateFrom.Third(),
+                         s.dateTo.First(),   s.dateTo.Second(),   s.dateTo.Third(),
+                         s.timeFrom.First(), s.timeFrom.Second(), s.timeFrom.Third(),
+                         s.timeTo.First(),   s.timeTo.Second(),   s.timeTo.Third()};
+            std::sscanf(sched.c_str(), "%127s %d %d %d %d %d %d %127s %d %d %d %d %d %d", dateWord,
+                        &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], timeWord, &v[6], &v[7], &v[8],
+                        &v[9], &v[10], &v[11]);
+            s.dateRangeOn = std::string(dateWord) == "true";
+            s.dateFrom.Set(v[0], v[1], v[2]);
+            s.dateTo.Set(v[3], v[4], v[5]);
+            s.timeRangeOn = std::string(timeWord) == "true";
+            s.timeFrom.Set(v[6], v[7], v[8]);
+            s.timeTo.Set(v[9], v[10], v[11]);
+            list.tracks.back().inSchedule = s.IsActiveNow(clock_);
+        }
         line = reader.ReadLine();
+        cut = reader.LastLineWasCut();
         reader.NextLine();
     }
     list.ResetPosition();
@@ -121,19 +142,46 @@ void AudioConfig::LoadList(ConfigTextReader& reader, TrackList& list) {
 void AudioConfig::Load() {
     music.Clear();
     voice.Clear();
-    std::error_code ec;
-    if (!std::filesystem::exists(kConfigFile, ec)) {
-        std::filesystem::copy_file(kDefaultFile, kConfigFile, std::filesystem::copy_options::none,
-                                   ec);
-        firstRun = true;
-    }
+    loaded = false;
+    copyProblem.clear();
     ConfigTextReader reader;
-    if (!reader.Open(kConfigFile)) {
+    bool opened = reader.Open(kConfigFile);
+    struct stat st {};
+    if (!opened && ::lstat(kConfigFile, &st) != 0 && errno == ENOENT) {
+        // A first run: "default.cfg" becomes "audio.cfg" whole or not at all.
+        std::string text;
+        if (ReadWholeFile(kDefaultFile, text)) {
+            std::string why;
+            if (WriteFileAtomically(kConfigFile, text, &why)) {
+                firstRun = true;
+            } else {
+                copyProblem = why;
+                Log("error - cannot copy %s to %s (%s)", kDefaultFile, kConfigFile, why.c_str());
+            }
+            reader.SetText(std::move(text));
+            opened = true;
+        }
+    }
+    if (!opened) {
         char text[300];
         std::snprintf(text, sizeof text, "File %s not found", kConfigFile);
         boxes_.Show(text, "Error");
         return;
     }
+    Read(reader);
+    loaded = true;
+}
+
+void AudioConfig::LoadText(std::string text) {
+    music.Clear();
+    voice.Clear();
+    ConfigTextReader reader;
+    reader.SetText(std::move(text));
+    Read(reader);
+    loaded = true;
+}
+
+void AudioConfig::Read(ConfigTextReader& reader) {
     reader.NextLine();  // [VOICE]
     ReadSetting(reader, voice.gapSeconds);
     ReadSetting(reader, voice.volume);
@@ -180,9 +228,13 @@ bool AudioConfig::ExportPlaylist() const {
     return WriteFileAtomically(kPlaylistFile, out);
 }
 
-void AudioConfig::SetVolumeAndSave(bool isMusic, int volume) {
+bool AudioConfig::SetVolumeAndSave(bool isMusic, int volume, std::string* why) {
     (isMusic ? music : voice).volume = volume;
-    Save();
+    if (!loaded) {
+        Log("status - volume not saved: no configuration file was read");
+        return true;
+    }
+    return WriteFileAtomically(kConfigFile, SaveText(), why);
 }
 
 void AudioConfig::ResetPositions() {

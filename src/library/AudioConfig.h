@@ -19,7 +19,11 @@ class AudioConfig {
     AudioConfig& operator=(const AudioConfig&) = delete;
 
     // Rereads "audio.cfg", copying "default.cfg" to it first when it is missing.
+    // When the copy cannot be made, "default.cfg" is read as it is and
+    // `copyProblem` says why; nothing is then read as a first run.
     void Load();
+    // Reads a configuration held in memory, as Load reads the file.
+    void LoadText(std::string text);
     // Writes "audio.cfg" through a temporary file; false (logged) when that failed,
     // in which case the old file is left as it was.
     bool Save() const;
@@ -28,15 +32,21 @@ class AudioConfig {
     // The text Save writes.
     std::string SaveText() const;
 
-    void SetVolumeAndSave(bool isMusic, int volume);
+    // Saves only a configuration that was read from a file: one that never was
+    // must not be written over a "default.cfg" restored later. False when a save
+    // was due and failed (`why` receives the reason).
+    bool SetVolumeAndSave(bool isMusic, int volume, std::string* why = nullptr);
     void ResetPositions();
     bool RefreshScheduleFlags();
 
     bool firstRun = false;
+    bool loaded = false;      // a configuration file was read by the last Load
+    std::string copyProblem;  // why "default.cfg" could not become "audio.cfg"
     TrackList music;
     TrackList voice;
 
   private:
+    void Read(class ConfigTextReader& reader);
     void LoadList(class ConfigTextReader& reader, TrackList& list);
     const Clock& clock_;
     MessageBox& boxes_;

@@ -6,20 +6,32 @@
 namespace tw {
 
 bool ConfigTextReader::Open(const std::string& path) {
-    pos_ = 0;
-    if (!ReadWholeFile(path, text_)) {
-        text_.clear();
+    std::string text;
+    if (!ReadWholeFile(path, text)) {
+        SetText({});
         return false;
     }
-    const size_t nul = text_.find('\0');
-    if (nul != std::string::npos) text_.resize(nul);
+    SetText(std::move(text));
     return true;
 }
 
+void ConfigTextReader::SetText(std::string text) {
+    text_ = std::move(text);
+    pos_ = 0;
+    cut_ = false;
+    const size_t nul = text_.find('\0');
+    if (nul != std::string::npos) text_.resize(nul);
+}
+
 std::string ConfigTextReader::ReadLine() {
-    std::string line;
-    while (!AtEnd() && !AtLineEnd() && line.size() < kMaxNameLength) line += text_[pos_++];
-    return line;
+    const size_t start = pos_;
+    while (!AtEnd() && !AtLineEnd() && pos_ - start < kMaxNameLength) ++pos_;
+    cut_ = !AtEnd() && !AtLineEnd();
+    if (cut_) {
+        // Stop before a character whose bytes would be split by the cut.
+        while (pos_ > start && (static_cast<unsigned char>(text_[pos_]) & 0xC0) == 0x80) --pos_;
+    }
+    return text_.substr(start, pos_ - start);
 }
 
 void ConfigTextReader::SkipLine() {

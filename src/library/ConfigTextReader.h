@@ -9,11 +9,15 @@ namespace tw {
 
 class ConfigTextReader {
   public:
-    // False when the file cannot be read.
+    // False when the file cannot be read (missing, unreadable, not a regular file).
     bool Open(const std::string& path);
-    // Copies up to 255 characters of the current line; the cursor stops on the line
-    // end (or after the 255th character of a longer line).
+    // Reads from text held in memory instead of a file.
+    void SetText(std::string text);
+    // Copies up to 255 bytes of the current line, never cutting a UTF-8 character
+    // in two; the cursor stops on the line end, or where the copy stopped in a
+    // longer line (then LastLineWasCut is true).
     std::string ReadLine();
+    bool LastLineWasCut() const { return cut_; }
     void SkipLine();
     // SkipLine, then past every line end: the start of the next non-empty line.
     void NextLine();
@@ -23,6 +27,7 @@ class ConfigTextReader {
     bool AtLineEnd() const { return text_[pos_] == '\n' || text_[pos_] == '\r'; }
     std::string text_;
     size_t pos_ = 0;
+    bool cut_ = false;
 };
 
 }  // namespace tw

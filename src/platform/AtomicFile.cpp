@@ -1,6 +1,7 @@
 #include "AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,11 +12,13 @@
 
 namespace tw {
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* why) {
     std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
-        Log("error - cannot write %s (%s)", path.c_str(), std::strerror(errno));
+        const int err = errno;
+        Log("error - cannot write %s (%s)", path.c_str(), std::strerror(err));
+        if (why) *why = std::strerror(err);
         return false;
     }
     const char* p = content.data();
@@ -25,6 +28,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
             ok = false;
             break;
         }
@@ -47,20 +51,55 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
     if (!ok) {
         ::unlink(tmp.c_str());
         Log("error - cannot write %s (%s)", path.c_str(), std::strerror(err));
+        if (why) *why = std::strerror(err);
     }
     return ok;
 }
 
+int OpenRegularFile(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO with no writer would otherwise wait for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    // Reads of a regular file never block anyway; clear the flag all the same.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) return false;
     content.clear();
     char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) content.append(chunk, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        content.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
     return ok;
+}
+
+bool FolderIsWritable(const std::string& folder, std::string& why) {
+    const std::string probe = folder + "/.tonewell-write-test";
+    const int fd =
+        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
 }
 
 }  // namespace tw

@@ -6,10 +6,22 @@ namespace tw {
 
 // Writes the whole content to a temporary file beside `path`, flushes it to disk
 // and renames it over `path`, so the old file stays whole if anything fails.
-// Returns false (and logs why) on failure; the temporary file is then removed.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
+// Returns false (and logs why) on failure; the temporary file is then removed and
+// `why`, when given, receives the system's reason.
+bool WriteFileAtomically(const std::string& path, const std::string& content,
+                         std::string* why = nullptr);
 
-// Reads a whole file; false when it cannot be opened or read.
+// Opens a regular file for reading without ever blocking: a FIFO, a device or a
+// folder is refused (-1, errno set) instead of hanging the caller in open().
+int OpenRegularFile(const std::string& path);
+
+// Reads a whole regular file; false when it cannot be opened or read, or is not a
+// regular file.
 bool ReadWholeFile(const std::string& path, std::string& content);
+
+// Whether a file can be made in `folder`: tried for real, since permissions alone
+// do not tell (a read-only mount, or root's view of the mode bits). On failure
+// `why` receives the system's reason.
+bool FolderIsWritable(const std::string& folder, std::string& why);
 
 }  // namespace tw

@@ -20,10 +20,18 @@ class MessageBox {
                   MbButtons buttons = MbButtons::Ok, MbIcon icon = MbIcon::None) {
         return DoShow(text, caption, buttons, icon);
     }
+    // A box with OK only that does not wait for it: the caller goes on at once.
+    // Where boxes are windows, notices that come while one is open join it as one
+    // list. Boxes raised while the player is inside an action are notices.
+    void Notify(const std::string& text, const std::string& caption) { DoNotify(text, caption); }
 
   protected:
     virtual MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
                             MbIcon icon) = 0;
+    // Where a box never waits (printed, recorded), a notice is a box.
+    virtual void DoNotify(const std::string& text, const std::string& caption) {
+        DoShow(text, caption, MbButtons::Ok, MbIcon::None);
+    }
 };
 
 // Prints "caption: text" on stderr and answers OK, or Yes where Yes is offered.

@@ -9,6 +9,20 @@ std::string NativePath(const std::string& storedName) {
     return out;
 }
 
+bool StaysUnder(const std::string& storedName, const std::string& folder) {
+    const std::string native = NativePath(storedName);
+    if (native.empty() || native[0] == '/') return false;
+    if (!folder.empty() && native.compare(0, folder.size() + 1, folder + "/") != 0) return false;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = native.find('/', start);
+        const std::string part = native.substr(start, slash - start);
+        if (part == "..") return false;
+        if (slash == std::string::npos) return true;
+        start = slash + 1;
+    }
+}
+
 std::string AsciiLower(const std::string& text) {
     std::string out = text;
     for (char& c : out)

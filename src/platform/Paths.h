@@ -9,6 +9,11 @@ namespace tw {
 // to the working folder. Letter case is kept: Linux names are case-sensitive.
 std::string NativePath(const std::string& storedName);
 
+// Whether a stored name is a relative path that stays inside `folder` of the
+// working folder ("" for the working folder itself): not absolute, and no ".."
+// among its parts. Parts are split at both kinds of slash.
+bool StaysUnder(const std::string& storedName, const std::string& folder);
+
 // Lowercased copy, ASCII letters only, for comparisons.
 std::string AsciiLower(const std::string& text);
 

@@ -4,8 +4,12 @@
 
 namespace tw {
 
-void VirtualTimerService::Start(int id, int periodMs) {
-    periodMs = std::max(periodMs, 1);
+int TimerService::BoundPeriod(int64_t periodMs) {
+    constexpr int64_t kDay = int64_t{86400} * 1000;
+    return static_cast<int>(std::clamp<int64_t>(periodMs, 1, kDay));
+}
+
+void VirtualTimerService::DoStart(int id, int periodMs) {
     timers_[id] = Timer{periodMs, clock_.ElapsedMs() + periodMs, sequence_++};
 }
 
@@ -32,7 +36,18 @@ std::optional<int64_t> VirtualTimerService::NextDueMs() const {
     return timers_.at(*id).dueMs;
 }
 
+void VirtualTimerService::PostTask(std::function<void()> task) {
+    std::lock_guard<std::mutex> hold(postedLock_);
+    posted_.push_back(std::move(task));
+}
+
 void VirtualTimerService::FireDue() {
+    std::vector<std::function<void()>> tasks;
+    {
+        std::lock_guard<std::mutex> hold(postedLock_);
+        tasks.swap(posted_);
+    }
+    for (auto& task : tasks) task();
     const int64_t now = clock_.ElapsedMs();
     for (;;) {
         auto id = NextDueId();

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "Clock.h"
 
@@ -16,12 +18,19 @@ class TimerService {
   public:
     using Handler = std::function<void(int id)>;
     virtual ~TimerService() = default;
-    virtual void Start(int id, int periodMs) = 0;
+    // Every service takes the period the same way: computed in 64 bits by the
+    // caller and held to 1 ms .. 24 hours, so that a gap read from a file can never
+    // overflow or be refused.
+    void Start(int id, int64_t periodMs) { DoStart(id, BoundPeriod(periodMs)); }
+    static int BoundPeriod(int64_t periodMs);
     virtual void Stop(int id) = 0;
     virtual bool IsRunning(int id) const = 0;
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
+    // Runs `task` on the main thread, after what the loop is doing now. Any thread.
+    virtual void PostTask(std::function<void()> task) = 0;
 
   protected:
+    virtual void DoStart(int id, int periodMs) = 0;
     void Fire(int id) {
         if (handler_) handler_(id);
     }
@@ -36,9 +45,10 @@ class TimerService {
 class VirtualTimerService : public TimerService {
   public:
     explicit VirtualTimerService(VirtualClock& clock) : clock_(clock) {}
-    void Start(int id, int periodMs) override;
     void Stop(int id) override;
     bool IsRunning(int id) const override { return timers_.count(id) != 0; }
+    // Posted tasks run at the next FireDue, before the timers that are due.
+    void PostTask(std::function<void()> task) override;
 
     // The virtual time of the next due tick, if any timer runs.
     std::optional<int64_t> NextDueMs() const;
@@ -46,6 +56,9 @@ class VirtualTimerService : public TimerService {
     void FireDue();
     // Moves the clock forward by ms, firing each timer at its due time.
     void Advance(int64_t ms);
+
+  protected:
+    void DoStart(int id, int periodMs) override;
 
   private:
     struct Timer {
@@ -57,6 +70,8 @@ class VirtualTimerService : public TimerService {
 
     VirtualClock& clock_;
     std::map<int, Timer> timers_;
+    std::mutex postedLock_;
+    std::vector<std::function<void()>> posted_;
     uint64_t sequence_ = 0;
 };
 

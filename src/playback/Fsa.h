@@ -35,6 +35,7 @@ class Fsa {
     bool HasAutomaticTransition() const;
     int LastUseCount() const { return lastUseCount_; }
     bool HasError() const { return error_; }
+    void ClearError() { error_ = false; }
 
     const std::vector<FsaState>& states() const { return states_; }
     int current() const { return current_; }

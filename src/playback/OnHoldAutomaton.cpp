@@ -44,14 +44,28 @@ std::string OnHoldAutomaton::StateName() const {
 
 void OnHoldAutomaton::HandleEvent(const char* event) {
     if (automatonHalted_) return;
+    if (inAction_) {
+        // An event from a loop nested in an action would meet a state that is only
+        // half entered; the driver raises it again on a later tick.
+        Log("error - event %s while an action runs, left for later", event ? event : "(null)");
+        return;
+    }
     fsa_.Dispatch(event);
     std::string state;
     if (!fsa_.GetStateName(state)) {
         automatonHalted_ = true;
         return;
     }
+    inAction_ = true;
     RunAction(state);
+    inAction_ = false;
     if (fsa_.HasAutomaticTransition()) HandleEvent(nullptr);
+}
+
+void OnHoldAutomaton::Reset() {
+    DisarmAll();
+    fsa_.ClearError();
+    automatonHalted_ = false;
 }
 
 void OnHoldAutomaton::AssertPlay(bool music, bool voice, const std::string& state) {
@@ -61,7 +75,7 @@ void OnHoldAutomaton::AssertPlay(bool music, bool voice, const std::string& stat
         Log("error - AssertPlay failed in state (%s) due to voice", state.c_str());
 }
 
-void OnHoldAutomaton::Arm(int id, int periodMs, bool& flag) {
+void OnHoldAutomaton::Arm(int id, int64_t periodMs, bool& flag) {
     timers_.Start(id, periodMs);
     flag = true;
 }
@@ -71,10 +85,10 @@ void OnHoldAutomaton::Disarm(int id, bool& flag) {
     flag = false;
 }
 
-void OnHoldAutomaton::ArmMusicGap(int periodMs) {
+void OnHoldAutomaton::ArmMusicGap(int64_t periodMs) {
     Arm(kTimerMusicGap, periodMs, musicGapArmed_);
 }
-void OnHoldAutomaton::ArmVoiceGap(int periodMs) {
+void OnHoldAutomaton::ArmVoiceGap(int64_t periodMs) {
     Arm(kTimerVoiceGap, periodMs, voiceGapArmed_);
 }
 void OnHoldAutomaton::DisarmMusicGap() {
@@ -107,7 +121,7 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "musfin_vocsil") {
         AssertPlay(true, false, s);
         channels_.StopMusic();
-        ArmMusicGap(channels_.MusicGapSeconds() * 1000);
+        ArmMusicGap(int64_t{channels_.MusicGapSeconds()} * 1000);
     } else if (s == "mussil_vocbgn") {
         AssertPlay(false, false, s);
         channels_.PlayVoice();
@@ -117,7 +131,7 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "mussil_vocfin") {
         AssertPlay(false, true, s);
         channels_.StopVoice();
-        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
+        ArmVoiceGap(int64_t{channels_.VoiceGapSeconds()} * 1000);
     } else if (s == "mussil_vocsil") {
         AssertPlay(false, false, s);
     } else if (s == "dwnbgn_vocsil") {
@@ -152,7 +166,7 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "muspsd_vocfin") {
         AssertPlay(false, true, s);
         channels_.StopVoice();
-        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
+        ArmVoiceGap(int64_t{channels_.VoiceGapSeconds()} * 1000);
     } else if (s == "upbgn_vocsil") {
         AssertPlay(true, false, s);
         Arm(kTimerFadeUp, 100, fadeUpArmed_);
@@ -162,13 +176,13 @@ void OnHoldAutomaton::RunAction(const std::string& s) {
     } else if (s == "upfin_vocsil") {
         Disarm(kTimerFadeUp, fadeUpArmed_);
         AssertPlay(true, false, s);
-        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
+        ArmVoiceGap(int64_t{channels_.VoiceGapSeconds()} * 1000);
     } else if (s == "upabt_vocsil") {
         Disarm(kTimerFadeUp, fadeUpArmed_);
         AssertPlay(true, false, s);
         channels_.StopMusic();
-        ArmMusicGap(channels_.MusicGapSeconds() * 1000);
-        ArmVoiceGap(channels_.VoiceGapSeconds() * 1000);
+        ArmMusicGap(int64_t{channels_.MusicGapSeconds()} * 1000);
+        ArmVoiceGap(int64_t{channels_.VoiceGapSeconds()} * 1000);
     } else {
         Log("error - Unrecognized state (%s) in Dlg::HandleEvent", s.c_str());
     }

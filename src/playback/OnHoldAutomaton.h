@@ -30,8 +30,8 @@ class OnHoldAutomaton {
     void HandleEvent(const char* event);
     void AssertPlay(bool music, bool voice, const std::string& state);
 
-    void ArmMusicGap(int periodMs);
-    void ArmVoiceGap(int periodMs);
+    void ArmMusicGap(int64_t periodMs);
+    void ArmVoiceGap(int64_t periodMs);
     // Stops each of the timers 11 to 14 whose flag is set.
     void DisarmAll();
     void DisarmMusicGap();
@@ -46,10 +46,15 @@ class OnHoldAutomaton {
     bool fadeUpArmed() const { return fadeUpArmed_; }
     bool fadeDownArmed() const { return fadeDownArmed_; }
     bool automatonHalted() const { return automatonHalted_; }
+    // Inside a state's action: no event may be handled now.
+    bool busy() const { return inAction_; }
+    // After a halt: clears the latch and disarms every timer; the driver then
+    // starts a new cycle.
+    void Reset();
 
   private:
     void RunAction(const std::string& state);
-    void Arm(int id, int periodMs, bool& flag);
+    void Arm(int id, int64_t periodMs, bool& flag);
     void Disarm(int id, bool& flag);
     void FadeStep(int fadeOffset);
 
@@ -61,6 +66,7 @@ class OnHoldAutomaton {
     bool fadeUpArmed_ = false;
     bool fadeDownArmed_ = false;
     bool automatonHalted_ = false;
+    bool inAction_ = false;
 };
 
 }  // namespace tw

@@ -1,9 +1,13 @@
 #include "OnHoldPlayer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
+#include "AtomicFile.h"
 #include "DsResult.h"
 #include "Log.h"
+#include "Paths.h"
 
 namespace tw {
 
@@ -20,6 +24,23 @@ const char* const kFirstRunNotice =
 std::string ShownName(const std::string& path, bool isMusic) {
     const size_t prefix = isMusic ? kMusicPrefixLength : kVoicePrefixLength;
     return path.size() > prefix ? path.substr(prefix) : path;
+}
+
+// A track is a file under "sounds": a stored name that climbs out of it, or is
+// absolute, is refused like a missing file. Any thread.
+LoadedSound ReadTrack(const std::string& path) {
+    LoadedSound sound;
+    if (!StaysUnder(path, "sounds"))
+        sound.error = "Unable to locate file (" + path + ")";
+    else
+        ReadSound(path, sound);
+    return sound;
+}
+
+std::string WorkingFolder() {
+    std::error_code ec;
+    const std::string path = std::filesystem::current_path(ec).string();
+    return ec ? std::string(".") : path;
 }
 
 std::vector<std::string> OnePass(TrackList& list, bool isMusic) {
@@ -43,11 +64,14 @@ void SoundSlot::Free() {
 
 MbResult OncePerRunBoxes::DoShow(const std::string& text, const std::string& caption,
                                  MbButtons buttons, MbIcon icon) {
+    (void)icon;
     if (!shown_.insert(caption + '\n' + text).second) {
         Log("error - %s (shown before)", text.c_str());
-        return buttons == MbButtons::Ok ? MbResult::Ok : MbResult::Yes;
+    } else {
+        Log("error - %s", text.c_str());
+        inner_.Notify(text, caption);
     }
-    return inner_.Show(text, caption, buttons, icon);
+    return buttons == MbButtons::Ok ? MbResult::Ok : MbResult::Yes;
 }
 
 OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox& boxes,
@@ -60,14 +84,30 @@ OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox&
       options_(options),
       config_(clock, boxes),
       automaton_(*this, timers) {
+    std::string why;
+    if (!FolderIsWritable(".", why)) {
+        ReportSaveProblem("Tonewell cannot save anything in its working folder " + WorkingFolder() +
+                          " (" + why +
+                          ").\nIt plays on, but changes to the volumes and settings will be "
+                          "lost when it stops.");
+    }
     settings_.LoadSettings();
     config_.Load();
+    if (!config_.copyProblem.empty()) {
+        ReportSaveProblem("Tonewell could not copy default.cfg to audio.cfg in " + WorkingFolder() +
+                          " (" + config_.copyProblem +
+                          ").\nThe default tracks play, but changes to them will be lost when "
+                          "it stops.");
+    }
+    if (options_.backgroundPreload) worker_ = std::make_unique<MessageThread>();
     music_.volume = config_.music.volume;
     voice_.volume = config_.voice.volume;
     timers_.SetHandler([this](int id) { OnTimer(id); });
 }
 
 OnHoldPlayer::~OnHoldPlayer() {
+    worker_.reset();  // lets a read in progress finish; its result is then dropped
+    *alive_ = false;
     automaton_.DisarmAll();
     timers_.Stop(kTimerTick);
     timers_.Stop(kTimerStart);
@@ -120,24 +160,63 @@ void OnHoldPlayer::InitAudioDevice() {
 
 void OnHoldPlayer::Preload(AudioChannel& channel, TrackList& list, bool isMusic) {
     // Without a device nothing is loaded: there is nothing to play it on.
-    if (!device_) return;
+    if (!device_ || channel.next.fileData || channel.loading) return;
     // An unreadable file does not silence the channel: the following tracks are
     // tried, at most one pass of the list.
-    const size_t attempts = list.tracks.size();
-    for (size_t i = 0; i < attempts; ++i) {
+    channel.attemptsLeft = list.tracks.size();
+    RequestNext(channel, list, isMusic);
+}
+
+void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMusic) {
+    while (channel.attemptsLeft > 0) {
+        --channel.attemptsLeft;
         std::string path;
         int pass = 0;
         if (!list.NextTrack(path, pass)) return;
-        SoundSlot& next = channel.next;
-        next.path = path;
-        uint32_t size = 0;
-        const bool loaded =
-            LoadSound(next.buffer, next.fileData, path, size, device_.get(), loadBoxes_);
-        next.byteLength = size;
-        next.passNumber = pass;
-        Log(isMusic ? "status - preload music %s" : "status - preload voice %s",
-            ShownName(path, isMusic).c_str());
-        if (loaded && next.fileData) return;
+        const uint64_t ticket = ++tickets_;
+        channel.ticket = ticket;
+        if (worker_) {
+            // The file is read and decoded on the worker; the result comes back to
+            // this thread as a posted task, and only if this player still wants it.
+            channel.loading = true;
+            std::weak_ptr<bool> alive = alive_;
+            worker_->Post([this, alive, isMusic, ticket, path, pass] {
+                LoadedSound sound = ReadTrack(path);
+                timers_.PostTask([this, alive, isMusic, ticket, path, pass, sound] {
+                    if (auto a = alive.lock(); a && *a)
+                        Preloaded(isMusic, ticket, path, pass, sound);
+                });
+            });
+            return;
+        }
+        Preloaded(isMusic, ticket, path, pass, ReadTrack(path));
+        if (channel.next.fileData) return;
+    }
+}
+
+void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& path, int pass,
+                             const LoadedSound& sound) {
+    AudioChannel& channel = isMusic ? music_ : voice_;
+    if (ticket != channel.ticket || !device_) return;  // dropped meanwhile
+    channel.loading = false;
+    Log(isMusic ? "status - preload music %s" : "status - preload voice %s",
+        ShownName(path, isMusic).c_str());
+    if (!sound.data) {
+        loadBoxes_.Show(sound.error, "Error");
+        if (worker_) RequestNext(channel, isMusic ? config_.music : config_.voice, isMusic);
+        return;
+    }
+    SoundSlot& next = channel.next;
+    next.path = path;
+    next.passNumber = pass;
+    next.byteLength = sound.size;
+    MakeSoundBuffer(sound, path, *device_, next.buffer, loadBoxes_);
+    next.fileData = sound.data;
+    // The song starts at its channel's level, whatever happens before it plays.
+    if (next.buffer) next.buffer->SetVolume(ChannelLevel(isMusic, 0));
+    if (channel.gapWaiting && !automaton_.busy()) {
+        channel.gapWaiting = false;
+        GapEnded(isMusic);
     }
 }
 
@@ -150,6 +229,8 @@ void OnHoldPlayer::PreloadVoice() {
 
 void OnHoldPlayer::Play(AudioChannel& channel, bool isMusic) {
     if (!channel.next.fileData) return;
+    channel.silentSeconds = -1;
+    channel.silenceHandled = false;
     channel.current = std::move(channel.next);
     channel.next = SoundSlot{};
     ApplyLevels();
@@ -176,6 +257,7 @@ void OnHoldPlayer::PlayVoice() {
 void OnHoldPlayer::Stop(AudioChannel& channel, int& watchdog) {
     if (channel.current.fileData) channel.current.Free();  // the path stays until the next play
     watchdog = 30;
+    if (channel.silentSeconds < 0) channel.silentSeconds = 0;
 }
 
 void OnHoldPlayer::StopMusic() {
@@ -187,6 +269,10 @@ void OnHoldPlayer::StopVoice() {
 
 void OnHoldPlayer::DropNext(AudioChannel& channel) {
     if (channel.next.fileData) channel.next.Free();
+    // A read still in flight is no longer wanted.
+    channel.loading = false;
+    channel.ticket = ++tickets_;
+    channel.gapWaiting = false;
 }
 
 void OnHoldPlayer::DropNextMusic() {
@@ -225,11 +311,16 @@ void OnHoldPlayer::OnTimer(int id) {
         }
     }
     if (!isPlaying_) return;
+    // Nothing reaches the automaton while one of its actions runs (a loop nested in
+    // it); the timers fire again.
+    if (automaton_.busy()) return;
     switch (id) {
         case kTimerStart:
             timers_.Stop(kTimerStart);
+            for (AudioChannel* channel : {&music_, &voice_})
+                if (channel->silentSeconds < 0) channel->silentSeconds = 0;
             if (config_.voice.HasTracks())
-                automaton_.ArmVoiceGap(config_.voice.GapSeconds() * 1000);
+                automaton_.ArmVoiceGap(int64_t{config_.voice.GapSeconds()} * 1000);
             if (config_.music.HasTracks()) automaton_.ArmMusicGap(1000);
             automaton_.fsa().EnterState("mussil_vocsil");
             break;
@@ -246,8 +337,13 @@ void OnHoldPlayer::OnTimer(int id) {
             if (automaton_.fadeDownArmed()) automaton_.HandleEvent("dwnstp");
             break;
         case kTimerTick:
+            if (automaton_.automatonHalted()) {
+                RecoverFromHalt();
+                break;
+            }
             if (--voiceWatchdog_ == 0) Log("error - 30 seconds gone by without voice audio");
             if (--musicWatchdog_ == 0) Log("error - 30 seconds gone by without music audio");
+            if (WatchSilence(music_, true) || WatchSilence(voice_, false)) break;
             DetectEnd(music_, true);
             DetectEnd(voice_, false);
             break;
@@ -259,11 +355,55 @@ void OnHoldPlayer::OnTimer(int id) {
 void OnHoldPlayer::GapEnded(bool isMusic) {
     if (!(isMusic ? automaton_.musicGapArmed() : automaton_.voiceGapArmed())) return;
     AudioChannel& channel = isMusic ? music_ : voice_;
-    // Nothing preloaded (a file was missing, or nothing was in schedule): try again.
+    // Nothing preloaded (a file was missing, or nothing was in schedule, or the read
+    // is still under way): try again; a read that arrives later ends the wait.
     if (!channel.next.fileData) isMusic ? PreloadMusic() : PreloadVoice();
-    if (!channel.next.fileData) return;
+    if (!channel.next.fileData) {
+        channel.gapWaiting = true;
+        return;
+    }
+    channel.gapWaiting = false;
     isMusic ? automaton_.DisarmMusicGap() : automaton_.DisarmVoiceGap();
     automaton_.HandleEvent(isMusic ? "mussil" : "vocsil");
+}
+
+bool OnHoldPlayer::WatchSilence(AudioChannel& channel, bool isMusic) {
+    if (channel.silentSeconds < 0) return false;
+    ++channel.silentSeconds;
+    if (channel.silenceHandled) return false;
+    // Longer than any silence the cycle makes itself: music waits for its gap (and,
+    // paused under a message, for the message); voice for its gap and a fade.
+    const int64_t gap =
+        TimerService::BoundPeriod(int64_t{(isMusic ? config_.music : config_.voice).GapSeconds()} *
+                                  1000) /
+        1000;
+    const int64_t limit = isMusic ? 30 + gap : std::max<int64_t>(2 * gap, 20);
+    if (channel.silentSeconds < limit) return false;
+    if (isMusic && voice_.current.fileData) return false;
+    if ((isMusic ? config_.music : config_.voice).CountInSchedule() == 0) return false;
+    channel.silenceHandled = true;
+    Log(isMusic ? "error - no music for %d seconds with a track in schedule: restarting"
+                : "error - no voice message for %d seconds with one in schedule: restarting",
+        channel.silentSeconds);
+    RestartPlayback();
+    return true;
+}
+
+void OnHoldPlayer::RecoverFromHalt() {
+    // The automaton met an event it has no rule for. Silence for the rest of the
+    // run is the worst answer: say so once, and start a new cycle.
+    Log("error - the on-hold automaton halted in state %s: restarting playback",
+        automaton_.StateName().c_str());
+    loadBoxes_.Show("Playback stopped on an internal error and was restarted.", "Tonewell");
+    automaton_.Reset();
+    RestartPlayback();
+}
+
+void OnHoldPlayer::ReportSaveProblem(const std::string& text) {
+    Log("error - %s", text.c_str());
+    if (saveProblemShown_) return;
+    saveProblemShown_ = true;
+    boxes_.Show(text, "Tonewell");
 }
 
 void OnHoldPlayer::DetectEnd(AudioChannel& channel, bool isMusic) {
@@ -345,7 +485,10 @@ void OnHoldPlayer::SetChannelVolume(bool isMusic, int volume) {
 
 void OnHoldPlayer::OnVolumeSlider(bool isMusic, int position) {
     SetChannelVolume(isMusic, position);
-    config_.SetVolumeAndSave(isMusic, position);
+    std::string why;
+    if (!config_.SetVolumeAndSave(isMusic, position, &why))
+        ReportSaveProblem("Tonewell could not save the volume in audio.cfg in " + WorkingFolder() +
+                          " (" + why + ").\nThe change will be lost when it stops.");
 }
 
 void OnHoldPlayer::RefreshFileLists() {

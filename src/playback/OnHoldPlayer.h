@@ -19,6 +19,7 @@
 #include "Clock.h"
 #include "LoadSound.h"
 #include "MessageBox.h"
+#include "MessageThread.h"
 #include "OnHoldAutomaton.h"
 #include "PlayerView.h"
 #include "SoundDevice.h"
@@ -43,10 +44,21 @@ struct AudioChannel {
     SoundSlot next;
     bool seenPlaying = false;
     int volume = 10;
+    // Preloading: a read in flight is known by its ticket; a later ticket (a drop
+    // or a restart) makes its result stale.
+    bool loading = false;
+    uint64_t ticket = 0;
+    size_t attemptsLeft = 0;
+    bool gapWaiting = false;  // the gap timer found nothing preloaded
+    // Seconds of silence while playing (-1: sounding, or not counted yet), and
+    // whether this silence already caused a restart.
+    int silentSeconds = -1;
+    bool silenceHandled = false;
 };
 
 // Shows each distinct message once per run; repeats only go to the log, so no pile
-// of boxes waits for a user who is not there.
+// of boxes waits for a user who is not there. Every box is a notice: it never
+// waits, so nothing nests inside the caller.
 class OncePerRunBoxes : public MessageBox {
   public:
     explicit OncePerRunBoxes(MessageBox& inner) : inner_(inner) {}
@@ -66,6 +78,9 @@ class OnHoldPlayer : private OnHoldChannels {
         OutputMode output = OutputMode::Device;
         int directRate = 44100;    // mixer rate when output is Direct
         bool startAlways = false;  // start playing whatever the settings say
+        // Read and decode preloads on a worker thread (real-time runs); otherwise
+        // at once, so that a virtual clock sees the same sequence every time.
+        bool backgroundPreload = false;
     };
 
     // Reads "settings.cfg" and "audio.cfg" (copying "default.cfg" on a first run).
@@ -90,6 +105,9 @@ class OnHoldPlayer : private OnHoldChannels {
     void SelectVoiceRow();
     // After Manage Audio saved a change: reload the lists and start a new cycle.
     void ReloadConfiguration();
+    // Says once per run, in a box, that something could not be saved and why;
+    // every time in the log.
+    void ReportSaveProblem(const std::string& text);
     // Whether closing must be confirmed: playing with a track in schedule.
     bool CloseNeedsConfirmation() const;
 
@@ -123,6 +141,14 @@ class OnHoldPlayer : private OnHoldChannels {
     int VoiceGapSeconds() const override { return config_.voice.GapSeconds(); }
 
     void Preload(AudioChannel& channel, TrackList& list, bool isMusic);
+    // Asks for the list's next track, trying the following ones while reads fail.
+    void RequestNext(AudioChannel& channel, TrackList& list, bool isMusic);
+    // A read came back (main thread): fills the next slot, or tries the next track.
+    void Preloaded(bool isMusic, uint64_t ticket, const std::string& path, int pass,
+                   const LoadedSound& sound);
+    // One tick of silence watching; true when it restarted playback.
+    bool WatchSilence(AudioChannel& channel, bool isMusic);
+    void RecoverFromHalt();
     void Play(AudioChannel& channel, bool isMusic);
     void Stop(AudioChannel& channel, int& watchdog);
     void DropNext(AudioChannel& channel);
@@ -150,6 +176,10 @@ class OnHoldPlayer : private OnHoldChannels {
     bool isPlaying_ = true;
     bool neverStarted_ = false;
     int tickCount_ = 0;
+    uint64_t tickets_ = 0;
+    bool saveProblemShown_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<MessageThread> worker_;  // last: gone first, before what it uses
 };
 
 }  // namespace tw

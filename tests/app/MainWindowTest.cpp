@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
 
 #include "AppSettings.h"
 #include "OnHoldDlg.h"
@@ -53,6 +55,15 @@ class MainWindow : public test::TempFolderTest {
     }
     RecordingMessageBox boxes;
 };
+
+// The window reads its sounds on a worker thread: let its results arrive.
+bool WaitFor(const std::function<bool()>& ready, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!ready() && timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return ready();
+}
 
 TEST_F(MainWindow, OpensPausedAndTogglesPlayAndPause) {
     Settings(0);
@@ -113,6 +124,7 @@ TEST_F(MainWindow, AClickInAListGoesBackToThePlayingRow) {
     Settings(1);
     auto w = Open();
     w->player().OnTimer(10);
+    ASSERT_TRUE(WaitFor([&] { return w->player().music().next.fileData != nullptr; }));
     w->player().OnTimer(11);  // the first song starts: row 0
     ASSERT_TRUE(w->player().music().current.fileData != nullptr);
     EXPECT_EQ(w->musicList()->currentRow(), 0);

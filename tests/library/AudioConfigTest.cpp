@@ -140,7 +140,8 @@ TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
          "Tracks\\C\\a.wav\ntrue 2008 3\n.\n[VOICE_LIST]\n.\n",
          1, 0},
         {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n" + longName +
-             "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n[VOICE_LIST]\n.\n",
+             "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\nsounds\\Music Tracks\\C\\b.wav\n"
+             "false 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n[VOICE_LIST]\n.\n",
          1, 0},
     };
     for (const Case& c : cases) {
@@ -163,11 +164,15 @@ TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
     EXPECT_TRUE(s.dateRangeOn);
     EXPECT_EQ(s.dateFrom, DateOrTime(2008, 3, 7));  // day from today
     EXPECT_FALSE(s.timeRangeOn);
-    // The over-long name keeps its first 255 characters and the rest of the file reads on.
+    // The over-long name is left out whole (cut short it would name another file),
+    // with a box, and the rest of the file reads on.
     test::WriteText("audio.cfg", cases[5].text);
+    boxes.Clear();
     config.Load();
-    EXPECT_EQ(config.music.tracks[0].name.size(), 255u);
-    EXPECT_FALSE(config.music.tracks[0].schedule.dateRangeOn);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_NE(boxes.boxes()[0].text.find("longer than 255 bytes"), std::string::npos);
+    ASSERT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\C\\b.wav");
     EXPECT_EQ(config.music.tracks[0].schedule.dateFrom, DateOrTime(1, 1, 1));
 }
 
