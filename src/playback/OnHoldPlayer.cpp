@@ -214,7 +214,9 @@ void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& p
     next.fileData = sound.data;
     // The song starts at its channel's level, whatever happens before it plays.
     if (next.buffer) next.buffer->SetVolume(ChannelLevel(isMusic, 0));
-    if (channel.gapWaiting && !automaton_.busy()) {
+    // A gap that fired while this read was under way ends now (only for a read that
+    // came back from the worker: an inline one is inside GapEnded already).
+    if (worker_ && channel.gapWaiting && !automaton_.busy()) {
         channel.gapWaiting = false;
         GapEnded(isMusic);
     }
@@ -357,12 +359,12 @@ void OnHoldPlayer::GapEnded(bool isMusic) {
     AudioChannel& channel = isMusic ? music_ : voice_;
     // Nothing preloaded (a file was missing, or nothing was in schedule, or the read
     // is still under way): try again; a read that arrives later ends the wait.
+    channel.gapWaiting = false;
     if (!channel.next.fileData) isMusic ? PreloadMusic() : PreloadVoice();
     if (!channel.next.fileData) {
         channel.gapWaiting = true;
         return;
     }
-    channel.gapWaiting = false;
     isMusic ? automaton_.DisarmMusicGap() : automaton_.DisarmVoiceGap();
     automaton_.HandleEvent(isMusic ? "mussil" : "vocsil");
 }

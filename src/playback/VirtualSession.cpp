@@ -5,12 +5,13 @@
 namespace tw {
 
 VirtualSession::VirtualSession(const LocalTime& start, MessageBox& boxes, PlayerView& view,
-                               int rate, bool startAlways)
+                               int rate, bool startAlways, bool backgroundPreload)
     : clock_(start), timers_(clock_), rate_(rate), mix_(2 * 4096) {
     OnHoldPlayer::Options options;
     options.output = OutputMode::Direct;
     options.directRate = rate;
     options.startAlways = startAlways;
+    options.backgroundPreload = backgroundPreload;
     player_ = std::make_unique<OnHoldPlayer>(clock_, timers_, boxes, view, options);
 }
 

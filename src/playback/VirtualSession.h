@@ -20,8 +20,10 @@ class VirtualSession {
 
     // Builds the player (reading the working folder's files); Initialise is the
     // caller's, so that it can look before the first step.
+    // `backgroundPreload`: sounds are read on the player's worker thread, and their
+    // results arrive at a later step, as in a real-time run.
     VirtualSession(const LocalTime& start, MessageBox& boxes, PlayerView& view, int rate = 44100,
-                   bool startAlways = true);
+                   bool startAlways = true, bool backgroundPreload = false);
     OnHoldPlayer& player() { return *player_; }
     VirtualClock& clock() { return clock_; }
     VirtualTimerService& timers() { return timers_; }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -147,6 +148,28 @@ TEST_F(MixerTest, EightBitBufferTailIsSilent) {
     b->Play();
     auto out = Render(4800);
     EXPECT_EQ(test::Rms(out.data(), out.size()), 0.0);
+}
+
+// Float samples that are absurd (near the largest float) or not numbers at all,
+// in a sound that must be resampled: nothing but finite full-scale values may
+// leave the mixer, and the sound around them is still heard.
+TEST_F(MixerTest, AbsurdFloatSamplesNeverReachTheOutputAsNaN) {
+    const test::WavSpec spec{3, 1, 22050, 32};
+    std::vector<uint8_t> samples = test::SineSamples(spec, 440, 0.5, 22050);
+    const float wild[] = {3.0e38f, -3.0e38f, INFINITY, -INFINITY, NAN, 3.4e38f};
+    for (int i = 0; i < 600; ++i) {
+        const float v = wild[i % 6];
+        std::memcpy(samples.data() + 4 * (5000 + i), &v, 4);
+    }
+    auto a = test::FilledBuffer(*device, spec, samples);
+    a->Play();
+    const auto out = Render(48000);
+    for (float v : out) {
+        ASSERT_TRUE(std::isfinite(v));
+        ASSERT_LE(std::fabs(v), 1.0f);
+    }
+    // Past the glitch (and the resampler's memory of it) the tone is there.
+    EXPECT_NEAR(test::Rms(out.data() + 2 * 24000, 2 * 12000), 0.5 / std::sqrt(2.0), 0.02);
 }
 
 }  // namespace

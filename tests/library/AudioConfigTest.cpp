@@ -6,6 +6,7 @@
 #include <string>
 
 #include "AudioConfig.h"
+#include "ConfigTextReader.h"
 #include "LogCapture.h"
 #include "TempFolder.h"
 
@@ -174,6 +175,89 @@ TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
     ASSERT_EQ(config.music.tracks.size(), 1u);
     EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\C\\b.wav");
     EXPECT_EQ(config.music.tracks[0].schedule.dateFrom, DateOrTime(1, 1, 1));
+}
+
+// A name of 256 bytes whose last character takes two: cutting at 255 bytes would
+// leave half a character. It is refused whole, and so is any name over 255 bytes.
+TEST_F(Config, LongNamesAreRefusedWholeNeverCutInACharacter) {
+    const std::string prefix = "sounds\\Music Tracks\\C\\";
+    const std::string split = prefix + std::string(255 - prefix.size() - 1, 'n') + "\xC3\xA9";
+    ASSERT_EQ(split.size(), 256u);
+    const std::string fits = prefix + std::string(255 - prefix.size() - 2, 'n') + "\xC3\xA9";
+    ASSERT_EQ(fits.size(), 255u);
+    test::WriteText("audio.cfg", "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n" +
+                                     split + "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n" + fits +
+                                     "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n[VOICE_LIST]\n.\n");
+    config.Load();
+    ASSERT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.music.tracks[0].name, fits);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    // The box shows the part that was read, whole characters only.
+    const std::string& text = boxes.boxes()[0].text;
+    EXPECT_NE(text.find(prefix + std::string(255 - prefix.size() - 1, 'n') + "..."),
+              std::string::npos);
+
+    ConfigTextReader reader;
+    reader.SetText(std::string(254, 'a') + "\xE2\x82\xAC" + "b\nnext\n");  // a 3-byte euro sign
+    EXPECT_EQ(reader.ReadLine(), std::string(254, 'a'));
+    EXPECT_TRUE(reader.LastLineWasCut());
+    reader.NextLine();
+    EXPECT_EQ(reader.ReadLine(), "next");
+    EXPECT_FALSE(reader.LastLineWasCut());
+}
+
+// A hand-edited file whose last music track lost its schedule line: the "." still
+// ends the music list, and the voice list is read (and saved) as it was.
+TEST_F(Config, ALostScheduleLineNeverSwallowsTheVoiceList) {
+    test::WriteText("audio.cfg",
+                    "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n"
+                    "sounds\\Music Tracks\\C\\a.wav\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n"
+                    "sounds\\Music Tracks\\C\\b.wav\n.\n\n[VOICE_LIST]\n"
+                    "sounds\\Voice Messages\\V\\m.wav\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n.\n");
+    test::LogCapture log;
+    config.Load();
+    ASSERT_EQ(config.music.tracks.size(), 2u);
+    EXPECT_EQ(config.music.tracks[1].name, "sounds\\Music Tracks\\C\\b.wav");
+    EXPECT_FALSE(config.music.tracks[1].schedule.HasAnyRange());
+    ASSERT_EQ(config.voice.tracks.size(), 1u);
+    EXPECT_EQ(config.voice.tracks[0].name, "sounds\\Voice Messages\\V\\m.wav");
+    EXPECT_TRUE(log.Has("error - track without a schedule line (sounds\\Music Tracks\\C\\b.wav)"));
+    // A slider move saves both lists.
+    ASSERT_TRUE(config.SetVolumeAndSave(true, 5));
+    EXPECT_NE(test::ReadText("audio.cfg").find("[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav\n"),
+              std::string::npos);
+}
+
+// With neither file, a slider writes nothing: a "default.cfg" restored later is
+// still copied on the next start. The gaps meanwhile are not 0.
+TEST_F(Config, AConfigurationNeverReadIsNeverWrittenOver) {
+    config.Load();
+    EXPECT_FALSE(config.loaded);
+    EXPECT_EQ(config.voice.GapSeconds(), 30);
+    EXPECT_EQ(config.music.GapSeconds(), 2);
+    EXPECT_TRUE(config.SetVolumeAndSave(true, 3));
+    EXPECT_EQ(config.music.volume, 3);
+    EXPECT_FALSE(std::filesystem::exists("audio.cfg"));
+    test::WriteText("default.cfg", kExample);
+    config.Load();
+    EXPECT_TRUE(config.firstRun);
+    EXPECT_EQ(test::ReadText("audio.cfg"), kExample);
+}
+
+// The first-run copy goes through a temporary file and a rename; when it cannot be
+// made, nothing half-written is left, the defaults are read as they are, and it
+// is not taken for a first run.
+TEST_F(Config, AFailedFirstRunCopyLeavesNoFileAndReadsTheDefaults) {
+    test::WriteText("default.cfg", kExample);
+    std::filesystem::create_directory("audio.cfg.tmp");  // blocks the temporary file
+    config.Load();
+    EXPECT_FALSE(std::filesystem::exists("audio.cfg"));
+    EXPECT_FALSE(config.firstRun);
+    EXPECT_FALSE(config.copyProblem.empty());
+    EXPECT_TRUE(config.loaded);
+    EXPECT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.voice.tracks.size(), 1u);
+    EXPECT_TRUE(boxes.boxes().empty());  // the player says it, once, with the folder's name
 }
 
 TEST_F(Config, CopyIsDeepWithFreshPositions) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LogCapture.h"
@@ -71,8 +73,9 @@ class Player : public test::TempFolderTest {
         text += ".\n\n";
         test::WriteText("audio.cfg", text);
     }
-    void Start(LocalTime start = {2026, 12, 7, 9, 0, 0}) {
-        session = std::make_unique<VirtualSession>(start, boxes, view);
+    void Start(LocalTime start = {2026, 12, 7, 9, 0, 0}, bool background = false) {
+        session =
+            std::make_unique<VirtualSession>(start, *boxesInUse, view, 44100, true, background);
         VirtualClock* clock = &session->clock();
         SetLogCapture([this, clock](const std::string& line) {
             log.lines.push_back(line);
@@ -104,6 +107,7 @@ class Player : public test::TempFolderTest {
     test::LogCapture log;
     std::vector<int64_t> times;  // virtual time of each captured line
     RecordingMessageBox boxes;
+    MessageBox* boxesInUse = &boxes;
     RecordingView view;
     std::unique_ptr<VirtualSession> session;
 };
@@ -202,6 +206,112 @@ TEST_F(Player, MissingFileIsSkippedWithOneBox) {
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].text, "Unable to locate file (sounds\\Music Tracks\\T\\b.wav)");
     EXPECT_GE(log.With("error - Unable to locate file").size(), 2u);
+}
+
+// A box, like a real one, runs the loop while it is open: here two seconds of
+// timers run inside it. A load error in a preload (inside the automaton's
+// action) then lets a short message end meanwhile; its end must not reach the
+// automaton half way through the action, and the line must keep playing.
+class NestingBoxes : public RecordingMessageBox {
+  public:
+    explicit NestingBoxes(std::unique_ptr<VirtualSession>& session) : session_(session) {}
+
+  protected:
+    MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,
+                    MbIcon icon) override {
+        const MbResult r = RecordingMessageBox::DoShow(text, caption, buttons, icon);
+        if (session_) session_->timers().Advance(2000);
+        return r;
+    }
+
+  private:
+    std::unique_ptr<VirtualSession>& session_;
+};
+
+TEST_F(Player, ABoxInsideAnActionNeverHaltsTheCycle) {
+    NestingBoxes nesting(session);
+    boxesInUse = &nesting;
+    Config(5, 1, {Song("a.wav", 60)},
+           {Message("m.wav", 0.5), "sounds\\Voice Messages\\V\\gone.wav"});
+    Start();
+    session->Run(40000);
+    ASSERT_EQ(nesting.boxes().size(), 1u);
+    EXPECT_TRUE(log.With("Error - Unhandled event").empty());
+    EXPECT_FALSE(player().automaton().automatonHalted());
+    EXPECT_GE(log.With("status - play voice V\\m.wav").size(), 3u);
+    EXPECT_NE(player().music().current.fileData, nullptr);
+    session.reset();
+}
+
+// When the automaton meets an event it has no rule for, the line is not left
+// silent: the error is logged and shown once, and a new cycle starts.
+TEST_F(Player, AHaltedAutomatonStartsANewCycle) {
+    Config(60, 1, {Song("a.wav", 30)}, {});
+    Start();
+    session->Run(5000);
+    ASSERT_NE(player().music().current.fileData, nullptr);
+    player().automaton().HandleEvent("nonsense");
+    ASSERT_TRUE(player().automaton().automatonHalted());
+    session->Run(1000);
+    EXPECT_FALSE(player().automaton().automatonHalted());
+    EXPECT_EQ(log.With("error - the on-hold automaton halted").size(), 1u);
+    session->Run(2000);
+    // Music again within three seconds of the halt: the restart, its start tick,
+    // and the first gap of one second.
+    EXPECT_EQ(log.With("status - play music T\\a.wav").size(), 2u);
+    EXPECT_NE(player().music().current.fileData, nullptr);
+    player().automaton().HandleEvent("nonsense");
+    session->Run(4000);
+    ASSERT_EQ(boxes.boxes().size(), 1u);  // shown once a run
+    EXPECT_EQ(boxes.boxes()[0].text, "Playback stopped on an internal error and was restarted.");
+    EXPECT_EQ(log.With("status - play music T\\a.wav").size(), 3u);
+}
+
+// Music gone for longer than its gap and then some, with a track in schedule:
+// playback is restarted once for that silence, and logged.
+TEST_F(Player, ALongSilenceRestartsPlaybackOnce) {
+    Config(60, 2, {Song("a.wav", 2)}, {});
+    Start();
+    session->Run(4500);  // a.wav plays from 2 s to 4 s
+    ASSERT_EQ(log.With("status - play music T\\a.wav").size(), 1u);
+    std::filesystem::remove("sounds/Music Tracks/T/a.wav");
+    session->Run(120000);
+    const auto restarts = log.With("error - no music for ");
+    ASSERT_EQ(restarts.size(), 1u);
+    EXPECT_EQ(restarts[0], "32 seconds with a track in schedule: restarting");
+    // Back, it plays again.
+    Song("a.wav", 2);
+    session->Run(10000);
+    EXPECT_GE(log.With("status - play music T\\a.wav").size(), 3u);
+    EXPECT_EQ(log.With("error - no music for ").size(), 1u);
+    EXPECT_TRUE(log.With("Error - Unhandled event").empty());
+}
+
+// The same cycle when sounds are read on the worker thread: the results arrive
+// later, and the gap timers wait for them.
+TEST_F(Player, PreloadsOnTheWorkerKeepTheCycle) {
+    Config(8, 1, {Song("a.wav", 3), Song("b.wav", 3)}, {Message("m.wav", 1)});
+    Start({2026, 12, 7, 9, 0, 0}, true);
+    for (int step = 0; step < 300; ++step) {
+        session->Run(100);
+        // Real time for the worker: a read takes a few milliseconds.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const auto music = log.With("status - play music ");
+    ASSERT_GE(music.size(), 4u);
+    for (size_t i = 0; i < music.size(); ++i)
+        EXPECT_EQ(music[i], i % 2 ? "T\\b.wav" : "T\\a.wav") << i;
+    EXPECT_GE(log.With("status - play voice V\\m.wav").size(), 2u);
+    EXPECT_TRUE(log.With("Error - Unhandled event").empty());
+    // A restart while a read is under way drops its result: the order goes on.
+    player().RestartPlayback();
+    player().RestartPlayback();
+    for (int step = 0; step < 100; ++step) {
+        session->Run(100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_NE(player().music().current.fileData, nullptr);
+    session.reset();  // the worker stops with the player
 }
 
 TEST_F(Player, EmptyListsPlayTheOtherAlone) {
