@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -178,6 +179,39 @@ TEST_F(MainWindow, CancelAfterADeviceChangeKeepsTheFileAndTellsAboutTheRestart) 
     EXPECT_EQ(boxes.boxes().back().text,
               "Switching to a new audio playback device will not take effect until you restart "
               "Tonewell.");
+}
+
+// Load errors raised while the player is inside an action are notices: shown at
+// once without a loop of their own, later ones joining the open box as a list,
+// and long paths wrapping inside it.
+TEST(NoticeBoxes, NeverWaitAndJoinOneBox) {
+    QWidget owner;
+    owner.show();
+    QtMessageBox boxes(&owner);
+    const std::string longPath = "Unable to locate file (sounds\\Music Tracks\\" +
+                                 std::string(40, 'x') + "\\" + std::string(60, 'y') + "\\" +
+                                 std::string(60, 'z') + ".mp3)";
+    boxes.Notify(longPath, "Error");
+    QMessageBox* box = boxes.notice();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    boxes.Notify("Unsupported audio format (sounds\\Music Tracks\\T\\junk.wav)", "Error");
+    EXPECT_EQ(boxes.notice(), box);  // one box
+    EXPECT_TRUE(box->text().contains(QStringLiteral("junk.wav")));
+    EXPECT_TRUE(box->text().contains(QStringLiteral("zzz.mp3")));
+    // The long path wraps: the box stays narrower than the line would be.
+    QApplication::processEvents();
+    EXPECT_LT(box->width(), box->fontMetrics().horizontalAdvance(QString::fromStdString(longPath)));
+    for (int i = 0; i < 30; ++i) boxes.Notify("Message " + std::to_string(i), "Error");
+    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("more")));
+    box->button(QMessageBox::Ok)->click();
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(boxes.notice(), nullptr);
+    boxes.Notify("Another", "Error");
+    ASSERT_NE(boxes.notice(), nullptr);
+    EXPECT_EQ(boxes.notice()->text(), QStringLiteral("Another"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +129,71 @@ TEST_F(Processes, HeadlessIsHeardOnTheSoundServerAndStopsOnSigterm) {
     const std::string log = tw::test::ReadText("log.txt");
     EXPECT_NE(log.find("status - play music T\\a.wav"), std::string::npos) << log;
     EXPECT_NE(log.find("status - stopping"), std::string::npos);
+}
+
+// What xdotool finds: the ids of visible windows titled exactly `title`.
+std::string VisibleWindows(const std::string& title) {
+    std::string out;
+    FILE* p =
+        popen(("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").c_str(), "r");
+    if (!p) return out;
+    char line[128];
+    while (fgets(line, sizeof line, p)) out += line;
+    pclose(p);
+    return out;
+}
+
+size_t Plays(const std::string& log) {
+    size_t n = 0;
+    for (size_t at = log.find("status - play music"); at != std::string::npos;
+         at = log.find("status - play music", at + 1))
+        ++n;
+    return n;
+}
+
+// Hiding the window to the tray never ends the program: at an automatic start
+// with the tray setting on, and when the user minimizes it. Needs a real X
+// server with a window manager and a tray (the offscreen platform has neither).
+TEST_F(Processes, HidingToTheTrayNeverEndsTheProgram) {
+    const char* display = std::getenv("TONEWELL_X_DISPLAY");
+    if (!display) GTEST_SKIP() << "no X server with a tray";
+    std::filesystem::copy_file("default.cfg", "audio.cfg");  // no first-run notice
+    // One-second songs two seconds apart: a player that goes on logs every few seconds.
+    tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 1, 440, 44100, 2, 0.5);
+    tw::AppSettings s;
+    s.autoStart = 1;
+    s.startPlaying = 1;
+    s.trayIcon = 1;
+    ASSERT_TRUE(s.SaveSettings());
+    setenv("DISPLAY", display, 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+    {
+        Process p({"-automation", "--log"}, "auto.txt");
+        std::this_thread::sleep_for(8s);
+        EXPECT_EQ(p.Wait(0ms), -1) << "ended: " << tw::test::ReadText("auto.txt");
+        EXPECT_EQ(VisibleWindows("Tonewell v1.0"), "");  // in the tray
+        EXPECT_GE(Plays(tw::test::ReadText("auto.txt")), 2u);
+    }
+    {
+        Process p({"--log"}, "window.txt");
+        std::string window;
+        for (int i = 0; i < 100 && window.empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+            window = VisibleWindows("Tonewell v1.0");
+        }
+        ASSERT_FALSE(window.empty()) << tw::test::ReadText("window.txt");
+        window.resize(window.find('\n'));
+        ASSERT_EQ(std::system(("xdotool windowminimize " + window).c_str()), 0);
+        std::this_thread::sleep_for(1s);
+        const size_t before = Plays(tw::test::ReadText("window.txt"));
+        std::this_thread::sleep_for(6s);
+        EXPECT_EQ(p.Wait(0ms), -1) << "ended: " << tw::test::ReadText("window.txt");
+        EXPECT_EQ(VisibleWindows("Tonewell v1.0"), "");
+        // Still playing in the tray.
+        EXPECT_GT(Plays(tw::test::ReadText("window.txt")), before);
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
 }  // namespace
