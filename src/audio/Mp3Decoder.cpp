@@ -45,18 +45,7 @@ bool WriteWhole(const std::string& path, const uint8_t* bytes, size_t size) {
     // Non-blocking: a FIFO in its place must not hang the decode.
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
-    bool ok = fd >= 0;
-    while (ok && size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            ok = false;
-            break;
-        }
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
+    bool ok = fd >= 0 && WriteAll(fd, bytes, size);
     const int err = errno;
     if (fd >= 0 && ::close(fd) != 0) ok = false;
     if (!ok) Log("error - cannot write %s (%s)", path.c_str(), std::strerror(err));

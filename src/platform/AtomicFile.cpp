@@ -21,20 +21,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         if (why) *why = std::strerror(err);
         return false;
     }
-    const char* p = content.data();
-    size_t left = content.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    bool ok = WriteAll(fd, content.data(), content.size());
     int err = ok ? 0 : errno;
     if (ok && ::fsync(fd) != 0) {
         ok = false;
@@ -54,6 +41,21 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         if (why) *why = std::strerror(err);
     }
     return ok;
+}
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 int OpenRegularFile(const std::string& path) {

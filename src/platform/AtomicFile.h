@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tw {
@@ -10,6 +11,10 @@ namespace tw {
 // `why`, when given, receives the system's reason.
 bool WriteFileAtomically(const std::string& path, const std::string& content,
                          std::string* why = nullptr);
+
+// Writes all `size` bytes to `fd`, going on after interruptions; false (errno set,
+// ENOSPC for a write that made no progress) when that failed.
+bool WriteAll(int fd, const void* data, size_t size);
 
 // Opens a regular file for reading without ever blocking: a FIFO, a device or a
 // folder is refused (-1, errno set) instead of hanging the caller in open().

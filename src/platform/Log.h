@@ -2,7 +2,8 @@
 
 // The program's one log sink. Lines are discarded unless logging was switched on
 // (the --log switch); then each goes to stderr, behind an optional prefix such as
-// the virtual time of a render run. Called from the main thread only.
+// the virtual time of a render run. Any thread: a line is written whole under a
+// lock (the output watcher and the preload thread log too).
 
 #include <functional>
 #include <string>

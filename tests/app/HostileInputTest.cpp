@@ -187,6 +187,27 @@ TEST_F(HostileInput, EverySongStartsAtTheMusicLevel) {
             << err;
 }
 
+// A first run whose copy of "default.cfg" cannot be made (here the temporary file
+// is blocked): no "audio.cfg" is left behind, empty or half written; the run says
+// so instead of the first-run notice, and plays the defaults.
+TEST_F(HostileInput, AFailedFirstRunCopySaysSoAndPlaysTheDefaults) {
+    tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 3, 440, 44100, 2, 0.5);
+    Config({Music("a.wav")});
+    fs::rename("audio.cfg", "default.cfg");
+    fs::create_directory("audio.cfg.tmp");
+    std::string err;
+    ASSERT_EQ(Run("--render out.wav --seconds 6 --log", &err), 0) << err;
+    EXPECT_FALSE(fs::exists("audio.cfg"));
+    EXPECT_EQ(Count(err, "Tonewell: Tonewell could not copy default.cfg to audio.cfg"), 1u) << err;
+    EXPECT_EQ(err.find("first time"), std::string::npos) << err;
+    EXPECT_NE(err.find("status - play music T\\a.wav"), std::string::npos) << err;
+    // Once the copy can be made, it is, and that start is the first run.
+    fs::remove("audio.cfg.tmp");
+    ASSERT_EQ(Run("--render out.wav --seconds 3", &err), 0) << err;
+    EXPECT_EQ(tw::test::ReadText("audio.cfg"), tw::test::ReadText("default.cfg"));
+    EXPECT_NE(err.find("first time"), std::string::npos) << err;
+}
+
 // A working folder that cannot be written, as a user who may not write it would
 // meet it: the run says so once, claims no first run, and plays the defaults.
 TEST_F(HostileInput, AWorkingFolderThatCannotBeWrittenIsSaidOnce) {
