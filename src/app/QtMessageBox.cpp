@@ -1,6 +1,7 @@
 #include "QtMessageBox.h"
 
 #include <QMessageBox>
+#include <QTimer>
 
 #include "Skin.h"
 
@@ -61,6 +62,7 @@ void QtMessageBox::DoNotify(const std::string& text, const std::string& caption)
             notice_->setInformativeText(
                 QStringLiteral("and %1 more").arg(noticeLines_ - kMostNoticeLines));
         }
+        notice_->adjustSize();
         return;
     }
     auto* box = new QMessageBox(owner_.data());
@@ -70,7 +72,9 @@ void QtMessageBox::DoNotify(const std::string& text, const std::string& caption)
     box->setWindowTitle(QString::fromStdString(caption));
     box->setText(Wrappable(text));
     box->setStandardButtons(QMessageBox::Ok);
-    box->show();
+    // Shown from the loop, not here: a notice raised while the window is being
+    // built then opens over the window, not wherever it would have been put.
+    QTimer::singleShot(0, box, [box] { box->show(); });
     notice_ = box;
     noticeLines_ = 1;
 }

@@ -194,6 +194,7 @@ TEST(NoticeBoxes, NeverWaitAndJoinOneBox) {
     boxes.Notify(longPath, "Error");
     QMessageBox* box = boxes.notice();
     ASSERT_NE(box, nullptr);
+    QApplication::processEvents();
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     boxes.Notify("Unsupported audio format (sounds\\Music Tracks\\T\\junk.wav)", "Error");
