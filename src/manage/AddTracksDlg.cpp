@@ -1,0 +1,245 @@
+#include "AddTracksDlg.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "Log.h"
+#include "Skin.h"
+#include "SoundsFolder.h"
+#include "TrackList.h"
+
+namespace tw {
+namespace {
+
+constexpr int kFileRole = Qt::UserRole;  // the row's file name, as bytes
+
+const char* const kVoiceHelp =
+    "You may add voice messages to your playlist here.  Select a category from the drop-down "
+    "list and then select the messages you wish to add.  Click the speaker icons on the left to "
+    "preview messages.";
+const char* const kMusicHelp =
+    "You may add music tracks to your playlist here.  Select a category from the drop-down list "
+    "and then select the tracks you wish to add.  Click the speaker icons on the left to preview "
+    "tracks.";
+
+bool IsUtf8(const std::string& bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toUtf8() ==
+           QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString Shown(const std::string& bytes) {
+    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+}  // namespace
+
+AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* device,
+                           const DialogServices& services, QWidget* parent)
+    : QDialog(parent),
+      isMusic_(isMusic),
+      config_(config),
+      device_(device),
+      services_(services, this),
+      reader_(std::make_unique<MessageThread>()) {
+    ApplySkin(this, kSkinDialog);
+    setWindowTitle(isMusic ? tr("Add Music Tracks") : tr("Add Voice Messages"));
+    help_ = new QLabel(tr(isMusic ? kMusicHelp : kVoiceHelp), this);
+    help_->setWordWrap(true);
+    categories_ = new QComboBox(this);
+    auto* categoryLabel = new QLabel(tr("Category:"), this);
+    categoryLabel->setBuddy(categories_);
+    tracks_ = new QListWidget(this);
+    tracks_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tracks_->setIconSize(QSize(16, 16));
+    tracks_->viewport()->installEventFilter(this);
+    selectAll_ = new QPushButton(tr("Select &All"), this);
+    preview_ = new QPushButton(tr("Pre&view"), this);
+    ok_ = new QPushButton(tr("OK"), this);
+    cancel_ = new QPushButton(tr("Cancel"), this);
+    for (QPushButton* b : {selectAll_, preview_, ok_, cancel_}) b->setAutoDefault(false);
+
+    auto* categoryRow = new QHBoxLayout;
+    categoryRow->addWidget(categoryLabel);
+    categoryRow->addWidget(categories_, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(selectAll_);
+    buttons->addWidget(preview_);
+    buttons->addStretch();
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(help_);
+    top->addLayout(categoryRow);
+    top->addWidget(tracks_, 1);
+    top->addLayout(buttons);
+    resize(460, 520);
+
+    for (const std::string& c : ListCategories(isMusic))
+        categories_->addItem(Shown(c), QByteArray::fromStdString(c));
+    const int initial = InitialCategory(isMusic, ListCategories(isMusic));
+    if (initial >= 0) categories_->setCurrentIndex(initial);
+    FillTracks();
+
+    connect(categories_, &QComboBox::currentIndexChanged, this, [this] {
+        StopPreview();
+        FillTracks();
+    });
+    connect(selectAll_, &QPushButton::clicked, tracks_, &QListWidget::selectAll);
+    connect(preview_, &QPushButton::clicked, this,
+            [this] { SpeakerClicked(tracks_->currentRow()); });
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    services_.timers().SetHandler([this](int id) { OnTimer(id); });
+    services_.timers().Start(kPreviewTimer, 250);
+}
+
+AddTracksDlg::~AddTracksDlg() {
+    *alive_ = false;
+    services_.timers().Stop(kPreviewTimer);
+    services_.timers().SetHandler(nullptr);
+    reader_.reset();  // a read under way finishes; its result is dropped
+    StopPreview();
+}
+
+std::string AddTracksDlg::RowFile(const QListWidgetItem* item) {
+    return item->data(kFileRole).toByteArray().toStdString();
+}
+
+void AddTracksDlg::FillTracks() {
+    tracks_->clear();
+    const QIcon speaker = style()->standardIcon(QStyle::SP_MediaVolume);
+    const std::string category = categories_->currentData().toByteArray().toStdString();
+    const std::vector<std::string> files =
+        categories_->count() ? ListTracks(isMusic_, category) : std::vector<std::string>{};
+    for (const std::string& file : files) {
+        auto* item = new QListWidgetItem(speaker, Shown(file), tracks_);
+        item->setData(kFileRole, QByteArray::fromStdString(file));
+        // Shown, but not to be chosen: a stored name must fit and be text.
+        QString why;
+        if (StoredTrackName(isMusic_, category, file).size() > kMaxNameLength)
+            why = tr("The name is too long to be stored in the list (over %1 characters).")
+                      .arg(kMaxNameLength);
+        else if (!IsUtf8(file) || !IsUtf8(category))
+            why = tr("The name is not valid UTF-8 and cannot be stored in the list.");
+        if (!why.isEmpty()) {
+            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+            item->setToolTip(why);
+        }
+    }
+    const bool any = !files.empty();
+    if (!any) tracks_->addItem(tr(kNoTracks));
+    tracks_->setEnabled(any);
+    selectAll_->setEnabled(any);
+    preview_->setEnabled(any);
+}
+
+bool AddTracksDlg::eventFilter(QObject* watched, QEvent* event) {
+    // A click on a row's speaker (its icon, at the start of the row) previews it;
+    // the selection is left as it was.
+    if (watched == tracks_->viewport() && event->type() == QEvent::MouseButtonPress) {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        QListWidgetItem* item = tracks_->itemAt(at);
+        if (item &&
+            at.x() < tracks_->visualItemRect(item).left() + tracks_->iconSize().width() + 6) {
+            SpeakerClicked(tracks_->row(item));
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AddTracksDlg::SpeakerClicked(int row) {
+    const int wasPlaying = playingRow_;
+    StopPreview();
+    tracks_->setFocus();
+    if (row == wasPlaying) return;  // the playing row's speaker only stops it
+    QListWidgetItem* item = tracks_->item(row);
+    if (!item || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled()) return;
+    const std::string file = RowFile(item);
+    previewPath_ =
+        StoredTrackName(isMusic_, categories_->currentData().toByteArray().toStdString(), file);
+    playingRow_ = row;
+    item->setText(QString::fromUtf8(kPlayingPrefix) + Shown(file));
+    loading_ = true;
+    const uint64_t ticket = ++ticket_;
+    std::weak_ptr<bool> alive = alive_;
+    TimerService* timers = &services_.timers();
+    reader_->Post([path = previewPath_, ticket, alive, timers, this] {
+        LoadedSound sound;
+        ReadSound(path, sound);
+        timers->PostTask([ticket, alive, sound, this] {
+            if (auto a = alive.lock(); a && *a) PreviewRead(ticket, sound);
+        });
+    });
+}
+
+void AddTracksDlg::PreviewRead(uint64_t ticket, const LoadedSound& sound) {
+    if (ticket != ticket_ || !loading_) return;  // stopped meanwhile
+    loading_ = false;
+    if (sound.data && device_) {
+        MakeSoundBuffer(sound, previewPath_, *device_, buffer_, services_.boxes());
+        if (buffer_) {
+            data_ = sound.data;
+            // At the level a new buffer has, whatever the main window's sliders say.
+            buffer_->Play();
+            started_ = false;
+            return;
+        }
+    } else if (!sound.data) {
+        services_.boxes().Show(sound.error, "Error");
+    }
+    // Nothing plays: the row gets its name back at once.
+    Log("error - preview of %s did not load", previewPath_.c_str());
+    StopPreview();
+}
+
+void AddTracksDlg::StopPreview() {
+    loading_ = false;
+    ++ticket_;
+    if (buffer_) buffer_->Stop();
+    buffer_.reset();
+    data_.reset();
+    if (QListWidgetItem* item = tracks_->item(playingRow_)) item->setText(Shown(RowFile(item)));
+    playingRow_ = -1;
+    started_ = false;
+}
+
+void AddTracksDlg::OnTimer(int id) {
+    if (id != kPreviewTimer || !buffer_) return;
+    uint32_t cursor = 0;
+    buffer_->GetCurrentPosition(&cursor);
+    if (cursor != 0) {
+        started_ = true;
+        return;
+    }
+    // Back at its start after playing, or played to its end between two ticks.
+    if (started_ || buffer_->HasFinished()) StopPreview();
+}
+
+void AddTracksDlg::accept() {
+    StopPreview();
+    TrackList& list = isMusic_ ? config_.music : config_.voice;
+    const std::string category = categories_->currentData().toByteArray().toStdString();
+    for (int row = 0; row < tracks_->count(); ++row) {
+        const QListWidgetItem* item = tracks_->item(row);
+        if (!item->isSelected() || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled())
+            continue;
+        const std::string name = StoredTrackName(isMusic_, category, RowFile(item));
+        if (name.size() <= kMaxNameLength) list.AddTrack(name, TrackSchedule::New(list.clock()));
+    }
+    QDialog::accept();
+}
+
+void AddTracksDlg::reject() {
+    StopPreview();
+    QDialog::reject();
+}
+
+}  // namespace tw

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+
+#include "AddTracksDlg.h"
+#include "TempFolder.h"
+#include "Wav.h"
+
+using namespace tw;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& ready, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!ready() && timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return ready();
+}
+
+class AddTracks : public test::TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        ASSERT_EQ(SoundDevice::Create(nullptr, OutputMode::Direct, device, 44100), DS_OK);
+    }
+    void TearDown() override {
+        device.reset();
+        TempFolderTest::TearDown();
+    }
+    std::unique_ptr<AddTracksDlg> Open(bool isMusic = true) {
+        return std::make_unique<AddTracksDlg>(isMusic, config, device.get(),
+                                              DialogServices{nullptr, &boxes, &clock});
+    }
+    static int Row(const AddTracksDlg& d, const QString& text) {
+        for (int i = 0; i < d.trackList()->count(); ++i)
+            if (d.trackList()->item(i)->text() == text) return i;
+        return -1;
+    }
+    static QStringList Rows(const AddTracksDlg& d) {
+        QStringList out;
+        for (int i = 0; i < d.trackList()->count(); ++i) out << d.trackList()->item(i)->text();
+        return out;
+    }
+    // Renders `seconds` of the mix; the RMS of the 1 kHz tone in it.
+    double Render(double seconds, double hz = 1000) {
+        std::vector<float> out(2 * static_cast<size_t>(44100 * seconds));
+        device->mixer().Render(out.data(), static_cast<int>(out.size() / 2));
+        std::vector<float> left;
+        for (size_t i = 0; i < out.size(); i += 2) left.push_back(out[i]);
+        return test::ToneMagnitude(left, 44100, hz);
+    }
+
+    VirtualClock clock{{2026, 12, 7, 9, 0, 0}};
+    RecordingMessageBox boxes;
+    AudioConfig config{clock, boxes};
+    std::unique_ptr<SoundDevice> device;
+};
+
+TEST_F(AddTracks, CategoriesTracksAndOkAppendsTheSelectionWithEmptySchedules) {
+    for (const char* c : {"Zeta", "Custom", "alpha", "Beta"})
+        fs::create_directories(std::string("sounds/Music Tracks/") + c);
+    for (const char* f : {"b.wav", "A.wav", ".hidden", "readme.txt"})
+        test::WriteText(std::string("sounds/Music Tracks/Zeta/") + f, "");
+    auto d = Open();
+    EXPECT_EQ(d->windowTitle(), "Add Music Tracks");
+    EXPECT_TRUE(d->helpText()->text().startsWith("You may add music tracks"));
+    ASSERT_EQ(d->categoryBox()->count(), 4);
+    EXPECT_EQ(d->categoryBox()->itemText(0), "Beta");
+    EXPECT_EQ(d->categoryBox()->itemText(3), "Custom");
+    // Beta is empty: the first category with a track is chosen.
+    EXPECT_EQ(d->categoryBox()->currentText(), "Zeta");
+    EXPECT_EQ(Rows(*d), (QStringList{"A.wav", "b.wav", "readme.txt"}));
+    d->categoryBox()->setCurrentIndex(0);
+    EXPECT_EQ(Rows(*d), QStringList{AddTracksDlg::kNoTracks});
+    EXPECT_FALSE(d->trackList()->isEnabled());
+    EXPECT_FALSE(d->selectAllButton()->isEnabled());
+    d->categoryBox()->setCurrentIndex(1);
+    d->selectAllButton()->click();
+    d->okButton()->click();
+    ASSERT_EQ(config.music.tracks.size(), 3u);
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\Zeta\\A.wav");
+    EXPECT_EQ(config.music.tracks[2].name, "sounds\\Music Tracks\\Zeta\\readme.txt");
+    EXPECT_FALSE(config.music.tracks[0].schedule.HasAnyRange());
+    EXPECT_TRUE(config.voice.tracks.empty());
+    // The same file again is a second entry; Cancel adds nothing.
+    auto again = Open();
+    again->trackList()->item(0)->setSelected(true);
+    again->okButton()->click();
+    EXPECT_EQ(config.music.tracks.size(), 4u);
+    EXPECT_EQ(config.music.tracks[3].name, config.music.tracks[0].name);
+    auto cancelled = Open();
+    cancelled->selectAllButton()->click();
+    cancelled->cancelButton()->click();
+    EXPECT_EQ(config.music.tracks.size(), 4u);
+}
+
+TEST_F(AddTracks, NoFoldersAndNamesThatCannotBeStored) {
+    {
+        auto d = Open(false);
+        EXPECT_EQ(d->windowTitle(), "Add Voice Messages");
+        EXPECT_EQ(d->categoryBox()->count(), 0);
+        EXPECT_EQ(Rows(*d), QStringList{AddTracksDlg::kNoTracks});
+        EXPECT_FALSE(d->selectAllButton()->isEnabled());
+        d->okButton()->click();
+    }
+    EXPECT_TRUE(config.voice.tracks.empty());
+    const std::string c = "sounds/Voice Messages/General/";
+    test::WriteText(c + "fine.wav", "");
+    test::WriteText(c + std::string(240, 'n') + ".wav", "");  // stored, it would pass 255
+    test::WriteText(c + "caf\xE9.wav", "");                   // Latin-1, not UTF-8
+    auto d = Open(false);
+    ASSERT_EQ(d->trackList()->count(), 3);
+    d->selectAllButton()->click();
+    int chosen = 0;
+    for (int i = 0; i < 3; ++i) {
+        const QListWidgetItem* item = d->trackList()->item(i);
+        const bool usable = item->text() == "fine.wav";
+        EXPECT_EQ(bool(item->flags() & Qt::ItemIsEnabled), usable) << item->text().toStdString();
+        if (!usable) {
+            EXPECT_FALSE(item->toolTip().isEmpty());
+        }
+        chosen += item->isSelected();
+    }
+    EXPECT_EQ(chosen, 1);
+    d->okButton()->click();
+    ASSERT_EQ(config.voice.tracks.size(), 1u);
+    EXPECT_EQ(config.voice.tracks[0].name, "sounds\\Voice Messages\\General\\fine.wav");
+}
+
+TEST_F(AddTracks, PreviewStartsStopsSwitchesEndsAndFailsCleanly) {
+    const std::string c = "sounds/Music Tracks/T/";
+    fs::create_directories(c);
+    test::WriteTone(c + "long.wav", 3, 1000, 44100, 1, 0.5);
+    test::WriteTone(c + "short.wav", 0.1, 1000, 44100, 1, 0.5);
+    test::WriteText(c + "broken.wav", "RIFF not really");
+    ASSERT_EQ(::mkfifo((c + "pipe.wav").c_str(), 0644), 0);
+    auto d = Open();
+    const int longRow = Row(*d, "long.wav"), shortRow = Row(*d, "short.wav");
+
+    // Start: the row says so, and the tone is heard through the mixer.
+    d->SpeakerClicked(longRow);
+    EXPECT_EQ(d->trackList()->item(longRow)->text(), "Playing --> long.wav");
+    ASSERT_TRUE(WaitFor([&] { return d->previewBuffer() != nullptr; }));
+    EXPECT_GT(Render(0.5), 0.1);
+    // A second click on the same speaker stops it.
+    d->SpeakerClicked(longRow);
+    EXPECT_EQ(d->playingRow(), -1);
+    EXPECT_EQ(d->trackList()->item(longRow)->text(), "long.wav");
+    EXPECT_LT(Render(0.2), 0.001);
+    // Another row's speaker switches to it; a sound shorter than a tick is seen to end.
+    d->SpeakerClicked(longRow);
+    d->SpeakerClicked(shortRow);
+    EXPECT_EQ(d->trackList()->item(longRow)->text(), "long.wav");
+    ASSERT_TRUE(WaitFor([&] { return d->previewBuffer() != nullptr; }));
+    Render(0.3);
+    ASSERT_TRUE(WaitFor([&] { return d->playingRow() == -1; }, 2000));
+    EXPECT_EQ(d->trackList()->item(shortRow)->text(), "short.wav");
+
+    // A file that will not load: its message, nothing plays, the row is itself again.
+    for (const char* name : {"broken.wav", "pipe.wav"}) {
+        const int row = Row(*d, name);
+        d->SpeakerClicked(row);
+        ASSERT_TRUE(WaitFor([&] { return !d->previewLoading(); }));
+        EXPECT_EQ(d->playingRow(), -1);
+        EXPECT_EQ(d->trackList()->item(row)->text(), name);
+        EXPECT_EQ(d->previewBuffer(), nullptr);
+    }
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(boxes.boxes()[0].text,
+              "Unsupported audio format (sounds\\Music Tracks\\T\\broken.wav)");
+    EXPECT_EQ(boxes.boxes()[1].text, "Unable to locate file (sounds\\Music Tracks\\T\\pipe.wav)");
+
+    // OK during a preview appends the plain name.
+    d->SpeakerClicked(longRow);
+    d->trackList()->item(longRow)->setSelected(true);
+    d->okButton()->click();
+    ASSERT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\T\\long.wav");
+    EXPECT_EQ(d->previewBuffer(), nullptr);
+}
+
+// A click on a row's speaker previews it without touching the selection; a click
+// on the name selects as usual.
+TEST_F(AddTracks, TheSpeakerIsTheStartOfTheRowAndMixesWithWhatIsOnHold) {
+    fs::create_directories("sounds/Music Tracks/T");
+    test::WriteTone("sounds/Music Tracks/T/a.wav", 2, 1000, 44100, 1, 0.5);
+    test::WriteTone("sounds/Music Tracks/T/b.wav", 2, 1000, 44100, 1, 0.5);
+    auto d = Open();
+    d->show();
+    QListWidget* list = d->trackList();
+    const QRect row = list->visualItemRect(list->item(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() + 4, row.center().y()));
+    EXPECT_EQ(d->playingRow(), 1);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(row.right() - 4, row.center().y()));
+    EXPECT_TRUE(list->item(1)->isSelected());
+    EXPECT_EQ(d->playingRow(), 1);  // still playing
+
+    // On hold: a 440 Hz song plays; the 1 kHz preview is heard over it, at full level.
+    std::unique_ptr<SoundBuffer> song;
+    test::WriteTone("song.wav", 2, 440, 44100, 1, 0.5);
+    std::shared_ptr<SoundData> songData;
+    uint32_t size = 0;
+    ASSERT_TRUE(LoadSound(song, songData, "song.wav", size, device.get(), boxes));
+    song->SetVolume(-1500);
+    song->Play();
+    ASSERT_TRUE(WaitFor([&] { return d->previewBuffer() != nullptr; }));
+    EXPECT_GT(Render(0.5, 1000), 0.1);
+    EXPECT_GT(Render(0.5, 440), 0.01);
+    // From the keyboard: "Pre&view" on the current row stops that row's preview.
+    list->setCurrentRow(1);
+    d->previewButton()->click();
+    EXPECT_EQ(d->playingRow(), -1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
