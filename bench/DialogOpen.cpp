@@ -1,0 +1,60 @@
+// How long the Add Tracks dialog takes to open on a category of many files, in
+// the current working folder (prepared by bench/add-tracks-open). With --show N
+// it stays on screen N seconds (to look at it); --schedule shows the Schedule
+// dialog instead.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+#include "AddTracksDlg.h"
+#include "ScheduleDlg.h"
+#include "Skin.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    int show = 0;
+    bool schedule = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--show") == 0 && i + 1 < argc) show = std::atoi(argv[++i]);
+        if (std::strcmp(argv[i], "--schedule") == 0) schedule = true;
+    }
+    tw::InitSkin();
+    tw::SystemClock clock;
+    tw::ConsoleMessageBox boxes;
+    tw::AudioConfig config(clock, boxes);
+    std::unique_ptr<tw::SoundDevice> device;
+    tw::SoundDevice::Create(nullptr, tw::OutputMode::Null, device);
+    if (schedule) {
+        tw::TrackSchedule a = tw::TrackSchedule::New(clock), b = a;
+        a.timeRangeOn = true;
+        a.timeFrom.Set(9, 0, 0);
+        a.timeTo.Set(17, 30, 0);
+        b.timeRangeOn = true;
+        b.timeFrom.Set(8, 0, 0);
+        b.timeTo.Set(12, 0, 0);
+        tw::ScheduleDlg dialog(true, {&a, &b});
+        QTimer::singleShot(show * 1000, &dialog, &QDialog::reject);
+        dialog.exec();
+        return 0;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    tw::AddTracksDlg dialog(true, config, device.get());
+    dialog.show();
+    QApplication::processEvents();
+    const qint64 ms = timer.elapsed();
+    std::printf("Add Tracks opened on %d tracks in %lld ms\n",
+                dialog.trackList() ? static_cast<int>(dialog.trackList()->count()) : 0,
+                static_cast<long long>(ms));
+    if (show > 0) {
+        if (dialog.trackList()->count() > 1) dialog.SpeakerClicked(1);
+        dialog.trackList()->item(0)->setSelected(true);
+        QTimer::singleShot(show * 1000, &dialog, &QDialog::reject);
+        dialog.exec();
+    }
+    tw::ShutdownSkin();
+    return 0;
+}
