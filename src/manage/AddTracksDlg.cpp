@@ -104,7 +104,7 @@ AddTracksDlg::~AddTracksDlg() {
     *alive_ = false;
     services_.timers().Stop(kPreviewTimer);
     services_.timers().SetHandler(nullptr);
-    reader_.reset();  // a read under way finishes; its result is dropped
+    reader_.reset();  // the reads asked for finish first; their results are dropped
     StopPreview();
 }
 
@@ -171,7 +171,7 @@ void AddTracksDlg::SpeakerClicked(int row) {
     const uint64_t ticket = ++ticket_;
     std::weak_ptr<bool> alive = alive_;
     TimerService* timers = &services_.timers();
-    reader_->Post([path = previewPath_, ticket, alive, timers, this] {
+    reader_->PostTask([path = previewPath_, ticket, alive, timers, this] {
         LoadedSound sound;
         ReadSound(path, sound);
         timers->PostTask([ticket, alive, sound, this] {

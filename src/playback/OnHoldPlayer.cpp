@@ -106,7 +106,7 @@ OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox&
 }
 
 OnHoldPlayer::~OnHoldPlayer() {
-    worker_.reset();  // lets a read in progress finish; its result is then dropped
+    worker_.reset();  // the reads asked for finish first; their results are dropped
     *alive_ = false;
     automaton_.DisarmAll();
     timers_.Stop(kTimerTick);
@@ -180,7 +180,7 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
             // this thread as a posted task, and only if this player still wants it.
             channel.loading = true;
             std::weak_ptr<bool> alive = alive_;
-            worker_->Post([this, alive, isMusic, ticket, path, pass] {
+            worker_->PostTask([this, alive, isMusic, ticket, path, pass] {
                 LoadedSound sound = ReadTrack(path);
                 timers_.PostTask([this, alive, isMusic, ticket, path, pass, sound] {
                     if (auto a = alive.lock(); a && *a)

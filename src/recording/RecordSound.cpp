@@ -1,0 +1,198 @@
+#include "RecordSound.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Log.h"
+#include "WriteSoundFile.h"
+
+namespace tw {
+
+bool BlockRing::Push(int value) {
+    const unsigned tail = tail_.load(std::memory_order_relaxed);
+    if (tail - head_.load(std::memory_order_acquire) >= kSize) return false;
+    slots_[tail % kSize] = value;
+    tail_.store(tail + 1, std::memory_order_release);
+    return true;
+}
+
+bool BlockRing::Pop(int& value) {
+    const unsigned head = head_.load(std::memory_order_relaxed);
+    if (head == tail_.load(std::memory_order_acquire)) return false;
+    value = slots_[head % kSize];
+    head_.store(head + 1, std::memory_order_release);
+    return true;
+}
+
+CRecordSound::CRecordSound(int rate, Events events)
+    : rate_(rate),
+      events_(std::move(events)),
+      thread_([this](ThreadMessage& m) { return Handle(m); }, [this] { Pump(); },
+              std::chrono::milliseconds(20)) {}
+
+CRecordSound::~CRecordSound() {
+    Post(QuitCapture);
+}
+
+void CRecordSound::Post(int message, uintptr_t wParam) {
+    thread_.Post(message, wParam);
+}
+
+void CRecordSound::OnData(const uint8_t*, int) {}
+
+bool CRecordSound::Handle(ThreadMessage& message) {
+    switch (message.id) {
+        case StartCapture:
+            Start();
+            break;
+        case StopCapture:
+            Stop();
+            break;
+        case QuitCapture:
+            Stop();
+            if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            sdlStarted_ = false;
+            return false;
+        case SetWriter:
+            writer_ = reinterpret_cast<CWriteSoundFile*>(message.wParam);
+            break;
+        default:
+            break;
+    }
+    Pump();
+    return true;
+}
+
+void CRecordSound::Fail(unsigned code, const std::string& text, CaptureEvent::Kind kind) {
+    char line[400];
+    std::snprintf(line, sizeof line, "WAVEIN:%x:%s", code, text.c_str());
+    Log("error - %s", line);
+    if (events_) events_(CaptureEvent{kind, line, 0});
+}
+
+void CRecordSound::Start() {
+    if (capturing_) return;
+    // The writer cannot tell anyone that "sound.wav" could not be made: find out here.
+    const int probe = ::open("sound.wav", O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (probe < 0) {
+        Fail(kCannotWrite, std::string("cannot write sound.wav: ") + std::strerror(errno),
+             CaptureEvent::Failed);
+        return;
+    }
+    ::close(probe);
+    if (!sdlStarted_) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
+            return;
+        }
+        sdlStarted_ = true;
+    }
+    // Whole blocks only: the pool starts free and empty.
+    free_.Clear();
+    full_.Clear();
+    for (int i = 0; i < kBlocks; ++i) free_.Push(i);
+    filling_ = -1;
+    filled_ = 0;
+    dropped_ = 0;
+    SDL_AudioSpec want{}, have{};
+    want.freq = rate_;
+    want.format = AUDIO_U8;
+    want.channels = 1;
+    want.samples = 512;
+    want.callback = &CRecordSound::Callback;
+    want.userdata = this;
+    if (SDL_GetNumAudioDevices(1) <= 0) {
+        Fail(kNoDevice, "no sound input was found", CaptureEvent::Failed);
+        return;
+    }
+    device_ = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
+    if (device_ == 0) {
+        Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
+        return;
+    }
+    capturing_ = 1;
+    lastBlock_ = std::chrono::steady_clock::now();
+    SDL_PauseAudioDevice(device_, 0);
+    if (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING) {
+        capturing_ = 0;
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+        Fail(kCannotStart, SDL_GetError(), CaptureEvent::Failed);
+        return;
+    }
+    if (writer_) {
+        auto request = std::make_unique<OpenRequest>();
+        request->fileName = "sound.wav";
+        request->format.samplesPerSec = static_cast<uint32_t>(rate_);
+        request->format.avgBytesPerSec = static_cast<uint32_t>(rate_);
+        writer_->Post(CWriteSoundFile::OpenSoundFile, 0, std::move(request));
+    }
+}
+
+void CRecordSound::Stop() {
+    if (!capturing_) return;
+    // Closing the device waits for a callback under way: after it, the audio thread
+    // is out of the pool. Blocks filled before the stop still go to the file.
+    SDL_CloseAudioDevice(device_);
+    device_ = 0;
+    Pump();
+    capturing_ = 0;
+    if (dropped_)
+        Log("error - %u capture blocks dropped (the writer fell behind)", dropped_.load());
+    if (writer_) writer_->Post(CWriteSoundFile::CloseSoundFile);
+}
+
+void CRecordSound::Pump() {
+    if (!capturing_) return;
+    int index;
+    while (full_.Pop(index)) {
+        const auto& block = pool_[static_cast<size_t>(index)];
+        OnData(block.data(), kBlockBytes);
+        int peak = 0;
+        for (uint8_t v : block) peak = std::max(peak, std::abs(static_cast<int>(v) - 128));
+        if (writer_) {
+            auto copy = std::make_unique<SoundBlock>();
+            copy->data.assign(block.begin(), block.end());
+            writer_->Post(CWriteSoundFile::WriteSoundBlock, 0, std::move(copy));
+        }
+        free_.Push(index);
+        lastBlock_ = std::chrono::steady_clock::now();
+        if (events_) events_(CaptureEvent{CaptureEvent::Block, {}, peak});
+    }
+    // An input that stopped delivering (unplugged, or a stalled server) is lost:
+    // what was captured is kept.
+    if (device_ && std::chrono::steady_clock::now() - lastBlock_ > kStall) {
+        Stop();
+        Fail(kLost, "the sound input stopped delivering sound", CaptureEvent::Lost);
+    }
+}
+
+void CRecordSound::Callback(void* self, Uint8* stream, int len) {
+    auto* me = static_cast<CRecordSound*>(self);
+    while (len > 0) {
+        if (me->filling_ < 0) {
+            if (!me->free_.Pop(me->filling_)) {
+                me->dropped_.fetch_add(1, std::memory_order_relaxed);
+                return;  // every block is in flight: this sound is lost
+            }
+            me->filled_ = 0;
+        }
+        const int n = std::min(len, kBlockBytes - me->filled_);
+        std::memcpy(me->pool_[static_cast<size_t>(me->filling_)].data() + me->filled_, stream,
+                    static_cast<size_t>(n));
+        me->filled_ += n;
+        stream += n;
+        len -= n;
+        if (me->filled_ == kBlockBytes) {
+            me->full_.Push(me->filling_);
+            me->filling_ = -1;
+        }
+    }
+}
+
+}  // namespace tw

@@ -1,0 +1,100 @@
+#pragma once
+
+// The capture thread of the voice recorder: records the default input at 8000 Hz,
+// unsigned 8-bit mono, and hands the sound to the writer in whole 1000-byte blocks,
+// in order. The partly filled block at a stop is dropped.
+//
+// Threads: Post from any thread; the messages run on the capture thread. SDL's
+// callback runs on the audio system's thread: it never allocates, opens a file or
+// waits on a lock. It fills blocks of a fixed pool of five, which pass between it
+// and the capture thread through two lock-free rings; the capture thread copies
+// each full block into a message for the writer and gives the block back.
+// Events (a failure, a lost device, a block's peak) are reported through a
+// function called on the capture thread; the caller moves them to its own thread.
+
+#include <SDL.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "MessageThread.h"
+
+namespace tw {
+
+class CWriteSoundFile;
+
+// A single-producer, single-consumer ring of small integers.
+class BlockRing {
+  public:
+    bool Push(int value);
+    bool Pop(int& value);
+    void Clear() { head_ = tail_.load(); }
+
+  private:
+    static constexpr unsigned kSize = 8;
+    std::array<int, kSize> slots_{};
+    std::atomic<unsigned> head_{0};  // next to pop
+    std::atomic<unsigned> tail_{0};  // next to push
+};
+
+struct CaptureEvent {
+    enum Kind { Failed, Lost, Block } kind;
+    std::string text;  // Failed and Lost: "WAVEIN:%x:%s"
+    int peak = 0;      // Block: 0..128, the largest distance from silence
+};
+
+class CRecordSound {
+  public:
+    enum Message {
+        StartCapture = 1524,
+        StopCapture = 1525,
+        QuitCapture = 1527,
+        SetWriter = 1528,  // wParam: the CWriteSoundFile, not owned
+    };
+    static constexpr int kBlockBytes = 1000;  // one eighth of a second
+    static constexpr int kBlocks = 5;         // at most this many in flight
+    // With no block for this long while capturing, the input counts as lost.
+    static constexpr std::chrono::seconds kStall{3};
+    // Codes of "WAVEIN:%x:%s" (ours: SDL has no numbers).
+    static constexpr unsigned kNoDevice = 2, kCannotStart = 4, kCannotWrite = 0x20, kLost = 0x40;
+
+    using Events = std::function<void(const CaptureEvent&)>;
+    CRecordSound(int rate, Events events);
+    virtual ~CRecordSound();  // QuitCapture, then joins
+
+    void Post(int message, uintptr_t wParam = 0);
+    // Called with each full block's samples, on the capture thread. Does nothing here.
+    virtual void OnData(const uint8_t* data, int bytes);
+
+  private:
+    bool Handle(ThreadMessage& message);
+    void Start();
+    void Stop();
+    void Pump();  // moves full blocks to the writer; watches for a stalled input
+    void Fail(unsigned code, const std::string& text, CaptureEvent::Kind kind);
+    static void Callback(void* self, Uint8* stream, int len);
+
+    int rate_;
+    Events events_;
+    CWriteSoundFile* writer_ = nullptr;
+    SDL_AudioDeviceID device_ = 0;
+    bool sdlStarted_ = false;
+    std::atomic<int> capturing_{0};
+    std::chrono::steady_clock::time_point lastBlock_;
+
+    // Shared with the audio thread.
+    std::array<std::array<uint8_t, kBlockBytes>, kBlocks> pool_{};
+    BlockRing free_;
+    BlockRing full_;
+    int filling_ = -1;  // audio thread only
+    int filled_ = 0;    // audio thread only
+    std::atomic<unsigned> dropped_{0};
+
+    MessageThread thread_;  // last: runs once the rest is built
+};
+
+}  // namespace tw
