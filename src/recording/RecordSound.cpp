@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "Log.h"
 #include "WriteSoundFile.h"
@@ -55,8 +56,6 @@ bool CRecordSound::Handle(ThreadMessage& message) {
             break;
         case QuitCapture:
             Stop();
-            if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            sdlStarted_ = false;
             return false;
         case SetWriter:
             writer_ = reinterpret_cast<CWriteSoundFile*>(message.wParam);
@@ -85,46 +84,42 @@ void CRecordSound::Start() {
         return;
     }
     ::close(probe);
-    if (!sdlStarted_) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
-            return;
-        }
-        sdlStarted_ = true;
+    // Each device holds a reference on SDL's audio, given back by its closer.
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
+        return;
     }
-    // Whole blocks only: the pool starts free and empty.
-    free_.Clear();
-    full_.Clear();
-    for (int i = 0; i < kBlocks; ++i) free_.Push(i);
-    filling_ = -1;
-    filled_ = 0;
-    dropped_ = 0;
+    if (SDL_GetNumAudioDevices(1) <= 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        Fail(kNoDevice, "no sound input was found", CaptureEvent::Failed);
+        return;
+    }
+    state_ = std::make_shared<CaptureState>();
+    for (int i = 0; i < kBlocks; ++i) state_->free.Push(i);
     SDL_AudioSpec want{}, have{};
     want.freq = rate_;
     want.format = AUDIO_U8;
     want.channels = 1;
     want.samples = 512;
     want.callback = &CRecordSound::Callback;
-    want.userdata = this;
-    if (SDL_GetNumAudioDevices(1) <= 0) {
-        Fail(kNoDevice, "no sound input was found", CaptureEvent::Failed);
-        return;
-    }
+    want.userdata = state_.get();
     device_ = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
     if (device_ == 0) {
-        Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
+        const std::string why = SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        state_.reset();
+        Fail(kNoDevice, why, CaptureEvent::Failed);
         return;
     }
-    capturing_ = 1;
-    lastBlock_ = std::chrono::steady_clock::now();
     SDL_PauseAudioDevice(device_, 0);
     if (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING) {
-        capturing_ = 0;
-        SDL_CloseAudioDevice(device_);
-        device_ = 0;
-        Fail(kCannotStart, SDL_GetError(), CaptureEvent::Failed);
+        const std::string why = SDL_GetError();
+        CloseDevice();
+        Fail(kCannotStart, why, CaptureEvent::Failed);
         return;
     }
+    capturing_ = true;
+    lastBlock_ = std::chrono::steady_clock::now();
     if (writer_) {
         auto request = std::make_unique<OpenRequest>();
         request->fileName = "sound.wav";
@@ -134,24 +129,35 @@ void CRecordSound::Start() {
     }
 }
 
+void CRecordSound::CloseDevice() {
+    if (!device_) return;
+    state_->accepting = false;
+    std::thread([device = device_, state = state_] {
+        SDL_CloseAudioDevice(device);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }).detach();
+    device_ = 0;
+}
+
 void CRecordSound::Stop() {
     if (!capturing_) return;
-    // Closing the device waits for a callback under way: after it, the audio thread
-    // is out of the pool. Blocks filled before the stop still go to the file.
-    SDL_CloseAudioDevice(device_);
-    device_ = 0;
+    // Blocks filled before the stop still go to the file; the one being filled,
+    // and anything the audio thread delivers from now on, do not.
+    state_->accepting = false;
     Pump();
-    capturing_ = 0;
-    if (dropped_)
-        Log("error - %u capture blocks dropped (the writer fell behind)", dropped_.load());
+    capturing_ = false;
+    CloseDevice();
+    if (state_->dropped)
+        Log("error - %u capture blocks dropped (the writer fell behind)", state_->dropped.load());
+    state_.reset();
     if (writer_) writer_->Post(CWriteSoundFile::CloseSoundFile);
 }
 
 void CRecordSound::Pump() {
     if (!capturing_) return;
     int index;
-    while (full_.Pop(index)) {
-        const auto& block = pool_[static_cast<size_t>(index)];
+    while (state_->full.Pop(index)) {
+        const auto& block = state_->pool[static_cast<size_t>(index)];
         OnData(block.data(), kBlockBytes);
         int peak = 0;
         for (uint8_t v : block) peak = std::max(peak, std::abs(static_cast<int>(v) - 128));
@@ -160,37 +166,37 @@ void CRecordSound::Pump() {
             copy->data.assign(block.begin(), block.end());
             writer_->Post(CWriteSoundFile::WriteSoundBlock, 0, std::move(copy));
         }
-        free_.Push(index);
+        state_->free.Push(index);
         lastBlock_ = std::chrono::steady_clock::now();
         if (events_) events_(CaptureEvent{CaptureEvent::Block, {}, peak});
     }
     // An input that stopped delivering (unplugged, or a stalled server) is lost:
     // what was captured is kept.
-    if (device_ && std::chrono::steady_clock::now() - lastBlock_ > kStall) {
+    if (state_->accepting && std::chrono::steady_clock::now() - lastBlock_ > kStall) {
         Stop();
         Fail(kLost, "the sound input stopped delivering sound", CaptureEvent::Lost);
     }
 }
 
-void CRecordSound::Callback(void* self, Uint8* stream, int len) {
-    auto* me = static_cast<CRecordSound*>(self);
-    while (len > 0) {
-        if (me->filling_ < 0) {
-            if (!me->free_.Pop(me->filling_)) {
-                me->dropped_.fetch_add(1, std::memory_order_relaxed);
+void CRecordSound::Callback(void* userdata, Uint8* stream, int len) {
+    auto* s = static_cast<CaptureState*>(userdata);
+    while (len > 0 && s->accepting.load(std::memory_order_relaxed)) {
+        if (s->filling < 0) {
+            if (!s->free.Pop(s->filling)) {
+                s->dropped.fetch_add(1, std::memory_order_relaxed);
                 return;  // every block is in flight: this sound is lost
             }
-            me->filled_ = 0;
+            s->filled = 0;
         }
-        const int n = std::min(len, kBlockBytes - me->filled_);
-        std::memcpy(me->pool_[static_cast<size_t>(me->filling_)].data() + me->filled_, stream,
+        const int n = std::min(len, kBlockBytes - s->filled);
+        std::memcpy(s->pool[static_cast<size_t>(s->filling)].data() + s->filled, stream,
                     static_cast<size_t>(n));
-        me->filled_ += n;
+        s->filled += n;
         stream += n;
         len -= n;
-        if (me->filled_ == kBlockBytes) {
-            me->full_.Push(me->filling_);
-            me->filling_ = -1;
+        if (s->filled == kBlockBytes) {
+            s->full.Push(s->filling);
+            s->filling = -1;
         }
     }
 }

@@ -9,6 +9,9 @@
 // waits on a lock. It fills blocks of a fixed pool of five, which pass between it
 // and the capture thread through two lock-free rings; the capture thread copies
 // each full block into a message for the writer and gives the block back.
+// A device is closed on a short-lived thread of its own, which keeps the pool
+// alive until the close returns: SDL's close waits for its capture thread, which
+// a stalled input can hold for ever, and the recorder must never wait on that.
 // Events (a failure, a lost device, a block's peak) are reported through a
 // function called on the capture thread; the caller moves them to its own thread.
 
@@ -19,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "MessageThread.h"
@@ -45,6 +49,17 @@ struct CaptureEvent {
     enum Kind { Failed, Lost, Block } kind;
     std::string text;  // Failed and Lost: "WAVEIN:%x:%s"
     int peak = 0;      // Block: 0..128, the largest distance from silence
+};
+
+// What the audio thread touches during one recording.
+struct CaptureState {
+    std::array<std::array<uint8_t, 1000>, 5> pool{};
+    BlockRing free;
+    BlockRing full;
+    int filling = -1;  // audio thread only
+    int filled = 0;    // audio thread only
+    std::atomic<bool> accepting{true};
+    std::atomic<unsigned> dropped{0};
 };
 
 class CRecordSound {
@@ -76,23 +91,16 @@ class CRecordSound {
     void Stop();
     void Pump();  // moves full blocks to the writer; watches for a stalled input
     void Fail(unsigned code, const std::string& text, CaptureEvent::Kind kind);
-    static void Callback(void* self, Uint8* stream, int len);
+    void CloseDevice();
+    static void Callback(void* state, Uint8* stream, int len);
 
     int rate_;
     Events events_;
     CWriteSoundFile* writer_ = nullptr;
     SDL_AudioDeviceID device_ = 0;
-    bool sdlStarted_ = false;
-    std::atomic<int> capturing_{0};
+    bool capturing_ = false;
     std::chrono::steady_clock::time_point lastBlock_;
-
-    // Shared with the audio thread.
-    std::array<std::array<uint8_t, kBlockBytes>, kBlocks> pool_{};
-    BlockRing free_;
-    BlockRing full_;
-    int filling_ = -1;  // audio thread only
-    int filled_ = 0;    // audio thread only
-    std::atomic<unsigned> dropped_{0};
+    std::shared_ptr<CaptureState> state_;  // the recording's, shared with its closer
 
     MessageThread thread_;  // last: runs once the rest is built
 };
