@@ -41,13 +41,17 @@ void VirtualTimerService::PostTask(std::function<void()> task) {
     posted_.push_back(std::move(task));
 }
 
-void VirtualTimerService::FireDue() {
+void VirtualTimerService::RunPosted() {
     std::vector<std::function<void()>> tasks;
     {
         std::lock_guard<std::mutex> hold(postedLock_);
         tasks.swap(posted_);
     }
     for (auto& task : tasks) task();
+}
+
+void VirtualTimerService::FireDue() {
+    RunPosted();
     const int64_t now = clock_.ElapsedMs();
     for (;;) {
         auto id = NextDueId();
@@ -62,6 +66,7 @@ void VirtualTimerService::FireDue() {
 }
 
 void VirtualTimerService::Advance(int64_t ms) {
+    RunPosted();
     const int64_t end = clock_.ElapsedMs() + ms;
     for (;;) {
         auto due = NextDueMs();

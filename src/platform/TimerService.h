@@ -47,7 +47,7 @@ class VirtualTimerService : public TimerService {
     explicit VirtualTimerService(VirtualClock& clock) : clock_(clock) {}
     void Stop(int id) override;
     bool IsRunning(int id) const override { return timers_.count(id) != 0; }
-    // Posted tasks run at the next FireDue, before the timers that are due.
+    // Posted tasks run at the next FireDue or Advance, before the timers that are due.
     void PostTask(std::function<void()> task) override;
 
     // The virtual time of the next due tick, if any timer runs.
@@ -67,6 +67,7 @@ class VirtualTimerService : public TimerService {
         uint64_t sequence;
     };
     std::optional<int> NextDueId() const;
+    void RunPosted();
 
     VirtualClock& clock_;
     std::map<int, Timer> timers_;

@@ -49,13 +49,14 @@ void CRecordSound::OnData(const uint8_t*, int) {}
 bool CRecordSound::Handle(ThreadMessage& message) {
     switch (message.id) {
         case StartCapture:
-            Start();
+            Start(message.wParam);
             break;
         case StopCapture:
             Stop();
             break;
         case QuitCapture:
             Stop();
+            ReleaseSdl();
             return false;
         case SetWriter:
             writer_ = reinterpret_cast<CWriteSoundFile*>(message.wParam);
@@ -71,11 +72,15 @@ void CRecordSound::Fail(unsigned code, const std::string& text, CaptureEvent::Ki
     char line[400];
     std::snprintf(line, sizeof line, "WAVEIN:%x:%s", code, text.c_str());
     Log("error - %s", line);
-    if (events_) events_(CaptureEvent{kind, line, 0});
+    if (events_) events_(CaptureEvent{kind, line, 0, recording_});
 }
 
-void CRecordSound::Start() {
+void CRecordSound::Start(uintptr_t recording) {
     if (capturing_) return;
+    recording_ = recording;
+    // The last device may still be closing (a quick stop and start): give it a moment.
+    for (int i = 0; i < 200 && *closing_ > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // The writer cannot tell anyone that "sound.wav" could not be made: find out here.
     const int probe = ::open("sound.wav", O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (probe < 0) {
@@ -84,13 +89,14 @@ void CRecordSound::Start() {
         return;
     }
     ::close(probe);
-    // Each device holds a reference on SDL's audio, given back by its closer.
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
-        return;
+    if (!sdlStarted_) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
+            return;
+        }
+        sdlStarted_ = true;
     }
     if (SDL_GetNumAudioDevices(1) <= 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
         Fail(kNoDevice, "no sound input was found", CaptureEvent::Failed);
         return;
     }
@@ -106,7 +112,6 @@ void CRecordSound::Start() {
     device_ = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
     if (device_ == 0) {
         const std::string why = SDL_GetError();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
         state_.reset();
         Fail(kNoDevice, why, CaptureEvent::Failed);
         return;
@@ -132,11 +137,27 @@ void CRecordSound::Start() {
 void CRecordSound::CloseDevice() {
     if (!device_) return;
     state_->accepting = false;
-    std::thread([device = device_, state = state_] {
+    ++*closing_;
+    std::thread([device = device_, state = state_, closing = closing_] {
         SDL_CloseAudioDevice(device);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        --*closing;
     }).detach();
     device_ = 0;
+}
+
+void CRecordSound::ReleaseSdl() {
+    if (!sdlStarted_) return;
+    // SDL's audio is given back once every device is closed; a close held by a
+    // stalled input keeps it (and is left to end with the program).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (*closing_ > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (*closing_ == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    } else {
+        Log("error - a sound input did not close; it is left to end with the program");
+    }
+    sdlStarted_ = false;
 }
 
 void CRecordSound::Stop() {
@@ -168,7 +189,7 @@ void CRecordSound::Pump() {
         }
         state_->free.Push(index);
         lastBlock_ = std::chrono::steady_clock::now();
-        if (events_) events_(CaptureEvent{CaptureEvent::Block, {}, peak});
+        if (events_) events_(CaptureEvent{CaptureEvent::Block, {}, peak, recording_});
     }
     // An input that stopped delivering (unplugged, or a stalled server) is lost:
     // what was captured is kept.

@@ -47,8 +47,9 @@ class BlockRing {
 
 struct CaptureEvent {
     enum Kind { Failed, Lost, Block } kind;
-    std::string text;  // Failed and Lost: "WAVEIN:%x:%s"
-    int peak = 0;      // Block: 0..128, the largest distance from silence
+    std::string text;         // Failed and Lost: "WAVEIN:%x:%s"
+    int peak = 0;             // Block: 0..128, the largest distance from silence
+    uintptr_t recording = 0;  // the StartCapture's wParam it belongs to
 };
 
 // What the audio thread touches during one recording.
@@ -65,7 +66,7 @@ struct CaptureState {
 class CRecordSound {
   public:
     enum Message {
-        StartCapture = 1524,
+        StartCapture = 1524,  // wParam: a number the events of this recording carry
         StopCapture = 1525,
         QuitCapture = 1527,
         SetWriter = 1528,  // wParam: the CWriteSoundFile, not owned
@@ -87,18 +88,22 @@ class CRecordSound {
 
   private:
     bool Handle(ThreadMessage& message);
-    void Start();
+    void Start(uintptr_t recording);
     void Stop();
     void Pump();  // moves full blocks to the writer; watches for a stalled input
     void Fail(unsigned code, const std::string& text, CaptureEvent::Kind kind);
     void CloseDevice();
+    void ReleaseSdl();
     static void Callback(void* state, Uint8* stream, int len);
 
     int rate_;
     Events events_;
     CWriteSoundFile* writer_ = nullptr;
     SDL_AudioDeviceID device_ = 0;
+    bool sdlStarted_ = false;  // one reference on SDL's audio, for the recorder's life
+    std::shared_ptr<std::atomic<int>> closing_ = std::make_shared<std::atomic<int>>(0);
     bool capturing_ = false;
+    uintptr_t recording_ = 0;
     std::chrono::steady_clock::time_point lastBlock_;
     std::shared_ptr<CaptureState> state_;  // the recording's, shared with its closer
 

@@ -1,0 +1,299 @@
+#include "RecordVoiceDlg.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cctype>
+#include <filesystem>
+
+#include "LoadSound.h"
+#include "Log.h"
+#include "Paths.h"
+#include "Skin.h"
+#include "TrackList.h"
+
+namespace tw {
+namespace {
+
+const char* const kInstructions =
+    "To record a new voice message, click \"Start Recording\" and then speak your message into "
+    "the microphone.  When you are done, click \"Stop Recording\" and you may preview the "
+    "message with the \"Preview\" button.  Then, name your voice message and save it.  The new "
+    "message will then be available to use from the Add Voice Messages window under the "
+    "\"Custom\" category.";
+const char* const kCustomFolder = "sounds\\Voice Messages\\Custom";
+
+}  // namespace
+
+RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& services, QWidget* parent)
+    : QDialog(parent), device_(device), services_(services, this) {
+    ApplySkin(this, kSkinDialog);
+    setWindowTitle(tr("Record Voice Messages"));
+    instructions_ = new QLabel(tr(kInstructions), this);
+    instructions_->setWordWrap(true);
+    record_ = new QPushButton(tr("Start &Recording"), this);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, kMostSeconds);
+    progress_->setValue(0);
+    progress_->setFormat(tr("%v s"));
+    level_ = new QProgressBar(this);
+    level_->setRange(0, 128);
+    level_->setValue(0);
+    level_->setTextVisible(false);
+    level_->setMaximumWidth(90);
+    level_->setAccessibleName(tr("Input level"));
+    level_->setToolTip(tr("Input level"));
+    preview_ = new QPushButton(tr("&Preview"), this);
+    nameLabel_ = new QLabel(tr("Name of voice message:"), this);
+    name_ = new QLineEdit(this);
+    name_->setMaxLength(256);
+    nameLabel_->setBuddy(name_);
+    save_ = new QPushButton(tr("&Save"), this);
+    ok_ = new QPushButton(tr("OK"), this);
+    ok_->setDefault(true);
+    for (QPushButton* b : {record_, preview_, save_}) b->setAutoDefault(false);
+
+    auto* recordRow = new QHBoxLayout;
+    recordRow->addWidget(record_);
+    recordRow->addWidget(progress_, 1);
+    recordRow->addWidget(level_);
+    recordRow->addWidget(preview_);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(nameLabel_);
+    nameRow->addWidget(name_, 1);
+    nameRow->addWidget(save_);
+    auto* okRow = new QHBoxLayout;
+    okRow->addStretch();
+    okRow->addWidget(ok_);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(instructions_);
+    top->addLayout(recordRow);
+    top->addLayout(nameRow);
+    top->addLayout(okRow);
+    resize(520, 230);
+
+    connect(record_, &QPushButton::clicked, this, [this] {
+        if (recording_) {
+            StopRecording();
+            unsaved_ = true;
+        } else {
+            StartRecording();
+        }
+    });
+    connect(save_, &QPushButton::clicked, this, [this] { SaveRecording(); });
+    connect(preview_, &QPushButton::clicked, this, [this] { TogglePreview(); });
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+
+    // The capture thread's news comes to this thread as posted tasks, and only
+    // while the dialog is there.
+    std::weak_ptr<bool> alive = alive_;
+    TimerService* timers = &services_.timers();
+    writer_ = std::make_unique<CWriteSoundFile>();
+    recorder_ = std::make_unique<CRecordSound>(8000, [alive, timers, this](const CaptureEvent& e) {
+        timers->PostTask([alive, e, this] {
+            if (auto a = alive.lock(); a && *a) OnCapture(e);
+        });
+    });
+    recorder_->Post(CRecordSound::SetWriter, reinterpret_cast<uintptr_t>(writer_.get()));
+    services_.timers().SetHandler([this](int id) { OnTimer(id); });
+    EnableNameControls(false);
+    ok_->setEnabled(true);
+}
+
+RecordVoiceDlg::~RecordVoiceDlg() {
+    *alive_ = false;
+    services_.timers().Stop(kSecondsTimer);
+    services_.timers().SetHandler(nullptr);
+    StopPreview();
+    recorder_.reset();  // stops a capture, which closes the file; then joins
+    writer_.reset();
+}
+
+bool RecordVoiceDlg::IsValidMessageName(const std::string& name) {
+    bool content = false;
+    for (unsigned char c : name) {
+        if (c >= 0x80) return false;  // letters beyond ASCII are not file-name safe here
+        if (std::isalnum(c)) {
+            content = true;
+        } else if (c != ' ') {
+            return false;
+        }
+    }
+    return content;
+}
+
+void RecordVoiceDlg::EnableNameControls(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{name_, nameLabel_, preview_, ok_, save_})
+        w->setEnabled(on);
+}
+
+void RecordVoiceDlg::StartRecording() {
+    StopPreview();
+    EnableNameControls(false);
+    progress_->setEnabled(true);
+    progress_->setValue(0);
+    level_->setValue(0);
+    recorder_->Post(CRecordSound::StartCapture, ++recordingNumber_);
+    recording_ = true;
+    record_->setText(tr("Stop &Recording"));
+    seconds_ = 0;
+    services_.timers().Start(kSecondsTimer, 1000);
+}
+
+void RecordVoiceDlg::StopRecording() {
+    services_.timers().Stop(kSecondsTimer);
+    EnableNameControls(true);
+    recorder_->Post(CRecordSound::StopCapture);
+    recording_ = false;
+    haveRecording_ = true;
+    record_->setText(tr("Start &Recording"));
+    level_->setValue(0);
+    name_->setFocus();
+}
+
+void RecordVoiceDlg::OnTimer(int id) {
+    if (id != kSecondsTimer || !recording_) return;
+    progress_->setValue(++seconds_);
+    if (seconds_ >= kMostSeconds) {
+        StopRecording();
+        unsaved_ = true;
+    }
+}
+
+void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
+    if (event.recording != recordingNumber_) return;
+    switch (event.kind) {
+        case CaptureEvent::Block:
+            if (recording_) level_->setValue(event.peak);
+            return;
+        case CaptureEvent::Failed:
+            // Nothing was recorded: back to where the user was, nothing unsaved.
+            services_.timers().Stop(kSecondsTimer);
+            recording_ = false;
+            record_->setText(tr("Start &Recording"));
+            level_->setValue(0);
+            progress_->setValue(0);
+            EnableNameControls(haveRecording_);
+            ok_->setEnabled(true);
+            services_.boxes().Show(event.text, "Tonewell");
+            return;
+        case CaptureEvent::Lost:
+            // What was captured is kept: a finished recording, not saved yet.
+            if (recording_) {
+                StopRecording();
+                unsaved_ = true;
+            }
+            services_.boxes().Show(event.text, "Tonewell");
+            return;
+    }
+}
+
+bool RecordVoiceDlg::SaveRecording() {
+    const std::string name = name_->text().left(256).toStdString();
+    const std::string stored = std::string(kCustomFolder) + "\\" + name + ".wav";
+    if (!IsValidMessageName(name) || stored.size() > kMaxNameLength) {
+        services_.boxes().Show("The voice message cannot be saved with that filename.", "Error",
+                               MbButtons::Ok, MbIcon::Exclamation);
+        return false;
+    }
+    std::error_code ec;
+    const std::string destination = NativePath(stored);
+    if (std::filesystem::exists(destination, ec)) {
+        services_.boxes().Show(
+            "A voice message with that name already exists.\nPlease try "
+            "another name.",
+            "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
+        name_->setFocus();
+        return false;
+    }
+    // A fresh install has no "Custom" folder yet.
+    std::filesystem::create_directories(NativePath(kCustomFolder), ec);
+    if (!std::filesystem::copy_file("sound.wav", destination, std::filesystem::copy_options::none,
+                                    ec)) {
+        const bool exists = ec == std::errc::file_exists;
+        Log("error - cannot save %s (%s)", destination.c_str(), ec.message().c_str());
+        services_.boxes().Show(exists
+                                   ? "A voice message with that name already exists.\nPlease "
+                                     "try another name."
+                                   : "The voice message could not be saved (" + ec.message() + ").",
+                               "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
+        name_->setFocus();
+        return false;
+    }
+    unsaved_ = false;
+    services_.boxes().Show("Your recorded voice track has been saved.", "Save Recorded Message");
+    return true;
+}
+
+bool RecordVoiceDlg::ConfirmDiscard() {
+    if (!unsaved_) return true;
+    switch (services_.boxes().Show(
+        "Your recorded track has not been saved.  Would you like to save it now?",
+        "Unsaved Recorded Track", MbButtons::YesNoCancel, MbIcon::Exclamation)) {
+        case MbResult::Yes:
+            return SaveRecording();
+        case MbResult::No:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void RecordVoiceDlg::TogglePreview() {
+    if (preview_buffer_ && preview_buffer_->IsPlaying()) {
+        StopPreview();
+        return;
+    }
+    StopPreview();
+    uint32_t size = 0;
+    if (LoadSound(preview_buffer_, previewData_, "sound.wav", size, device_, services_.boxes()) &&
+        preview_buffer_)
+        preview_buffer_->Play();
+}
+
+void RecordVoiceDlg::StopPreview() {
+    if (preview_buffer_) preview_buffer_->Stop();
+    preview_buffer_.reset();
+    previewData_.reset();
+}
+
+void RecordVoiceDlg::EndCapture() {
+    if (!recording_) return;
+    // Closed mid-recording: the capture stops and the file is closed; the user
+    // chose to leave, so nothing is asked.
+    services_.timers().Stop(kSecondsTimer);
+    recorder_->Post(CRecordSound::StopCapture);
+    recording_ = false;
+}
+
+void RecordVoiceDlg::accept() {
+    if (!ConfirmDiscard()) return;
+    StopPreview();
+    QDialog::accept();
+}
+
+void RecordVoiceDlg::reject() {
+    // Escape closes at once.
+    EndCapture();
+    StopPreview();
+    QDialog::reject();
+}
+
+void RecordVoiceDlg::closeEvent(QCloseEvent* event) {
+    if (recording_) {
+        EndCapture();
+    } else if (!ConfirmDiscard()) {
+        event->ignore();
+        return;
+    }
+    StopPreview();
+    event->accept();
+    QDialog::done(QDialog::Rejected);
+}
+
+}  // namespace tw
