@@ -1,25 +1,28 @@
 // How long the Add Tracks dialog takes to open on a category of many files, in
 // the current working folder (prepared by bench/add-tracks-open). With --show N
 // it stays on screen N seconds (to look at it); --schedule shows the Schedule
-// dialog instead.
+// dialog instead, --recorder the recorder (recording for N seconds).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
 
 #include "AddTracksDlg.h"
+#include "RecordVoiceDlg.h"
 #include "ScheduleDlg.h"
 #include "Skin.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int show = 0;
-    bool schedule = false;
+    bool schedule = false, recorder = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--show") == 0 && i + 1 < argc) show = std::atoi(argv[++i]);
         if (std::strcmp(argv[i], "--schedule") == 0) schedule = true;
+        if (std::strcmp(argv[i], "--recorder") == 0) recorder = true;
     }
     tw::InitSkin();
     tw::SystemClock clock;
@@ -27,6 +30,14 @@ int main(int argc, char** argv) {
     tw::AudioConfig config(clock, boxes);
     std::unique_ptr<tw::SoundDevice> device;
     tw::SoundDevice::Create(nullptr, tw::OutputMode::Null, device);
+    if (recorder) {
+        tw::RecordVoiceDlg dialog(device.get());
+        QTimer::singleShot(300, &dialog, [&dialog] { dialog.recordButton()->click(); });
+        QTimer::singleShot(show * 1000, &dialog, [&dialog] { dialog.recordButton()->click(); });
+        QTimer::singleShot(show * 1000 + 3000, &dialog, &QDialog::reject);
+        dialog.exec();
+        return 0;
+    }
     if (schedule) {
         tw::TrackSchedule a = tw::TrackSchedule::New(clock), b = a;
         a.timeRangeOn = true;
