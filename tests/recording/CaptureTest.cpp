@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,6 +123,37 @@ TEST_F(Capture, ThreeSecondsOfToneReachSoundWavInWholeBlocks) {
     ASSERT_TRUE(ReadSound("sound.wav", sound)) << sound.error;
     EXPECT_EQ(sound.info.dataSize % 1000, 0u);
     EXPECT_GE(sound.info.dataSize, 1000u);
+}
+
+// An input that stops delivering (here the pipe source's feeder stops after a
+// second) counts as lost after three seconds: what came before is kept as a whole
+// file, and neither the recorder nor its caller waits on the stalled device.
+TEST_F(Capture, AStalledInputIsLostAndWhatCameBeforeIsKept) {
+    std::vector<CaptureEvent> events;
+    std::mutex lock;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        CWriteSoundFile writer;
+        CRecordSound recorder(8000, [&](const CaptureEvent& e) {
+            std::lock_guard<std::mutex> hold(lock);
+            if (e.kind != CaptureEvent::Block) events.push_back(e);
+        });
+        recorder.Post(CRecordSound::SetWriter, reinterpret_cast<uintptr_t>(&writer));
+        recorder.Post(CRecordSound::StartCapture, 7);
+        std::this_thread::sleep_for(1s);
+        stop_ = true;  // the source stalls
+        feeder_.join();
+        std::this_thread::sleep_for(4500ms);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, CaptureEvent::Lost);
+    EXPECT_EQ(events[0].recording, 7u);
+    EXPECT_EQ(events[0].text, "WAVEIN:40:the sound input stopped delivering sound");
+    LoadedSound sound;
+    ASSERT_TRUE(ReadSound("sound.wav", sound)) << sound.error;
+    EXPECT_EQ(sound.info.dataSize % 1000, 0u);
+    EXPECT_GE(sound.info.dataSize, 3000u);
 }
 
 }  // namespace
