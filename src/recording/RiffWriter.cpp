@@ -5,12 +5,14 @@
 
 #include <cstring>
 
+#include "LittleEndian.h"
+
 namespace tw {
 namespace {
 
 void Put32(std::FILE* f, uint32_t v) {
-    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    uint8_t b[4];
+    PutLe32(b, v);
     std::fwrite(b, 1, 4, f);
 }
 

@@ -2,22 +2,10 @@
 
 #include <cstring>
 
+#include "LittleEndian.h"
 #include "Log.h"
 
 namespace tw {
-namespace {
-
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, static_cast<uint16_t>(v));
-    Put16(p + 2, static_cast<uint16_t>(v >> 16));
-}
-
-}  // namespace
-
 CWriteSoundFile::CWriteSoundFile() : thread_([this](ThreadMessage& m) { return Handle(m); }) {}
 
 CWriteSoundFile::~CWriteSoundFile() {
@@ -66,13 +54,13 @@ void CWriteSoundFile::Open(const OpenRequest& request) {
     sub_.size = 18u + f.cbSize;
     file_.CreateChunk(sub_);
     uint8_t bytes[18];
-    Put16(bytes, f.formatTag);
-    Put16(bytes + 2, f.channels);
-    Put32(bytes + 4, f.samplesPerSec);
-    Put32(bytes + 8, f.avgBytesPerSec);
-    Put16(bytes + 12, f.blockAlign);
-    Put16(bytes + 14, f.bitsPerSample);
-    Put16(bytes + 16, f.cbSize);
+    PutLe16(bytes, f.formatTag);
+    PutLe16(bytes + 2, f.channels);
+    PutLe32(bytes + 4, f.samplesPerSec);
+    PutLe32(bytes + 8, f.avgBytesPerSec);
+    PutLe16(bytes + 12, f.blockAlign);
+    PutLe16(bytes + 14, f.bitsPerSample);
+    PutLe16(bytes + 16, f.cbSize);
     file_.Write(bytes, sizeof bytes);
     std::vector<uint8_t> extra(request.extra);
     extra.resize(f.cbSize, 0);

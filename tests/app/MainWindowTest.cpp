@@ -16,6 +16,7 @@
 
 #include "AppSettings.h"
 #include "OnHoldDlg.h"
+#include "QtTestMain.h"
 #include "SettingsDlg.h"
 #include "TempFolder.h"
 #include "Wav.h"
@@ -23,6 +24,8 @@
 using namespace tw;
 
 namespace {
+
+using tw::test::WaitFor;
 
 class MainWindow : public test::TempFolderTest {
   protected:
@@ -56,15 +59,6 @@ class MainWindow : public test::TempFolderTest {
     }
     RecordingMessageBox boxes;
 };
-
-// The window reads its sounds on a worker thread: let its results arrive.
-bool WaitFor(const std::function<bool()>& ready, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!ready() && timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return ready();
-}
 
 TEST_F(MainWindow, OpensPausedAndTogglesPlayAndPause) {
     Settings(0);
@@ -218,8 +212,5 @@ TEST(NoticeBoxes, NeverWaitAndJoinOneBox) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return tw::test::RunQtTests(argc, argv);
 }

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "AddTracksDlg.h"
+#include "QtTestMain.h"
 #include "TempFolder.h"
 #include "Wav.h"
 
@@ -20,13 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& ready, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!ready() && timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return ready();
-}
+using tw::test::WaitFor;
 
 class AddTracks : public test::TempFolderTest {
   protected:
@@ -229,8 +224,5 @@ TEST_F(AddTracks, TheSpeakerIsTheStartOfTheRowAndMixesWithWhatIsOnHold) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return tw::test::RunQtTests(argc, argv);
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "LoadSound.h"
+#include "QtTestMain.h"
 #include "RecordVoiceDlg.h"
 #include "TempFolder.h"
 
@@ -183,10 +184,7 @@ TEST_F(Recorder, QuickClicksAndClosingMidRecordingLeaveAWholeFile) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // The dummy input records silence: the dialog runs whole without a sound server.
     qputenv("SDL_AUDIODRIVER", "dummy");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return tw::test::RunQtTests(argc, argv);
 }
