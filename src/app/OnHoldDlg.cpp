@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "AboutDlg.h"
+#include "ManageAudioDlg.h"
 #include "SettingsDlg.h"
 #include "Skin.h"
 
@@ -141,7 +142,7 @@ void OnHoldDlg::BuildWindow() {
     connect(play_, &QPushButton::clicked, this, [this] { player_->TogglePlayback(); });
     connect(pause_, &QPushButton::clicked, this, [this] { player_->TogglePlayback(); });
     connect(settings_, &QPushButton::clicked, this, [this] { OpenSettings(); });
-    // The Manage Audio dialog is not here yet: the button does nothing.
+    connect(manage_, &QPushButton::clicked, this, [this] { OpenManageAudio(); });
     connect(musicVolume_, &QSlider::valueChanged, this,
             [this](int v) { player_->OnVolumeSlider(true, v); });
     connect(voiceVolume_, &QSlider::valueChanged, this,
@@ -271,6 +272,12 @@ void OnHoldDlg::SetTrayIcon(bool add) {
     }
     iconInTray_ = add;
     tray_->setVisible(add);
+}
+
+void OnHoldDlg::OpenManageAudio() {
+    ManageAudioDlg dialog(player_->config(), player_->device(),
+                          DialogServices{options_.dialogTimers, options_.boxes, nullptr}, this);
+    if (dialog.exec() == QDialog::Accepted && dialog.modified()) player_->ReloadConfiguration();
 }
 
 void OnHoldDlg::OpenSettings() {

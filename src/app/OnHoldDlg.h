@@ -28,6 +28,8 @@ class OnHoldDlg : public QDialog, public PlayerView {
         bool startMinimized = false;
         OutputMode output = OutputMode::Device;
         MessageBox* boxes = nullptr;  // null: Qt boxes owned by this window
+        // Handed to the management dialogs (tests); null: their own.
+        TimerService* dialogTimers = nullptr;
     };
     explicit OnHoldDlg(Options options);
     ~OnHoldDlg() override;
@@ -48,6 +50,8 @@ class OnHoldDlg : public QDialog, public PlayerView {
     // Minimize: to the tray when the settings ask for it and a tray exists.
     void MinimizeWindow();
     void RestoreFromTray();
+    // "Manage Audio": on OK with changes, playback restarts on the new lists.
+    void OpenManageAudio();
     void OpenSettings();
     void OpenAbout();
 

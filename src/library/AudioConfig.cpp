@@ -212,8 +212,8 @@ std::string AudioConfig::SaveText() const {
     return out;
 }
 
-bool AudioConfig::Save() const {
-    return WriteFileAtomically(kConfigFile, SaveText());
+bool AudioConfig::Save(std::string* why) const {
+    return WriteFileAtomically(kConfigFile, SaveText(), why);
 }
 
 bool AudioConfig::ExportPlaylist() const {
@@ -234,7 +234,7 @@ bool AudioConfig::SetVolumeAndSave(bool isMusic, int volume, std::string* why) {
         Log("status - volume not saved: no configuration file was read");
         return true;
     }
-    return WriteFileAtomically(kConfigFile, SaveText(), why);
+    return Save(why);
 }
 
 void AudioConfig::ResetPositions() {

@@ -26,7 +26,7 @@ class AudioConfig {
     void LoadText(std::string text);
     // Writes "audio.cfg" through a temporary file; false (logged) when that failed,
     // in which case the old file is left as it was.
-    bool Save() const;
+    bool Save(std::string* why = nullptr) const;
     // Writes "playlist.xml" with the tracks that may play now.
     bool ExportPlaylist() const;
     // The text Save writes.

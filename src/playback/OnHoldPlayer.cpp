@@ -510,6 +510,9 @@ void OnHoldPlayer::SelectVoiceRow() {
 void OnHoldPlayer::ReloadConfiguration() {
     config_.Load();
     RefreshFileLists();
+    // Filling the lists walks one track into the next pass; the new lists start
+    // at their top, where the user put the track to play first.
+    config_.ResetPositions();
     RestartPlayback();
     view_.SetMusicProgress(0);
     view_.SetVoiceProgress(0);

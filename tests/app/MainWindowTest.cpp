@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "AppSettings.h"
+#include "ManageAudioDlg.h"
 #include "OnHoldDlg.h"
 #include "QtTestMain.h"
 #include "SettingsDlg.h"
@@ -173,6 +174,35 @@ TEST_F(MainWindow, CancelAfterADeviceChangeKeepsTheFileAndTellsAboutTheRestart) 
     EXPECT_EQ(boxes.boxes().back().text,
               "Switching to a new audio playback device will not take effect until you restart "
               "Tonewell.");
+}
+
+// "Manage Audio" edits a copy; OK with a change reloads the player's lists.
+TEST_F(MainWindow, ManageAudioOkWithAChangeRestartsOnTheNewLists) {
+    Settings(1);
+    auto w = Open();
+    EXPECT_TRUE(w->manageButton()->isEnabled());
+    QTimer::singleShot(0, [] {
+        auto* d = dynamic_cast<ManageAudioDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->music().list->item(0)->setSelected(true);
+        d->music().remove->click();
+        d->voice().interval->setCurrentIndex(1);  // 20 seconds
+        d->okButton()->click();
+    });
+    QTest::mouseClick(w->manageButton(), Qt::LeftButton);
+    EXPECT_EQ(w->player().config().music.tracks.size(), 2u);
+    EXPECT_EQ(w->player().config().voice.gapSeconds, 20);
+    EXPECT_EQ(w->musicList()->count(), 2);
+    EXPECT_TRUE(w->player().config().loaded);
+    // Cancel changes nothing.
+    QTimer::singleShot(0, [] {
+        auto* d = dynamic_cast<ManageAudioDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->music().clear->click();
+        d->cancelButton()->click();
+    });
+    QTest::mouseClick(w->manageButton(), Qt::LeftButton);
+    EXPECT_EQ(w->player().config().music.tracks.size(), 2u);
 }
 
 // Load errors raised while the player is inside an action are notices: shown at

@@ -1,0 +1,254 @@
+#include "ManageAudioDlg.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "AddTracksDlg.h"
+#include "Log.h"
+#include "RecordVoiceDlg.h"
+#include "ScheduleDlg.h"
+#include "Skin.h"
+#include "TrackList.h"
+
+namespace tw {
+namespace {
+
+// The box index for a stored value, or -1 (no selection) outside the box.
+int IntervalIndex(bool isMusic, int seconds, int count) {
+    const int index = isMusic ? seconds - 1 : seconds / 10 - 1;
+    return index >= 0 && index < count ? index : -1;
+}
+
+}  // namespace
+
+ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
+                               const DialogServices& services, QWidget* parent)
+    : QDialog(parent),
+      device_(device),
+      given_(services),
+      services_(services, this),
+      working_(std::make_unique<AudioConfig>(config)) {
+    ApplySkin(this, kSkinDialog);
+    setWindowTitle(tr("Manage Audio"));
+    auto* voiceBox = new QGroupBox(tr("Voice Messages"), this);
+    auto* musicBox = new QGroupBox(tr("Music Tracks"), this);
+    voice_ = BuildSide(false, voiceBox);
+    music_ = BuildSide(true, musicBox);
+    ok_ = new QPushButton(tr("OK"), this);
+    ok_->setDefault(true);
+    cancel_ = new QPushButton(tr("Cancel"), this);
+    auto* sides = new QHBoxLayout;
+    sides->addWidget(voiceBox);
+    sides->addWidget(musicBox);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+    buttons->addStretch();
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(sides, 1);
+    top->addLayout(buttons);
+    resize(820, 600);
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+    for (Side* side : {&music_, &voice_}) {
+        Fill(*side);
+        UpdateButtons(*side);
+        const TrackList& list = ListOf(*side);
+        QSignalBlocker a(side->interval), b(side->order);
+        side->interval->setCurrentIndex(
+            IntervalIndex(side->isMusic, list.gapSeconds, side->interval->count()));
+        side->order->setCurrentIndex(list.random == 0 || list.random == 1 ? list.random : -1);
+    }
+}
+
+ManageAudioDlg::~ManageAudioDlg() = default;
+
+ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
+    Side s;
+    s.isMusic = isMusic;
+    s.list = new QListWidget(box);
+    s.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    s.list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    s.list->setIconSize(QSize(16, 16));
+    s.add = new QPushButton(tr("Add"), box);
+    s.remove = new QPushButton(tr("Delete"), box);
+    s.clear = new QPushButton(tr("Clear List"), box);
+    s.schedule = new QPushButton(tr("Schedule"), box);
+    s.up = new QPushButton(tr("Up"), box);
+    s.down = new QPushButton(tr("Down"), box);
+    s.interval = new QComboBox(box);
+    s.order = new QComboBox(box);
+    s.order->addItems({tr("In order"), tr("Random")});
+    if (isMusic) {
+        s.intervalLabel = new QLabel(tr("Time between songs:"), box);
+        s.interval->addItem(tr("1 second"));
+        for (int i = 2; i <= 10; ++i) s.interval->addItem(tr("%1 seconds").arg(i));
+        // The music interval passes through unchanged: its box is never shown.
+        s.intervalLabel->hide();
+        s.interval->hide();
+    } else {
+        s.intervalLabel = new QLabel(tr("Time between voice messages:"), box);
+        for (int i = 10; i <= 60; i += 10) s.interval->addItem(tr("%1 seconds").arg(i));
+    }
+    s.intervalLabel->setBuddy(s.interval);
+    auto* orderLabel = new QLabel(tr("Track order:"), box);
+    orderLabel->setBuddy(s.order);
+    for (QPushButton* b : {s.add, s.remove, s.clear, s.schedule, s.up, s.down})
+        b->setAutoDefault(false);
+
+    auto* grid = new QGridLayout(box);
+    auto* moves = new QVBoxLayout;
+    moves->addStretch();
+    moves->addWidget(s.up);
+    moves->addWidget(s.down);
+    moves->addStretch();
+    grid->addWidget(s.list, 0, 0, 1, 3);
+    grid->addLayout(moves, 0, 3);
+    grid->addWidget(s.add, 1, 0);
+    grid->addWidget(s.remove, 1, 1);
+    grid->addWidget(s.clear, 1, 2);
+    if (!isMusic) {
+        record_ = new QPushButton(tr("&Record"), box);
+        record_->setAutoDefault(false);
+        grid->addWidget(record_, 2, 0);
+        connect(record_, &QPushButton::clicked, this, [this] {
+            RecordVoiceDlg recorder(device_, given_);
+            recorder.exec();
+        });
+    }
+    grid->addWidget(s.schedule, 2, 1);
+    auto* settings = new QGridLayout;
+    settings->addWidget(s.intervalLabel, 0, 0, Qt::AlignRight);
+    settings->addWidget(s.interval, 0, 1);
+    settings->addWidget(orderLabel, 1, 0, Qt::AlignRight);
+    settings->addWidget(s.order, 1, 1);
+    grid->addLayout(settings, 3, 0, 1, 4);
+
+    // Connected by what each side is, so the handlers find its controls.
+    const bool music = isMusic;
+    auto side = [this, music]() -> const Side& { return music ? music_ : voice_; };
+    connect(s.list, &QListWidget::itemSelectionChanged, this,
+            [this, side] { UpdateButtons(side()); });
+    connect(s.up, &QPushButton::clicked, this, [this, side] { Move(side(), -1); });
+    connect(s.down, &QPushButton::clicked, this, [this, side] { Move(side(), +1); });
+    connect(s.add, &QPushButton::clicked, this, [this, side] { Add(side()); });
+    connect(s.remove, &QPushButton::clicked, this, [this, side] { Delete(side()); });
+    connect(s.clear, &QPushButton::clicked, this, [this, side] { Clear(side()); });
+    connect(s.schedule, &QPushButton::clicked, this, [this, side] { Schedule(side()); });
+    connect(s.interval, &QComboBox::currentIndexChanged, this, [this, side](int index) {
+        if (index < 0) return;
+        ListOf(side()).SetGapSeconds(side().isMusic ? index + 1 : index * 10 + 10);
+        modified_ = true;  // the player must take the new interval too
+    });
+    connect(s.order, &QComboBox::currentIndexChanged, this, [this, side](int index) {
+        if (index < 0) return;
+        ListOf(side()).SetRandom(index);
+        modified_ = true;
+    });
+    return s;
+}
+
+void ManageAudioDlg::Fill(const Side& side) {
+    QSignalBlocker block(side.list);
+    side.list->clear();
+    static const QIcon clock(QStringLiteral(":/tonewell/clock.svg"));
+    static const QIcon blank(QStringLiteral(":/tonewell/blank.svg"));
+    const size_t prefix = side.isMusic ? kMusicPrefixLength : kVoicePrefixLength;
+    for (const Track& t : ListOf(side).tracks) {
+        const std::string shown = t.name.size() > prefix ? t.name.substr(prefix) : t.name;
+        side.list->addItem(new QListWidgetItem(t.schedule.HasAnyRange() ? clock : blank,
+                                               QString::fromStdString(shown)));
+    }
+}
+
+std::vector<int> ManageAudioDlg::SelectedRows(const Side& side) const {
+    std::vector<int> rows;
+    for (int i = 0; i < side.list->count(); ++i)
+        if (side.list->item(i)->isSelected()) rows.push_back(i);
+    return rows;
+}
+
+void ManageAudioDlg::UpdateButtons(const Side& side) {
+    const size_t selected = SelectedRows(side).size();
+    side.up->setEnabled(selected == 1);
+    side.down->setEnabled(selected == 1);
+    side.remove->setEnabled(selected >= 1);
+    side.schedule->setEnabled(selected >= 1);
+}
+
+void ManageAudioDlg::Move(const Side& side, int step) {
+    const std::vector<int> rows = SelectedRows(side);
+    if (rows.size() != 1) return;  // one row moves; the buttons say so
+    const int row = rows.front();
+    TrackList& list = ListOf(side);
+    if (row + step < 0 || row + step >= static_cast<int>(list.tracks.size())) return;
+    step < 0 ? list.MoveUp(static_cast<size_t>(row)) : list.MoveDown(static_cast<size_t>(row));
+    modified_ = true;
+    Fill(side);
+    side.list->setCurrentRow(row + step);
+    side.list->setFocus();
+    UpdateButtons(side);
+}
+
+void ManageAudioDlg::Add(const Side& side) {
+    AddTracksDlg add(side.isMusic, *working_, device_, given_, this);
+    if (add.exec() == QDialog::Accepted) Fill(side);
+    modified_ = true;  // as the dialog has always done, also when Add was cancelled
+    UpdateButtons(side);
+}
+
+void ManageAudioDlg::Delete(const Side& side) {
+    const std::vector<int> rows = SelectedRows(side);
+    if (rows.empty()) return;
+    // From the highest row down, so every index still names its own track.
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        delete side.list->takeItem(*it);
+        ListOf(side).RemoveTrack(static_cast<size_t>(*it));
+    }
+    modified_ = true;
+    UpdateButtons(side);
+}
+
+void ManageAudioDlg::Clear(const Side& side) {
+    ListOf(side).Clear();
+    side.list->clear();
+    modified_ = true;
+    UpdateButtons(side);
+}
+
+void ManageAudioDlg::Schedule(const Side& side) {
+    const std::vector<int> rows = SelectedRows(side);
+    if (rows.empty()) return;
+    std::vector<TrackSchedule*> schedules;
+    for (int row : rows)
+        schedules.push_back(&ListOf(side).tracks[static_cast<size_t>(row)].schedule);
+    ScheduleDlg dialog(side.isMusic, schedules, given_, this);
+    if (dialog.exec() == QDialog::Accepted) modified_ = true;
+    // The clocks follow the schedules; the selection stays.
+    Fill(side);
+    for (int row : rows) side.list->item(row)->setSelected(true);
+    UpdateButtons(side);
+}
+
+void ManageAudioDlg::accept() {
+    std::string why;
+    if (!working_->Save(&why)) {
+        // The edits stay, so the user can free room and press OK again.
+        services_.boxes().Show("Unable to save audio.cfg: " + why, "Error", MbButtons::Ok,
+                               MbIcon::Exclamation);
+        return;
+    }
+    QDialog::accept();
+}
+
+}  // namespace tw
