@@ -22,6 +22,7 @@
 
 #include "AboutDlg.h"
 #include "ManageAudioDlg.h"
+#include "PageDlg.h"
 #include "SettingsDlg.h"
 #include "Skin.h"
 
@@ -153,8 +154,15 @@ void OnHoldDlg::BuildWindow() {
     connect(voiceFiles_, &QListWidget::itemSelectionChanged, this,
             [this] { player_->SelectVoiceRow(); });
 
+    auto* help = new QAction(tr("&Help"), this);
+    help->setShortcut(QKeySequence::HelpContents);  // F1
+    connect(help, &QAction::triggered, this, [this] { OpenHelp(); });
+    auto* playlist = new QAction(tr("Pri&nt Playlist..."), this);
+    connect(playlist, &QAction::triggered, this, [this] { OpenPlaylist(); });
     auto* about = new QAction(tr("&About Tonewell..."), this);
     connect(about, &QAction::triggered, this, [this] { OpenAbout(); });
+    addAction(help);
+    addAction(playlist);
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
@@ -260,6 +268,8 @@ void OnHoldDlg::SetTrayIcon(bool add) {
         trayMenu_ = new QMenu(this);
         trayMenu_->addAction(tr("&Show"), this, [this] { RestoreFromTray(); });
         trayMenu_->addAction(tr("&Play/Pause"), this, [this] { player_->TogglePlayback(); });
+        trayMenu_->addAction(tr("&Help"), this, [this] { OpenHelp(); });
+        trayMenu_->addAction(tr("Pri&nt Playlist..."), this, [this] { OpenPlaylist(); });
         trayMenu_->addAction(tr("&About Tonewell..."), this, [this] { OpenAbout(); });
         trayMenu_->addSeparator();
         trayMenu_->addAction(tr("&Quit"), this, [this] { close(); });
@@ -291,6 +301,19 @@ void OnHoldDlg::OpenSettings() {
             "Switching to a new audio playback device will not take effect until you "
             "restart Tonewell.",
             "Change Audio Playback Device");
+}
+
+void OnHoldDlg::OpenHelp() {
+    HelpDlg help(this);
+    help.exec();
+}
+
+void OnHoldDlg::OpenPlaylist() {
+    // Written just before, so the page shows the lists as they are now.
+    if (!player_->config().ExportPlaylist())
+        boxes_.Show("Unable to write playlist.xml in the working folder.", "Error");
+    PlaylistDlg playlist(this);
+    playlist.exec();
 }
 
 void OnHoldDlg::OpenAbout() {

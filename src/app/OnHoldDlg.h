@@ -54,6 +54,9 @@ class OnHoldDlg : public QDialog, public PlayerView {
     void OpenManageAudio();
     void OpenSettings();
     void OpenAbout();
+    // The help window (also F1), and the playlist of what may play now.
+    void OpenHelp();
+    void OpenPlaylist();
 
     // PlayerView
     void SelectMusicRow(int row) override;
