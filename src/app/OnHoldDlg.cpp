@@ -296,6 +296,10 @@ void OnHoldDlg::OpenSettings() {
     if (!dialog.saveProblem().empty())
         player_->ReportSaveProblem("Tonewell could not save settings.cfg (" + dialog.saveProblem() +
                                    ").\nThe settings will be lost when it stops.");
+    if (!dialog.autostartProblem().empty())
+        boxes_.Show("The autostart entry could not be changed (" + dialog.autostartProblem() +
+                        ").\nThe settings were saved.",
+                    "Tonewell");
     if (dialog.deviceChanged())
         boxes_.Show(
             "Switching to a new audio playback device will not take effect until you "

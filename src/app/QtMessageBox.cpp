@@ -36,6 +36,8 @@ MbResult QtMessageBox::DoShow(const std::string& text, const std::string& captio
             break;
         case MbButtons::YesNo:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            // Enter must not end music on hold by accident.
+            box.setDefaultButton(QMessageBox::No);
             break;
         case MbButtons::YesNoCancel:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);

@@ -2,11 +2,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QVBoxLayout>
 #include <cstring>
+#include <filesystem>
 
+#include "Autostart.h"
 #include "Outputs.h"
 #include "Skin.h"
 
@@ -16,7 +19,7 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
     ApplySkin(this, kSkinDialog);
     setWindowTitle(tr("Settings"));
-    autoStart_ = new QCheckBox(tr("Start Tonewell automatically when Windows starts"), this);
+    autoStart_ = new QCheckBox(tr("Start Tonewell automatically when I log in"), this);
     startPlaying_ = new QCheckBox(tr("Start playing audio when Tonewell starts"), this);
     trayIcon_ = new QCheckBox(tr("Show icon in tray when minimized"), this);
     devices_ = new QComboBox(this);
@@ -60,6 +63,11 @@ void SettingsDlg::accept() {
         devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray() : QByteArray();
     if (guid.size() == 16) std::memcpy(settings_.device.data(), guid.constData(), 16);
     if (!settings_.SaveSettings(&saveProblem_) && saveProblem_.empty()) saveProblem_ = "?";
+    // The login start itself is the desktop's: its autostart entry follows the box.
+    std::error_code ec;
+    const std::string folder = std::filesystem::current_path(ec).string();
+    SetAutostart(settings_.autoStart != 0, QCoreApplication::applicationFilePath().toStdString(),
+                 folder, autostartProblem_);
     QDialog::accept();
 }
 

@@ -20,6 +20,8 @@ class SettingsDlg : public QDialog {
     bool deviceChanged() const { return deviceChanged_; }
     // Empty when OK saved "settings.cfg" (or was not pressed); else the reason.
     const std::string& saveProblem() const { return saveProblem_; }
+    // Empty when the autostart entry follows the box; else what failed.
+    const std::string& autostartProblem() const { return autostartProblem_; }
 
     QCheckBox* autoStartBox() const { return autoStart_; }
     QCheckBox* startPlayingBox() const { return startPlaying_; }
@@ -33,6 +35,7 @@ class SettingsDlg : public QDialog {
     AppSettings& settings_;
     bool deviceChanged_ = false;
     std::string saveProblem_;
+    std::string autostartProblem_;
     QCheckBox* autoStart_;
     QCheckBox* startPlaying_;
     QCheckBox* trayIcon_;

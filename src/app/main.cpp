@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,8 @@ void PrintHelp() {
         "               44100 Hz) instead of a sound output; --start sets the clock\n"
         "  --list-devices\n"
         "               print each sound output's description and GUID\n"
+        "  --workdir DIR\n"
+        "               work in DIR instead of the current folder\n"
         "  --log        write the player's log lines on stderr\n"
         "  --help       show this text\n"
         "  --version    show the version\n");
@@ -71,7 +74,7 @@ int ListDevices() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string renderOut, seconds, start, output = "device";
+    std::string renderOut, seconds, start, output = "device", workdir;
     bool render = false, headless = false, automation = false, listDevices = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -100,6 +103,8 @@ int main(int argc, char** argv) {
             if (!value(renderOut)) return Usage("--render needs a file name");
         } else if (arg == "--seconds") {
             if (!value(seconds)) return Usage("--seconds needs a number");
+        } else if (arg == "--workdir") {
+            if (!value(workdir)) return Usage("--workdir needs a folder");
         } else if (arg == "--start") {
             if (!value(start)) return Usage("--start needs a date and time");
         } else if (IsAutomationSwitch(arg)) {
@@ -109,6 +114,17 @@ int main(int argc, char** argv) {
         }
     }
     if (listDevices) return ListDevices();
+    if (!workdir.empty()) {
+        // Everything the program reads and writes is relative to this one folder,
+        // chosen here, before anything is read; a file to render keeps its place.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(workdir, ec))
+            return Usage("--workdir " + workdir + " is not a folder");
+        if (render && !renderOut.empty())
+            renderOut = std::filesystem::absolute(renderOut, ec).string();
+        std::filesystem::current_path(workdir, ec);
+        if (ec) return Usage("--workdir " + workdir + ": " + ec.message());
+    }
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     if (render) {

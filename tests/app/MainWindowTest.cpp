@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "AppSettings.h"
+#include "Autostart.h"
 #include "ManageAudioDlg.h"
 #include "OnHoldDlg.h"
 #include "QtTestMain.h"
@@ -151,6 +152,30 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
     EXPECT_FALSE(dialog.deviceChanged());
     EXPECT_EQ(test::ReadText("settings.cfg"),
               std::string("\x01\x01\x00", 3) + std::string(16, '\0'));
+    // The login start is the desktop's autostart entry, which follows the box.
+    EXPECT_EQ(dialog.autoStartBox()->text(), "Start Tonewell automatically when I log in");
+    const std::string entry = test::ReadText(AutostartEntryPath());
+    EXPECT_NE(
+        entry.find(" -automation --workdir \"" + std::filesystem::current_path().string() + "\""),
+        std::string::npos)
+        << entry;
+    SettingsDlg off(s);
+    off.autoStartBox()->setChecked(false);
+    off.accept();
+    EXPECT_FALSE(std::filesystem::exists(AutostartEntryPath()));
+    EXPECT_TRUE(off.autostartProblem().empty());
+}
+
+// The close question's default answer is No: Enter must not end music on hold.
+TEST(QuestionBoxes, YesNoDefaultsToNo) {
+    QtMessageBox boxes;
+    QTimer::singleShot(0, [] {
+        auto* box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(boxes.Show("Stop?", "Shutdown Tonewell", MbButtons::YesNo), MbResult::No);
 }
 
 TEST_F(MainWindow, CancelAfterADeviceChangeKeepsTheFileAndTellsAboutTheRestart) {

@@ -62,4 +62,26 @@ TEST_F(RenderMode, BadArgumentsAndUnwritableOutput) {
     EXPECT_EQ(Run("--version"), 0);
 }
 
+// --workdir: the program works in that folder; a file to render keeps its place.
+TEST_F(RenderMode, WorkdirChoosesTheFolderAndRefusesWhatIsNotOne) {
+    std::filesystem::create_directories("home/sounds/Music Tracks/T");
+    tw::test::WriteTone("home/sounds/Music Tracks/T/a.wav", 3, 440, 22050, 1);
+    tw::test::WriteText(
+        "home/audio.cfg",
+        "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
+        "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
+        ".\n\n[VOICE_LIST]\n.\n\n");
+    std::string err;
+    ASSERT_EQ(Run("--workdir home --render out.wav --seconds 4 --log", &err), 0) << err;
+    EXPECT_NE(err.find("status - play music T\\a.wav"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::exists("out.wav"));
+    EXPECT_TRUE(std::filesystem::exists("home/settings.cfg"));
+    EXPECT_FALSE(std::filesystem::exists("settings.cfg"));
+    EXPECT_EQ(Run("--workdir missing --render out.wav --seconds 4", &err), 2);
+    EXPECT_NE(err.find("--workdir missing is not a folder"), std::string::npos) << err;
+    EXPECT_EQ(Run("--workdir out.wav --render x.wav --seconds 4", &err), 2);
+    EXPECT_NE(err.find("is not a folder"), std::string::npos);
+    EXPECT_EQ(Run("--workdir", &err), 2);
+}
+
 }  // namespace

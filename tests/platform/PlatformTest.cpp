@@ -4,6 +4,7 @@
 #include <string>
 
 #include "AtomicFile.h"
+#include "Autostart.h"
 #include "Clock.h"
 #include "LogCapture.h"
 #include "MessageBox.h"
@@ -71,6 +72,31 @@ TEST_F(AtomicFileTest, ReplacesWholeAndLeavesOldFileOnFailure) {
     EXPECT_EQ(test::ReadText("a.txt"), "second");
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0].rfind("error - cannot write a.txt", 0), 0u);
+}
+
+// The login start is an XDG autostart entry that follows the settings box.
+TEST_F(AtomicFileTest, AutostartEntryIsWrittenAndRemoved) {
+    const std::string config = std::filesystem::current_path().string() + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    EXPECT_EQ(AutostartEntryPath(), config + "/autostart/tonewell.desktop");
+    std::string why;
+    ASSERT_TRUE(SetAutostart(true, "/usr/bin/tonewell", "/home/a b/my \"music\" $HOME", why))
+        << why;
+    const std::string entry = test::ReadText(AutostartEntryPath());
+    EXPECT_NE(entry.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
+    EXPECT_NE(entry.find("Exec=\"/usr/bin/tonewell\" -automation --workdir "
+                         "\"/home/a b/my \\\\\"music\\\\\" \\\\$HOME\"\n"),
+              std::string::npos)
+        << entry;
+    ASSERT_TRUE(SetAutostart(false, "/usr/bin/tonewell", "/w", why));
+    EXPECT_FALSE(std::filesystem::exists(AutostartEntryPath()));
+    EXPECT_TRUE(SetAutostart(false, "/usr/bin/tonewell", "/w", why));  // already gone
+    // A folder that cannot be made: false, and why.
+    std::filesystem::remove_all(config);
+    test::WriteText(config, "a file where the folder would be");
+    EXPECT_FALSE(SetAutostart(true, "/usr/bin/tonewell", "/w", why));
+    EXPECT_NE(why.find(config), std::string::npos);
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

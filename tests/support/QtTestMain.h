@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <cstdlib>
 #include <functional>
 
 namespace tw::test {
@@ -22,6 +23,10 @@ inline bool WaitFor(const std::function<bool()>& ready, int ms = 10000) {
 
 inline int RunQtTests(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // What the settings write for the desktop (the autostart entry) goes to a
+    // folder of the tests' own, never the user's.
+    char config[] = "/tmp/tonewell-config-XXXXXX";
+    if (mkdtemp(config)) qputenv("XDG_CONFIG_HOME", config);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
