@@ -10,6 +10,7 @@
 #include "HtmlView.h"
 #include "Log.h"
 #include "Skin.h"
+#include "WorkingFolder.h"
 
 namespace tw {
 
@@ -57,7 +58,7 @@ PlaylistDlg::PlaylistDlg(QWidget* parent)
 bool EnsureDataFile(const std::string& relative) {
     std::error_code ec;
     if (std::filesystem::exists(relative, ec)) return true;
-    const std::filesystem::path installed = std::filesystem::path(TONEWELL_DATA_DIR) / relative;
+    const std::filesystem::path installed = std::filesystem::path(InstalledDataDir()) / relative;
     if (!std::filesystem::exists(installed, ec)) return false;
     std::filesystem::create_directories(std::filesystem::path(relative).parent_path(), ec);
     if (!std::filesystem::copy_file(installed, relative, ec)) {

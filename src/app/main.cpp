@@ -18,6 +18,7 @@
 #include "RenderRun.h"
 #include "SingleInstance.h"
 #include "Skin.h"
+#include "WorkingFolder.h"
 
 namespace {
 
@@ -42,6 +43,8 @@ void PrintHelp() {
         "               44100 Hz) instead of a sound output; --start sets the clock\n"
         "  --list-devices\n"
         "               print each sound output's description and GUID\n"
+        "  --desktop    work in $XDG_DATA_HOME/tonewell (filled from the installed data\n"
+        "               on first use), as when started from the applications menu\n"
         "  --workdir DIR\n"
         "               work in DIR instead of the current folder\n"
         "  --log        write the player's log lines on stderr\n"
@@ -75,7 +78,7 @@ int ListDevices() {
 
 int main(int argc, char** argv) {
     std::string renderOut, seconds, start, output = "device", workdir;
-    bool render = false, headless = false, automation = false, listDevices = false;
+    bool render = false, headless = false, automation = false, listDevices = false, desktop = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -103,6 +106,8 @@ int main(int argc, char** argv) {
             if (!value(renderOut)) return Usage("--render needs a file name");
         } else if (arg == "--seconds") {
             if (!value(seconds)) return Usage("--seconds needs a number");
+        } else if (arg == "--desktop") {
+            desktop = true;
         } else if (arg == "--workdir") {
             if (!value(workdir)) return Usage("--workdir needs a folder");
         } else if (arg == "--start") {
@@ -125,6 +130,13 @@ int main(int argc, char** argv) {
         std::filesystem::current_path(workdir, ec);
         if (ec) return Usage("--workdir " + workdir + ": " + ec.message());
     }
+    // Started from the menu, or where there is nothing of ours: the folder of our
+    // own. (A render works where it is asked to.)
+    std::string folderProblem;
+    if (workdir.empty() && !render && (desktop || !tw::HasConfiguration(".")) &&
+        !tw::EnterDesktopFolder(folderProblem))
+        folderProblem = "Tonewell cannot use its data folder: " + folderProblem +
+                        ".\nIt runs with nothing to play.";
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     if (render) {
@@ -157,6 +169,7 @@ int main(int argc, char** argv) {
             temporary.LoadSettings();
             if (temporary.autoStart == 0) return 0;
         }
+        if (!folderProblem.empty()) tw::ConsoleMessageBox().Show(folderProblem, "Tonewell");
         return tw::RunHeadless(mode);
     }
 
@@ -175,6 +188,7 @@ int main(int argc, char** argv) {
         startMinimized = temporary.trayIcon != 0;
     }
     tw::InitSkin();
+    if (!folderProblem.empty()) tw::QtMessageBox().Show(folderProblem, "Tonewell");
     int code = 0;
     {
         tw::OnHoldDlg::Options options;

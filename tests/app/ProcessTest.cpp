@@ -131,6 +131,62 @@ TEST_F(Processes, HeadlessIsHeardOnTheSoundServerAndStopsOnSigterm) {
     EXPECT_NE(log.find("status - stopping"), std::string::npos);
 }
 
+// Started from the menu on a fresh account: the data folder of its own is made
+// and filled from the installed data, and it plays; a second start reuses it.
+TEST_F(Processes, AFreshAccountGetsAFolderFilledFromTheInstalledData) {
+    namespace fs = std::filesystem;
+    fs::create_directories("installed/sounds/Music Tracks/T");
+    fs::copy_file("default.cfg", "installed/default.cfg");
+    fs::copy_file("sounds/Music Tracks/T/a.wav", "installed/sounds/Music Tracks/T/a.wav");
+    fs::create_directories("home");
+    fs::create_directories("elsewhere");
+    const std::string here = fs::current_path().string();
+    setenv("HOME", (here + "/home").c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+    setenv("TONEWELL_DATA_DIR", (here + "/installed").c_str(), 1);
+    fs::current_path("elsewhere");  // a folder with nothing of ours
+    const fs::path data = fs::path(here) / "home/.local/share/tonewell";
+    {
+        Process p({"--headless", "--output", "null", "--log"}, here + "/first.txt");
+        std::this_thread::sleep_for(4s);
+        p.Signal(SIGTERM);
+        EXPECT_EQ(p.Wait(10s), 0);
+    }
+    const std::string first = tw::test::ReadText(here + "/first.txt");
+    EXPECT_NE(first.find("status - play music T\\a.wav"), std::string::npos) << first;
+    EXPECT_TRUE(fs::exists(data / "default.cfg"));
+    EXPECT_TRUE(fs::exists(data / "audio.cfg"));  // its first run
+    EXPECT_FALSE(fs::exists("audio.cfg"));
+    // Again, with --desktop: the same folder, as it was (no second first run).
+    tw::test::WriteText((data / "audio.cfg").string(),
+                        tw::test::ReadText((data / "audio.cfg").string()) + "\n");
+    const std::string before = tw::test::ReadText((data / "audio.cfg").string());
+    {
+        Process p({"--headless", "--output", "null", "--desktop", "--log"}, here + "/second.txt");
+        std::this_thread::sleep_for(3s);
+        p.Signal(SIGTERM);
+        EXPECT_EQ(p.Wait(10s), 0);
+    }
+    EXPECT_EQ(tw::test::ReadText((data / "audio.cfg").string()), before);
+    EXPECT_EQ(tw::test::ReadText(here + "/second.txt").find("filled from"), std::string::npos);
+    // No installed data: said, and it runs with nothing to play.
+    fs::remove_all(data);
+    setenv("TONEWELL_DATA_DIR", (here + "/nowhere").c_str(), 1);
+    {
+        Process p({"--headless", "--output", "null"}, here + "/third.txt");
+        std::this_thread::sleep_for(2s);
+        p.Signal(SIGTERM);
+        EXPECT_EQ(p.Wait(10s), 0);
+    }
+    EXPECT_NE(
+        tw::test::ReadText(here + "/third.txt")
+            .find("Tonewell: Tonewell cannot use its data folder: the installed data is missing"),
+        std::string::npos)
+        << tw::test::ReadText(here + "/third.txt");
+    fs::current_path(here);
+    unsetenv("TONEWELL_DATA_DIR");
+}
+
 // What xdotool finds: the ids of visible windows titled exactly `title`.
 std::string VisibleWindows(const std::string& title) {
     std::string out;
