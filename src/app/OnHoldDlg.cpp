@@ -128,6 +128,11 @@ void OnHoldDlg::BuildWindow() {
         grid->addWidget(progress, 1, 1);
         grid->addWidget(new QLabel(tr("Volume:"), box), 2, 0);
         grid->addWidget(volume, 2, 1);
+        // The slider's value, in words a screen reader reads too.
+        auto* value = new QLabel(QString::number(volume->value()), box);
+        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("10")));
+        connect(volume, &QSlider::valueChanged, value, [value](int v) { value->setNum(v); });
+        grid->addWidget(value, 2, 2);
         grid->setColumnStretch(1, 1);
         return box;
     };

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +176,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tonewell"));
+    // Every window and box carries the program's icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tonewell/icon.svg")));
     std::unique_ptr<QLockFile> lock;
     if (!tw::AcquireInstanceLock(lock)) {
         tw::QtMessageBox().Show(kAlreadyRunning, "Tonewell");

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -130,6 +131,10 @@ TEST_F(MainWindow, AClickInAListGoesBackToThePlayingRow) {
     EXPECT_EQ(w->musicList()->currentRow(), 0);
     w->musicVolume()->setValue(5);
     EXPECT_EQ(w->player().music().current.buffer->GetVolume(), -1500);
+    // The slider shows its value beside it.
+    bool shown = false;
+    for (QLabel* label : w->findChildren<QLabel*>()) shown |= label->text() == "5";
+    EXPECT_TRUE(shown);
     EXPECT_NE(test::ReadText("audio.cfg").find("[MUSIC]\n2\n5\n"), std::string::npos);
 }
 
