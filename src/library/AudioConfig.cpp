@@ -8,6 +8,7 @@
 #include "AtomicFile.h"
 #include "ConfigTextReader.h"
 #include "Log.h"
+#include "XmlTransform.h"
 
 namespace tw {
 namespace {
@@ -31,29 +32,6 @@ std::string Format(const char* format, int a, int b, int c) {
 
 std::string PrintDate(const DateOrTime& d) {
     return Format("%d %d %d", d.First(), d.Second(), d.Third());
-}
-
-std::string XmlEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 void ExportList(const TrackList& list, size_t prefixLength, const Clock& clock, std::string& out) {

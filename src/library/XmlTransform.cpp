@@ -18,25 +18,10 @@
 namespace tw {
 namespace {
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else
-            out += c;
-    }
-    return out;
-}
-
 PageResult Failure(const std::string& file, const std::string& why) {
     Log("error - cannot show %s (%s)", file.c_str(), why.c_str());
-    return {"<html><body><h2>This page cannot be shown</h2><p>" + Escape(file) + ": " +
-                Escape(why) + "</p></body></html>",
+    return {"<html><body><h2>This page cannot be shown</h2><p>" + XmlEscape(file) + ": " +
+                XmlEscape(why) + "</p></body></html>",
             false};
 }
 
@@ -81,6 +66,29 @@ void Collect(void*, const char* format, ...) {
 }
 
 }  // namespace
+
+std::string XmlEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
 
 PageResult LoadPage(const std::string& path) {
     std::string text;

@@ -16,6 +16,9 @@ struct PageResult {
     bool ok = false;   // false: `html` is a short page saying what failed
 };
 
+// Text made safe inside XML or HTML: &, <, > and " escaped.
+std::string XmlEscape(const std::string& text);
+
 // Reads the document (a native path) and returns the page to show: the file's
 // own text when it names no stylesheet, the transform's output when it does.
 PageResult LoadPage(const std::string& path);

@@ -101,7 +101,6 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
 }
 
 AddTracksDlg::~AddTracksDlg() {
-    *alive_ = false;
     services_.timers().Stop(kPreviewTimer);
     services_.timers().SetHandler(nullptr);
     reader_.reset();  // the reads asked for finish first; their results are dropped
@@ -169,14 +168,12 @@ void AddTracksDlg::SpeakerClicked(int row) {
     item->setText(QString::fromUtf8(kPlayingPrefix) + Shown(file));
     loading_ = true;
     const uint64_t ticket = ++ticket_;
-    std::weak_ptr<bool> alive = alive_;
     TimerService* timers = &services_.timers();
-    reader_->PostTask([path = previewPath_, ticket, alive, timers, this] {
+    reader_->PostTask([path = previewPath_, ticket, owner = std::weak_ptr<const char>(lifetime_),
+                       timers, this] {
         LoadedSound sound;
         ReadSound(path, sound);
-        timers->PostTask([ticket, alive, sound, this] {
-            if (auto a = alive.lock(); a && *a) PreviewRead(ticket, sound);
-        });
+        timers->PostTaskWhileAlive(owner, [ticket, sound, this] { PreviewRead(ticket, sound); });
     });
 }
 

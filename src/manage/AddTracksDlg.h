@@ -77,7 +77,7 @@ class AddTracksDlg : public QDialog {
     bool started_ = false;
     bool loading_ = false;
     uint64_t ticket_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted results
 
     QLabel* help_;
     QComboBox* categories_;

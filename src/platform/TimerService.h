@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -28,6 +29,15 @@ class TimerService {
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
     // Runs `task` on the main thread, after what the loop is doing now. Any thread.
     virtual void PostTask(std::function<void()> task) = 0;
+    // The same, but the task is dropped when `owner` is gone by the time it would
+    // run: how a worker hands a result back to an object that may have been closed.
+    // Owners are destroyed on the main thread, where the task runs, so the check
+    // cannot race.
+    void PostTaskWhileAlive(std::weak_ptr<const void> owner, std::function<void()> task) {
+        PostTask([owner = std::move(owner), task = std::move(task)] {
+            if (!owner.expired()) task();
+        });
+    }
 
   protected:
     virtual void DoStart(int id, int periodMs) = 0;

@@ -63,8 +63,7 @@ void SoundSlot::Free() {
 }
 
 MbResult OncePerRunBoxes::DoShow(const std::string& text, const std::string& caption,
-                                 MbButtons buttons, MbIcon icon) {
-    (void)icon;
+                                 MbButtons buttons, MbIcon) {
     if (!shown_.insert(caption + '\n' + text).second) {
         Log("error - %s (shown before)", text.c_str());
     } else {
@@ -107,7 +106,6 @@ OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox&
 
 OnHoldPlayer::~OnHoldPlayer() {
     worker_.reset();  // the reads asked for finish first; their results are dropped
-    *alive_ = false;
     automaton_.DisarmAll();
     timers_.Stop(kTimerTick);
     timers_.Stop(kTimerStart);
@@ -179,14 +177,13 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
             // The file is read and decoded on the worker; the result comes back to
             // this thread as a posted task, and only if this player still wants it.
             channel.loading = true;
-            std::weak_ptr<bool> alive = alive_;
-            worker_->PostTask([this, alive, isMusic, ticket, path, pass] {
-                LoadedSound sound = ReadTrack(path);
-                timers_.PostTask([this, alive, isMusic, ticket, path, pass, sound] {
-                    if (auto a = alive.lock(); a && *a)
+            worker_->PostTask(
+                [this, owner = std::weak_ptr<const char>(lifetime_), isMusic, ticket, path, pass] {
+                    LoadedSound sound = ReadTrack(path);
+                    timers_.PostTaskWhileAlive(owner, [this, isMusic, ticket, path, pass, sound] {
                         Preloaded(isMusic, ticket, path, pass, sound);
+                    });
                 });
-            });
             return;
         }
         Preloaded(isMusic, ticket, path, pass, ReadTrack(path));

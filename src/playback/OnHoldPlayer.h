@@ -178,7 +178,7 @@ class OnHoldPlayer : private OnHoldChannels {
     int tickCount_ = 0;
     uint64_t tickets_ = 0;
     bool saveProblemShown_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted results
     std::unique_ptr<MessageThread> worker_;  // last: gone first, before what it uses
 };
 

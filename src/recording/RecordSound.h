@@ -36,7 +36,6 @@ class BlockRing {
   public:
     bool Push(int value);
     bool Pop(int& value);
-    void Clear() { head_ = tail_.load(); }
 
   private:
     static constexpr unsigned kSize = 8;
@@ -52,9 +51,12 @@ struct CaptureEvent {
     uintptr_t recording = 0;  // the StartCapture's wParam it belongs to
 };
 
+constexpr int kCaptureBlockBytes = 1000;  // one eighth of a second
+constexpr int kCaptureBlocks = 5;         // at most this many in flight
+
 // What the audio thread touches during one recording.
 struct CaptureState {
-    std::array<std::array<uint8_t, 1000>, 5> pool{};
+    std::array<std::array<uint8_t, kCaptureBlockBytes>, kCaptureBlocks> pool{};
     BlockRing free;
     BlockRing full;
     int filling = -1;  // audio thread only
@@ -71,8 +73,8 @@ class CRecordSound {
         QuitCapture = 1527,
         SetWriter = 1528,  // wParam: the CWriteSoundFile, not owned
     };
-    static constexpr int kBlockBytes = 1000;  // one eighth of a second
-    static constexpr int kBlocks = 5;         // at most this many in flight
+    static constexpr int kBlockBytes = kCaptureBlockBytes;
+    static constexpr int kBlocks = kCaptureBlocks;
     // With no block for this long while capturing, the input counts as lost.
     static constexpr std::chrono::seconds kStall{3};
     // Codes of "WAVEIN:%x:%s" (ours: SDL has no numbers).

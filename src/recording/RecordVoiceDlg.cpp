@@ -91,14 +91,12 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
 
     // The capture thread's news comes to this thread as posted tasks, and only
     // while the dialog is there.
-    std::weak_ptr<bool> alive = alive_;
     TimerService* timers = &services_.timers();
     writer_ = std::make_unique<CWriteSoundFile>();
-    recorder_ = std::make_unique<CRecordSound>(8000, [alive, timers, this](const CaptureEvent& e) {
-        timers->PostTask([alive, e, this] {
-            if (auto a = alive.lock(); a && *a) OnCapture(e);
+    recorder_ = std::make_unique<CRecordSound>(
+        8000, [owner = std::weak_ptr<const char>(lifetime_), timers, this](const CaptureEvent& e) {
+            timers->PostTaskWhileAlive(owner, [e, this] { OnCapture(e); });
         });
-    });
     recorder_->Post(CRecordSound::SetWriter, reinterpret_cast<uintptr_t>(writer_.get()));
     services_.timers().SetHandler([this](int id) { OnTimer(id); });
     EnableNameControls(false);
@@ -106,7 +104,6 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
 }
 
 RecordVoiceDlg::~RecordVoiceDlg() {
-    *alive_ = false;
     services_.timers().Stop(kSecondsTimer);
     services_.timers().SetHandler(nullptr);
     StopPreview();

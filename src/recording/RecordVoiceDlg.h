@@ -73,7 +73,7 @@ class RecordVoiceDlg : public QDialog {
     uintptr_t recordingNumber_ = 0;  // news of an earlier recording is stale
     std::unique_ptr<SoundBuffer> preview_buffer_;
     std::shared_ptr<SoundData> previewData_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted news
 
     QLabel* instructions_;
     QPushButton* record_;
