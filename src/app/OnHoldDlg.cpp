@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -76,6 +77,9 @@ OnHoldDlg::OnHoldDlg(Options options)
         musicVolume_->setValue(player_->config().music.volume);
         voiceVolume_->setValue(player_->config().voice.volume);
     }
+    // Signals were blocked: the value labels learn the values here.
+    musicValue_->setNum(musicVolume_->value());
+    voiceValue_->setNum(voiceVolume_->value());
     setFocus();
     player_->Initialise();
     if (options.startMinimized) QTimer::singleShot(0, this, [this] { MinimizeWindow(); });
@@ -114,7 +118,7 @@ void OnHoldDlg::BuildWindow() {
     left->addStretch();
 
     auto group = [this](const QString& title, QListWidget*& files, QProgressBar*& progress,
-                        QSlider*& volume) {
+                        QSlider*& volume, QLabel*& value) {
         auto* box = new QGroupBox(title, this);
         auto* grid = new QGridLayout(box);
         files = new QListWidget(box);
@@ -129,7 +133,7 @@ void OnHoldDlg::BuildWindow() {
         grid->addWidget(new QLabel(tr("Volume:"), box), 2, 0);
         grid->addWidget(volume, 2, 1);
         // The slider's value, in words a screen reader reads too.
-        auto* value = new QLabel(QString::number(volume->value()), box);
+        value = new QLabel(QString::number(volume->value()), box);
         value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("10")));
         connect(volume, &QSlider::valueChanged, value, [value](int v) { value->setNum(v); });
         grid->addWidget(value, 2, 2);
@@ -137,13 +141,23 @@ void OnHoldDlg::BuildWindow() {
         return box;
     };
     auto* right = new QVBoxLayout;
-    right->addWidget(group(tr("Voice Messages"), voiceFiles_, voiceProgress_, voiceVolume_));
-    right->addWidget(group(tr("Music Tracks"), musicFiles_, musicProgress_, musicVolume_));
+    right->addWidget(group(tr("Voice Messages"), voiceFiles_, voiceProgress_, voiceVolume_, voiceValue_));
+    right->addWidget(group(tr("Music Tracks"), musicFiles_, musicProgress_, musicVolume_, musicValue_));
+
+    // What plays, what comes next, or why nothing plays.
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setAccessibleName(tr("Status"));
+    status_->setWordWrap(true);
+    status_->setTextFormat(Qt::PlainText);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    status_->setFocusPolicy(Qt::TabFocus);
+    right->addWidget(status_);
 
     auto* top = new QHBoxLayout(this);
     top->addLayout(left);
     top->addLayout(right, 1);
-    resize(820, 460);
+    resize(820, 480);
 
     connect(play_, &QPushButton::clicked, this, [this] { player_->TogglePlayback(); });
     connect(pause_, &QPushButton::clicked, this, [this] { player_->TogglePlayback(); });
@@ -217,6 +231,27 @@ void OnHoldDlg::SetFileLists(const std::vector<std::string>& voice,
 
 void OnHoldDlg::EnableManageAudio(bool enabled) {
     manage_->setEnabled(enabled);
+}
+
+void OnHoldDlg::SetStatus(const std::string& text) {
+    const QString line = QString::fromStdString(text);
+    if (status_->text() != line) status_->setText(line);
+}
+
+void OnHoldDlg::MarkFailedTracks(const TrackProblems& voice, const TrackProblems& music) {
+    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    auto mark = [&warning](QListWidget* list, const TrackProblems& problems) {
+        QSignalBlocker block(list);
+        for (int row = 0; row < list->count(); ++row) {
+            QListWidgetItem* item = list->item(row);
+            const auto found = problems.find(item->text().toStdString());
+            item->setIcon(found == problems.end() ? QIcon() : warning);
+            item->setToolTip(found == problems.end() ? QString()
+                                                     : QString::fromStdString(found->second));
+        }
+    };
+    mark(voiceFiles_, voice);
+    mark(musicFiles_, music);
 }
 
 void OnHoldDlg::keyPressEvent(QKeyEvent* event) {

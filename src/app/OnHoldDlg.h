@@ -68,6 +68,9 @@ class OnHoldDlg : public QDialog, public PlayerView {
     void SetFileLists(const std::vector<std::string>& voice,
                       const std::vector<std::string>& music) override;
     void EnableManageAudio(bool enabled) override;
+    void SetStatus(const std::string& text) override;
+    void MarkFailedTracks(const TrackProblems& voice, const TrackProblems& music) override;
+    QLabel* statusLine() const { return status_; }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -98,6 +101,9 @@ class OnHoldDlg : public QDialog, public PlayerView {
     QProgressBar* musicProgress_ = nullptr;
     QSlider* voiceVolume_ = nullptr;
     QSlider* musicVolume_ = nullptr;
+    QLabel* voiceValue_ = nullptr;
+    QLabel* musicValue_ = nullptr;
+    QLabel* status_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
 };

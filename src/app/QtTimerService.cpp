@@ -22,9 +22,10 @@ bool QtTimerService::IsRunning(int id) const {
     return it != timers_.end() && it->second->isActive();
 }
 
-}  // namespace tw
-
-namespace tw {
+int64_t QtTimerService::RemainingMs(int id) const {
+    auto it = timers_.find(id);
+    return it != timers_.end() && it->second->isActive() ? it->second->remainingTime() : -1;
+}
 
 void QtTimerService::PostTask(std::function<void()> task) {
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);

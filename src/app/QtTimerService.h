@@ -16,6 +16,7 @@ class QtTimerService : public QObject, public TimerService {
   public:
     void Stop(int id) override;
     bool IsRunning(int id) const override;
+    int64_t RemainingMs(int id) const override;
     // Queued to this object's thread; dropped if the service is gone by then.
     void PostTask(std::function<void()> task) override;
 

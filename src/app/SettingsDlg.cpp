@@ -48,13 +48,21 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     });
     if (devices_->currentIndex() < 0 && devices_->count() > 0) devices_->setCurrentIndex(0);
     startPlaying_->setChecked(settings_.startPlaying != 0);
-    autoStart_->setChecked(settings_.autoStart != 0);
+    // Checked only when the login start will really happen: the stored choice and
+    // the desktop's entry (a fresh "settings.cfg" says yes, but no entry exists yet).
+    std::error_code ec;
+    autoStartShown_ =
+        settings_.autoStart != 0 && std::filesystem::exists(AutostartEntryPath(), ec);
+    autoStart_->setChecked(autoStartShown_);
     trayIcon_->setChecked(settings_.trayIcon != 0);
     connect(devices_, &QComboBox::currentIndexChanged, this, [this] { deviceChanged_ = true; });
 }
 
 void SettingsDlg::accept() {
-    settings_.autoStart = autoStart_->isChecked() ? 1 : 0;
+    // The stored choice changes only when the user changes the box: a "settings.cfg"
+    // that says yes with no entry yet (a fresh one) keeps saying it.
+    const bool autoStartChanged = autoStart_->isChecked() != autoStartShown_;
+    if (autoStartChanged) settings_.autoStart = autoStart_->isChecked() ? 1 : 0;
     settings_.startPlaying = startPlaying_->isChecked() ? 1 : 0;
     settings_.trayIcon = trayIcon_->isChecked() ? 1 : 0;
     settings_.device.fill(0);
@@ -66,8 +74,9 @@ void SettingsDlg::accept() {
     // The login start itself is the desktop's: its autostart entry follows the box.
     std::error_code ec;
     const std::string folder = std::filesystem::current_path(ec).string();
-    SetAutostart(settings_.autoStart != 0, QCoreApplication::applicationFilePath().toStdString(),
-                 folder, autostartProblem_);
+    if (autoStartChanged || autoStartShown_)
+        SetAutostart(autoStart_->isChecked(), QCoreApplication::applicationFilePath().toStdString(),
+                     folder, autostartProblem_);
     QDialog::accept();
 }
 

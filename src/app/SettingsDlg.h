@@ -37,6 +37,7 @@ class SettingsDlg : public QDialog {
     std::string saveProblem_;
     std::string autostartProblem_;
     QCheckBox* autoStart_;
+    bool autoStartShown_ = false;  // what the box said when the dialog opened
     QCheckBox* startPlaying_;
     QCheckBox* trayIcon_;
     QComboBox* devices_;

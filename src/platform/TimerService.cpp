@@ -13,6 +13,11 @@ void VirtualTimerService::DoStart(int id, int periodMs) {
     timers_[id] = Timer{periodMs, clock_.ElapsedMs() + periodMs, sequence_++};
 }
 
+int64_t VirtualTimerService::RemainingMs(int id) const {
+    const auto it = timers_.find(id);
+    return it == timers_.end() ? -1 : std::max<int64_t>(0, it->second.dueMs - clock_.ElapsedMs());
+}
+
 void VirtualTimerService::Stop(int id) {
     timers_.erase(id);
 }

@@ -26,6 +26,8 @@ class TimerService {
     static int BoundPeriod(int64_t periodMs);
     virtual void Stop(int id) = 0;
     virtual bool IsRunning(int id) const = 0;
+    // Milliseconds until the timer next fires; -1 when it does not run.
+    virtual int64_t RemainingMs(int id) const = 0;
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
     // Runs `task` on the main thread, after what the loop is doing now. Any thread.
     virtual void PostTask(std::function<void()> task) = 0;
@@ -57,6 +59,7 @@ class VirtualTimerService : public TimerService {
     explicit VirtualTimerService(VirtualClock& clock) : clock_(clock) {}
     void Stop(int id) override;
     bool IsRunning(int id) const override { return timers_.count(id) != 0; }
+    int64_t RemainingMs(int id) const override;
     // Posted tasks run at the next FireDue or Advance, before the timers that are due.
     void PostTask(std::function<void()> task) override;
 

@@ -8,6 +8,7 @@
 #include "DsResult.h"
 #include "Log.h"
 #include "Paths.h"
+#include "ScheduleCoverage.h"
 
 namespace tw {
 
@@ -41,6 +42,21 @@ std::string WorkingFolder() {
     std::error_code ec;
     const std::string path = std::filesystem::current_path(ec).string();
     return ec ? std::string(".") : path;
+}
+
+// "08:00" today, "tomorrow 08:00", or "16 January 08:00".
+std::string UntilText(const LocalTime& now, const LocalTime& at) {
+    static const char* const kMonths[] = {"January", "February", "March",     "April",
+                                          "May",     "June",     "July",      "August",
+                                          "September", "October", "November", "December"};
+    const std::string time = MinuteText(at.hour * 60 + at.minute);
+    if (at.year == now.year && at.month == now.month && at.day == now.day) return time;
+    VirtualClock day({now.year, now.month, now.day, 0, 0, 0});
+    day.AdvanceMs(int64_t{86400} * 1000);
+    const LocalTime tomorrow = day.Now();
+    if (at.year == tomorrow.year && at.month == tomorrow.month && at.day == tomorrow.day)
+        return "tomorrow " + time;
+    return std::to_string(at.day) + " " + kMonths[(at.month + 11) % 12] + " " + time;
 }
 
 std::vector<std::string> OnePass(TrackList& list, bool isMusic) {
@@ -136,6 +152,73 @@ void OnHoldPlayer::Initialise() {
 void OnHoldPlayer::ShowPlayingState() {
     view_.SetTitle(isPlaying_ ? kTitlePlaying : kTitlePaused);
     view_.SetButtons(!isPlaying_, isPlaying_);
+    ShowStatus();
+}
+
+void OnHoldPlayer::ShowStatus() {
+    view_.SetStatus(StatusText());
+}
+
+std::string OnHoldPlayer::NothingPlays(bool isMusic) {
+    const TrackList& list = isMusic ? config_.music : config_.voice;
+    if (!list.HasTracks())
+        return isMusic ? "No music tracks: add some with Manage Audio"
+                       : "No voice messages: add some with Manage Audio";
+    if (list.CountInSchedule() != 0) return "";
+    const char* const none =
+        isMusic ? "No music track is in schedule" : "No voice message is in schedule";
+    const LocalTime now = clock_.Now();
+    const int64_t minuteKey = ((int64_t{now.year} * 13 + now.month) * 32 + now.day) * 1440 +
+                              now.hour * 60 + now.minute;
+    Until& until = until_[isMusic ? 0 : 1];
+    if (until.minuteKey != minuteKey) {
+        until.minuteKey = minuteKey;
+        until.found = ScheduleCoverage(list.tracks).NextCovered(now, 366, until.at);
+    }
+    return until.found ? std::string(none) + " until " + UntilText(now, until.at) : none;
+}
+
+std::string OnHoldPlayer::StatusText() {
+    if (!isPlaying_) return "Paused";
+    std::vector<std::string> parts;
+    if (music_.current.fileData)
+        parts.push_back("Playing " + ShownName(music_.current.path, true));
+    else if (std::string why = NothingPlays(true); !why.empty())
+        parts.push_back(why);
+    if (voice_.current.fileData) {
+        parts.push_back("Message " + ShownName(voice_.current.path, false));
+    } else if (std::string why = NothingPlays(false); !why.empty()) {
+        parts.push_back(why);
+    } else if (automaton_.voiceGapArmed() && timers_.RemainingMs(kTimerVoiceGap) >= 0) {
+        const int64_t seconds = (timers_.RemainingMs(kTimerVoiceGap) + 999) / 1000;
+        char text[64];
+        std::snprintf(text, sizeof text, "Next message in %lld:%02lld",
+                      static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+        parts.push_back(text);
+    }
+    size_t failed = 0;
+    for (const auto& [path, why] : failed_)
+        for (const TrackList* list : {&config_.music, &config_.voice})
+            if (std::any_of(list->tracks.begin(), list->tracks.end(),
+                            [&path](const Track& t) { return t.name == path; })) {
+                ++failed;
+                break;
+            }
+    if (failed == 1) parts.push_back("1 track could not be loaded: see the list");
+    if (failed > 1)
+        parts.push_back(std::to_string(failed) + " tracks could not be loaded: see the list");
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "  \u00b7  ") + part;
+    return text;
+}
+
+void OnHoldPlayer::ShowFailedTracks() {
+    PlayerView::TrackProblems voice, music;
+    for (const auto& [path, why] : failed_) {
+        const bool isMusic = path.compare(0, kMusicPrefixLength, kMusicPrefix) == 0;
+        (isMusic ? music : voice)[ShownName(path, isMusic)] = why;
+    }
+    view_.MarkFailedTracks(voice, music);
 }
 
 void OnHoldPlayer::InitAudioDevice() {
@@ -200,9 +283,14 @@ void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& p
         ShownName(path, isMusic).c_str());
     if (!sound.data) {
         loadBoxes_.Show(sound.error, "Error");
+        if (failed_[path] != sound.error) {
+            failed_[path] = sound.error;
+            ShowFailedTracks();
+        }
         if (worker_) RequestNext(channel, isMusic ? config_.music : config_.voice, isMusic);
         return;
     }
+    if (failed_.erase(path)) ShowFailedTracks();
     SoundSlot& next = channel.next;
     next.path = path;
     next.passNumber = pass;
@@ -264,6 +352,7 @@ void OnHoldPlayer::StopMusic() {
 }
 void OnHoldPlayer::StopVoice() {
     Stop(voice_, voiceWatchdog_);
+    SelectVoiceRow();
 }
 
 void OnHoldPlayer::DropNext(AudioChannel& channel) {
@@ -292,6 +381,11 @@ void OnHoldPlayer::SetMusicCurrentLevel(int level) {
 // ---- driver ----
 
 void OnHoldPlayer::OnTimer(int id) {
+    HandleTimer(id);
+    if (id == kTimerTick) ShowStatus();
+}
+
+void OnHoldPlayer::HandleTimer(int id) {
     if (id == kTimerTick) {
         if (config_.firstRun) {
             config_.firstRun = false;
@@ -495,17 +589,20 @@ void OnHoldPlayer::RefreshFileLists() {
     const std::vector<std::string> musicRows = OnePass(config_.music, true);
     const std::vector<std::string> voiceRows = OnePass(config_.voice, false);
     view_.SetFileLists(voiceRows, musicRows);
+    ShowFailedTracks();
 }
 
 void OnHoldPlayer::SelectMusicRow() {
     view_.SelectMusicRow(music_.current.passNumber);
 }
 void OnHoldPlayer::SelectVoiceRow() {
-    view_.SelectVoiceRow(voice_.current.passNumber);
+    // A message that has ended is not left selected.
+    view_.SelectVoiceRow(voice_.current.fileData ? voice_.current.passNumber : -1);
 }
 
 void OnHoldPlayer::ReloadConfiguration() {
     config_.Load();
+    for (Until& until : until_) until.minuteKey = -1;
     RefreshFileLists();
     // Filling the lists walks one track into the next pass; the new lists start
     // at their top, where the user put the track to play first.

@@ -9,6 +9,7 @@
 // Main thread only, like the timers, clock and message boxes it is given. The
 // sound device renders on the audio thread (see SoundBuffer).
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -108,6 +109,9 @@ class OnHoldPlayer : private OnHoldChannels {
     // Says once per run, in a box, that something could not be saved and why;
     // every time in the log.
     void ReportSaveProblem(const std::string& text);
+    // The status line: what plays on each channel, how long until the next voice
+    // message, or why nothing plays.
+    std::string StatusText();
     // Whether closing must be confirmed: playing with a track in schedule.
     bool CloseNeedsConfirmation() const;
 
@@ -156,7 +160,12 @@ class OnHoldPlayer : private OnHoldChannels {
     void GapEnded(bool isMusic);
     void DetectEnd(AudioChannel& channel, bool isMusic);
     void ShowPlayingState();
+    void ShowStatus();
+    void ShowFailedTracks();
     void Teardown();
+    void HandleTimer(int id);
+    // Why a channel plays nothing ("" when it is only between tracks).
+    std::string NothingPlays(bool isMusic);
 
     const Clock& clock_;
     TimerService& timers_;
@@ -178,6 +187,12 @@ class OnHoldPlayer : private OnHoldChannels {
     int tickCount_ = 0;
     uint64_t tickets_ = 0;
     bool saveProblemShown_ = false;
+    std::map<std::string, std::string> failed_;  // stored name -> why it did not load
+    struct Until {  // when a channel's list is next in schedule, worked out once a minute
+        int64_t minuteKey = -1;
+        bool found = false;
+        LocalTime at;
+    } until_[2];
     std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted results
     std::unique_ptr<MessageThread> worker_;  // last: gone first, before what it uses
 };

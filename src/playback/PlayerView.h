@@ -3,6 +3,7 @@
 // What the playback class shows in the main window. The window implements it with
 // Qt; headless and render runs use NullView. Main thread only.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ class PlayerView {
     virtual void SetFileLists(const std::vector<std::string>& voice,
                               const std::vector<std::string>& music) = 0;
     virtual void EnableManageAudio(bool enabled) = 0;
+    // One line on what plays, what comes next, or why nothing plays.
+    virtual void SetStatus(const std::string& text) = 0;
+    // Rows (by shown name) whose track could not be loaded, with the reason; every
+    // other row is unmarked.
+    using TrackProblems = std::map<std::string, std::string>;
+    virtual void MarkFailedTracks(const TrackProblems& voice, const TrackProblems& music) = 0;
 };
 
 class NullView : public PlayerView {
@@ -33,6 +40,8 @@ class NullView : public PlayerView {
     void SetButtons(bool, bool) override {}
     void SetFileLists(const std::vector<std::string>&, const std::vector<std::string>&) override {}
     void EnableManageAudio(bool) override {}
+    void SetStatus(const std::string&) override {}
+    void MarkFailedTracks(const TrackProblems&, const TrackProblems&) override {}
 };
 
 }  // namespace tw

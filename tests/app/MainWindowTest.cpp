@@ -71,6 +71,10 @@ TEST_F(MainWindow, OpensPausedAndTogglesPlayAndPause) {
     EXPECT_FALSE(w->pauseButton()->isEnabled());
     EXPECT_EQ(w->musicList()->count(), 3);
     EXPECT_EQ(w->musicVolume()->value(), 8);
+    // The value beside the slider is the one read, not the slider's first value.
+    bool shown = false;
+    for (QLabel* label : w->findChildren<QLabel*>()) shown |= label->text() == "8";
+    EXPECT_TRUE(shown);
     EXPECT_EQ(w->musicProgress()->maximum(), 100);
 
     QTest::mouseClick(w->playButton(), Qt::LeftButton);
@@ -80,6 +84,27 @@ TEST_F(MainWindow, OpensPausedAndTogglesPlayAndPause) {
     QTest::mouseClick(w->pauseButton(), Qt::LeftButton);
     EXPECT_EQ(w->windowTitle(), "Tonewell v1.0 (paused)");
     EXPECT_TRUE(w->playButton()->isEnabled());
+}
+
+TEST_F(MainWindow, StatusLineAndAMarkOnATrackThatDidNotLoad) {
+    std::filesystem::remove("sounds/Music Tracks/T/a.wav");
+    Settings(1);
+    auto w = Open();
+    // a.wav fails on the worker and b.wav is read instead.
+    ASSERT_TRUE(WaitFor([&] { return w->player().music().next.fileData != nullptr; }));
+    QListWidgetItem* failed = w->musicList()->item(0);
+    EXPECT_FALSE(failed->icon().isNull());
+    EXPECT_EQ(failed->toolTip(), "Unable to locate file (sounds\\Music Tracks\\T\\a.wav)");
+    EXPECT_TRUE(w->musicList()->item(1)->icon().isNull());
+    w->player().OnTimer(10);  // start
+    w->player().OnTimer(11);  // the music gap ends: b.wav plays
+    w->player().OnTimer(999);
+    EXPECT_EQ(w->statusLine()->text(),
+              QString::fromUtf8("Playing T\\b.wav  \u00b7  No voice messages: add some with Manage "
+                                "Audio  \u00b7  1 track could not be loaded: see the list"));
+    QTest::mouseClick(w->pauseButton(), Qt::LeftButton);
+    EXPECT_EQ(w->statusLine()->text(), "Paused");
+    EXPECT_TRUE(w->statusLine()->isVisible());
 }
 
 TEST_F(MainWindow, CloseAsksOnlyWhilePlayingAndEscapeDoesNothing) {
@@ -143,7 +168,9 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
     s.LoadSettings();  // no file: the defaults, written
     {
         SettingsDlg dialog(s);
-        EXPECT_TRUE(dialog.autoStartBox()->isChecked());
+        // The stored choice says yes, but nothing starts at login until the entry exists.
+        EXPECT_FALSE(dialog.autoStartBox()->isChecked());
+        dialog.autoStartBox()->setChecked(true);
         EXPECT_TRUE(dialog.startPlayingBox()->isChecked());
         EXPECT_TRUE(dialog.trayIconBox()->isChecked());
         EXPECT_EQ(dialog.deviceList()->currentIndex(), 0);
@@ -152,6 +179,7 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
     s.device.fill(0x5A);  // no output has this GUID
     SettingsDlg dialog(s);
     EXPECT_EQ(dialog.deviceList()->currentIndex(), 0);
+    dialog.autoStartBox()->setChecked(true);
     dialog.trayIconBox()->setChecked(false);
     dialog.accept();
     EXPECT_FALSE(dialog.deviceChanged());
@@ -165,6 +193,7 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
         std::string::npos)
         << entry;
     SettingsDlg off(s);
+    EXPECT_TRUE(off.autoStartBox()->isChecked());
     off.autoStartBox()->setChecked(false);
     off.accept();
     EXPECT_FALSE(std::filesystem::exists(AutostartEntryPath()));

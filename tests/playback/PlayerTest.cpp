@@ -33,6 +33,13 @@ struct RecordingView : PlayerView {
         musicList = m;
     }
     void EnableManageAudio(bool e) override { manageEnabled = e; }
+    std::string status;
+    TrackProblems voiceProblems, musicProblems;
+    void SetStatus(const std::string& t) override { status = t; }
+    void MarkFailedTracks(const TrackProblems& v, const TrackProblems& m) override {
+        voiceProblems = v;
+        musicProblems = m;
+    }
 };
 
 std::string Record(const std::string& name,
@@ -376,6 +383,45 @@ TEST_F(Player, TrackJoinsWhenItsTimeRangeOpens) {
     EXPECT_EQ(view.musicList, (std::vector<std::string>{"T\\a.wav", "T\\lunch.wav"}));
     EXPECT_EQ(When("FSA - Entering state: mussil_vocsil", 1), 31000);
     EXPECT_EQ(When("status - play music T\\lunch.wav"), 32000);
+}
+
+TEST_F(Player, StatusLineSaysWhatPlaysWhatComesNextAndWhyNothingPlays) {
+    const std::string late = Song("late.wav", 5);
+    Config(20, 1, {Song("a.wav", 100)}, {Message("m.wav", 2), Message("gone.wav", 2)});
+    std::filesystem::remove("sounds/Voice Messages/V/gone.wav");
+    Start();
+    session->Run(5000);
+    EXPECT_EQ(view.status, "Playing T\\a.wav  \u00b7  Next message in 0:17");
+    session->Run(19500);  // the fade (2.1 s) and the message playing
+    // Playing it preloaded the next message, the missing one: marked and counted.
+    EXPECT_EQ(view.status, "Playing T\\a.wav  \u00b7  Message V\\m.wav  \u00b7  1 track could not "
+                           "be loaded: see the list");
+    EXPECT_EQ(view.voiceProblems.size(), 1u);
+    EXPECT_EQ(view.voiceProblems["V\\gone.wav"],
+              "Unable to locate file (sounds\\Voice Messages\\V\\gone.wav)");
+    EXPECT_EQ(view.voiceRows.back(), 0);
+    session->Run(3500);  // ended: no longer selected
+    EXPECT_EQ(view.voiceRows.back(), -1);
+    // Back in place, it loads and loses its mark.
+    Message("gone.wav", 2);
+    session->Run(60000);
+    EXPECT_TRUE(view.voiceProblems.empty());
+    EXPECT_EQ(view.status.find("could not be loaded"), std::string::npos) << view.status;
+    player().TogglePlayback();
+    EXPECT_EQ(view.status, "Paused");
+    session.reset();
+
+    // Nothing in schedule now: when it next is, today or later.
+    Config(60, 2, {late + "\nfalse 2008 1 1 2008 1 1 true 8 0 0 9 0 0"}, {});
+    Start({2026, 12, 7, 6, 30, 0});
+    session->Run(2000);
+    EXPECT_EQ(view.status, "No music track is in schedule until 08:00  \u00b7  No voice messages: "
+                           "add some with Manage Audio");
+    session.reset();
+    Config(60, 2, {late + "\ntrue 2008 12 24 2008 12 24 false 0 0 0 0 0 0"}, {});
+    Start({2026, 12, 7, 6, 30, 0});
+    session->Run(2000);
+    EXPECT_EQ(view.status.substr(0, 50), "No music track is in schedule until 24 December 00");
 }
 
 TEST_F(Player, StartDecidesWhatIsInSchedule) {
