@@ -16,10 +16,15 @@
 
 namespace tw {
 
+class Leveller;
+
 struct DialogServices {
     TimerService* timers = nullptr;
     MessageBox* boxes = nullptr;
     const Clock* clock = nullptr;
+    // The player's loudness levelling, for previews at the gain the track will
+    // have on hold; null: previews play as the file is.
+    Leveller* leveller = nullptr;
 };
 
 // The services a dialog uses, its own where none were handed to it.
@@ -29,10 +34,12 @@ class OwnedServices {
         : ownBoxes_(owner),
           timers_(given.timers ? *given.timers : ownTimers_),
           boxes_(given.boxes ? *given.boxes : ownBoxes_),
-          clock_(given.clock ? *given.clock : ownClock_) {}
+          clock_(given.clock ? *given.clock : ownClock_),
+          leveller_(given.leveller) {}
     TimerService& timers() { return timers_; }
     MessageBox& boxes() { return boxes_; }
     const Clock& clock() const { return clock_; }
+    Leveller* leveller() const { return leveller_; }
 
   private:
     QtTimerService ownTimers_;
@@ -41,6 +48,7 @@ class OwnedServices {
     TimerService& timers_;
     MessageBox& boxes_;
     const Clock& clock_;
+    Leveller* leveller_;
 };
 
 }  // namespace tw

@@ -23,7 +23,7 @@ void OnSignal(int) {
 
 }  // namespace
 
-int RunHeadless(OutputMode output) {
+int RunHeadless(OutputMode output, PcmSink* sink) {
     // A signal only writes a byte; the main loop sees it and quits in order.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return 1;
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
@@ -46,6 +46,7 @@ int RunHeadless(OutputMode output) {
     NullView view;
     OnHoldPlayer::Options options;
     options.output = output;
+    options.sink = sink;
     options.startAlways = true;
     options.backgroundPreload = true;
     int code = 0;

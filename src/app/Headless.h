@@ -7,7 +7,7 @@ namespace tw {
 // The player with no window: settings, "audio.cfg", device and playback exactly as
 // the window has them; playing starts one second after start whatever the settings
 // say. Boxes print to stderr. SIGINT and SIGTERM stop it cleanly. Returns the exit
-// code. Needs a QCoreApplication.
-int RunHeadless(OutputMode output);
+// code. Needs a QCoreApplication. A sink (OutputMode::Sink) outlives the run.
+int RunHeadless(OutputMode output, PcmSink* sink = nullptr);
 
 }  // namespace tw

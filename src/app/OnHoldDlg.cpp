@@ -141,8 +141,10 @@ void OnHoldDlg::BuildWindow() {
         return box;
     };
     auto* right = new QVBoxLayout;
-    right->addWidget(group(tr("Voice Messages"), voiceFiles_, voiceProgress_, voiceVolume_, voiceValue_));
-    right->addWidget(group(tr("Music Tracks"), musicFiles_, musicProgress_, musicVolume_, musicValue_));
+    right->addWidget(
+        group(tr("Voice Messages"), voiceFiles_, voiceProgress_, voiceVolume_, voiceValue_));
+    right->addWidget(
+        group(tr("Music Tracks"), musicFiles_, musicProgress_, musicVolume_, musicValue_));
 
     // What plays, what comes next, or why nothing plays.
     status_ = new QLabel(this);
@@ -325,17 +327,23 @@ void OnHoldDlg::SetTrayIcon(bool add) {
 }
 
 void OnHoldDlg::OpenManageAudio() {
-    ManageAudioDlg dialog(player_->config(), player_->device(),
-                          DialogServices{options_.dialogTimers, options_.boxes, nullptr}, this);
+    ManageAudioDlg dialog(
+        player_->config(), player_->device(),
+        DialogServices{options_.dialogTimers, options_.boxes, nullptr, &player_->leveller()}, this);
     if (dialog.exec() == QDialog::Accepted && dialog.modified()) player_->ReloadConfiguration();
 }
 
 void OnHoldDlg::OpenSettings() {
     SettingsDlg dialog(player_->settings());
     dialog.exec();
+    player_->ReadLevellingSettings();  // the levelling box writes tonewell.conf
     if (!dialog.saveProblem().empty())
         player_->ReportSaveProblem("Tonewell could not save settings.cfg (" + dialog.saveProblem() +
                                    ").\nThe settings will be lost when it stops.");
+    if (!dialog.levellingProblem().empty())
+        player_->ReportSaveProblem("Tonewell could not save tonewell.conf (" +
+                                   dialog.levellingProblem() +
+                                   ").\nThe loudness setting will be lost when it stops.");
     if (!dialog.autostartProblem().empty())
         boxes_.Show("The autostart entry could not be changed (" + dialog.autostartProblem() +
                         ").\nThe settings were saved.",

@@ -12,6 +12,7 @@
 #include "Autostart.h"
 #include "Outputs.h"
 #include "Skin.h"
+#include "TonewellConf.h"
 
 namespace tw {
 
@@ -22,11 +23,13 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     autoStart_ = new QCheckBox(tr("Start Tonewell automatically when I log in"), this);
     startPlaying_ = new QCheckBox(tr("Start playing audio when Tonewell starts"), this);
     trayIcon_ = new QCheckBox(tr("Show icon in tray when minimized"), this);
+    levelling_ = new QCheckBox(tr("Even out loudness between tracks"), this);
     devices_ = new QComboBox(this);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
 
     auto* layout = new QVBoxLayout(this);
-    for (QCheckBox* box : {autoStart_, startPlaying_, trayIcon_}) layout->addWidget(box);
+    for (QCheckBox* box : {autoStart_, startPlaying_, trayIcon_, levelling_})
+        layout->addWidget(box);
     layout->addSpacing(8);
     layout->addWidget(new QLabel(tr("Audio device used for playback:"), this));
     layout->addWidget(devices_);
@@ -51,10 +54,14 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     // Checked only when the login start will really happen: the stored choice and
     // the desktop's entry (a fresh "settings.cfg" says yes, but no entry exists yet).
     std::error_code ec;
-    autoStartShown_ =
-        settings_.autoStart != 0 && std::filesystem::exists(AutostartEntryPath(), ec);
+    autoStartShown_ = settings_.autoStart != 0 && std::filesystem::exists(AutostartEntryPath(), ec);
     autoStart_->setChecked(autoStartShown_);
     trayIcon_->setChecked(settings_.trayIcon != 0);
+    // Not one of the 19 bytes: it lives in tonewell.conf.
+    TonewellConf conf;
+    conf.Load();
+    levellingShown_ = conf.Get("loudness") == "on";
+    levelling_->setChecked(levellingShown_);
     connect(devices_, &QComboBox::currentIndexChanged, this, [this] { deviceChanged_ = true; });
 }
 
@@ -71,6 +78,11 @@ void SettingsDlg::accept() {
         devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray() : QByteArray();
     if (guid.size() == 16) std::memcpy(settings_.device.data(), guid.constData(), 16);
     if (!settings_.SaveSettings(&saveProblem_) && saveProblem_.empty()) saveProblem_ = "?";
+    if (levelling_->isChecked() != levellingShown_ &&
+        !SetTonewellConfValue("loudness", levelling_->isChecked() ? "on" : "off",
+                              &levellingProblem_) &&
+        levellingProblem_.empty())
+        levellingProblem_ = "?";
     // The login start itself is the desktop's: its autostart entry follows the box.
     std::error_code ec;
     const std::string folder = std::filesystem::current_path(ec).string();

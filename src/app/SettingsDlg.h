@@ -22,10 +22,13 @@ class SettingsDlg : public QDialog {
     const std::string& saveProblem() const { return saveProblem_; }
     // Empty when the autostart entry follows the box; else what failed.
     const std::string& autostartProblem() const { return autostartProblem_; }
+    // Why "tonewell.conf" could not take the levelling box; empty when it did.
+    const std::string& levellingProblem() const { return levellingProblem_; }
 
     QCheckBox* autoStartBox() const { return autoStart_; }
     QCheckBox* startPlayingBox() const { return startPlaying_; }
     QCheckBox* trayIconBox() const { return trayIcon_; }
+    QCheckBox* levellingBox() const { return levelling_; }
     QComboBox* deviceList() const { return devices_; }
     QDialogButtonBox* buttons() const { return buttons_; }
 
@@ -36,6 +39,9 @@ class SettingsDlg : public QDialog {
     bool deviceChanged_ = false;
     std::string saveProblem_;
     std::string autostartProblem_;
+    std::string levellingProblem_;
+    QCheckBox* levelling_;
+    bool levellingShown_ = false;
     QCheckBox* autoStart_;
     bool autoStartShown_ = false;  // what the box said when the dialog opened
     QCheckBox* startPlaying_;

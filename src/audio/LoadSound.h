@@ -21,6 +21,7 @@ struct LoadedSound {
     uint32_t size = 0;        // bytes of the file (of "tmp.wav" for an MP3)
     std::string error;        // the box's text when nothing was loaded
     bool missingMp3 = false;  // the failure was an MP3 that is not there
+    int trim = 0;             // loudness levelling, hundredths of a dB (see Leveller)
 };
 
 // The reading half of LoadSound, safe on any thread: no box, no device. `path`

@@ -1,8 +1,10 @@
 #include "Outputs.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "Log.h"
+#include "PcmSink.h"
 
 namespace tw {
 
@@ -114,13 +116,19 @@ void NullOutput::Stop() {
 }
 
 void NullOutput::Run() {
-    std::vector<float> scratch(2 * kPeriodFrames);
-    const auto period =
-        std::chrono::nanoseconds(1000000000LL * kPeriodFrames / mixer_.outputRate());
+    // A sink gets 50 ms blocks: a steady trickle for a phone system's reader, with
+    // few enough wake-ups to cost no more than a sound card's output.
+    const int frames = sink_ ? std::max(1, mixer_.outputRate() / 20) : kPeriodFrames;
+    std::vector<float> scratch(2 * static_cast<size_t>(frames));
+    const auto period = std::chrono::nanoseconds(1000000000LL * frames / mixer_.outputRate());
     auto next = std::chrono::steady_clock::now();
     while (!quit_) {
-        mixer_.Render(scratch.data(), kPeriodFrames);
+        mixer_.Render(scratch.data(), frames);
+        if (sink_) sink_->Consume(scratch.data(), frames);
         next += period;
+        // Never catching up in a burst after a stall: the sink would see a flood.
+        const auto now = std::chrono::steady_clock::now();
+        if (next < now - std::chrono::milliseconds(200)) next = now;
         std::this_thread::sleep_until(next);
     }
 }

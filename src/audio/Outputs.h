@@ -53,10 +53,13 @@ class SdlOutput {
     SDL_AudioDeviceID device_ = 0;
 };
 
-// Pulls from the mixer in real time and discards the sound.
+class PcmSink;
+
+// Pulls from the mixer in real time, paced by the monotonic clock, and discards the
+// sound, or hands each block to a sink.
 class NullOutput {
   public:
-    explicit NullOutput(Mixer& mixer) : mixer_(mixer) {}
+    explicit NullOutput(Mixer& mixer, PcmSink* sink = nullptr) : mixer_(mixer), sink_(sink) {}
     ~NullOutput() { Stop(); }
     void Start();
     void Stop();
@@ -65,6 +68,7 @@ class NullOutput {
   private:
     void Run();
     Mixer& mixer_;
+    PcmSink* sink_;
     std::thread thread_;
     std::atomic<bool> quit_{false};
 };

@@ -64,8 +64,8 @@ void Convert(const uint8_t* p, int align, int channels, float* dest, int frames,
 
 float GainForLevel(int level) {
     if (level <= -10000) return 0.0f;
-    if (level >= 0) return 1.0f;
-    return static_cast<float>(std::pow(10.0, level / 2000.0));
+    if (level == 0) return 1.0f;
+    return static_cast<float>(std::pow(10.0, std::min(level, kMaxTrim) / 2000.0));
 }
 
 SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes)
@@ -140,7 +140,7 @@ uint32_t SoundBuffer::Play() {
     if (readFrame_ == 0 && pending_ == 0) {
         PrepareResampler();
         flushing_ = false;
-        seenLevel_ = level_.load();
+        seenLevel_ = EffectiveLevel();
         gain_ = GainForLevel(seenLevel_);
         rampLeft_ = 0;
     }
@@ -153,6 +153,15 @@ uint32_t SoundBuffer::Stop() {
     mixer_.Remove(this);
     playing_ = false;
     return 0;
+}
+
+int SoundBuffer::EffectiveLevel() const {
+    const int volume = level_.load(std::memory_order_relaxed);
+    return volume <= -10000 ? volume : volume + trim_.load(std::memory_order_relaxed);
+}
+
+void SoundBuffer::SetTrim(int level) {
+    trim_ = std::clamp(level, -4000, kMaxTrim);
 }
 
 uint32_t SoundBuffer::SetVolume(int level) {
@@ -226,7 +235,7 @@ void SoundBuffer::AccumulateMono(float* out, const float* in, int frames) {
 }
 
 bool SoundBuffer::MixInto(float* out, int frames) {
-    const int level = level_.load(std::memory_order_relaxed);
+    const int level = EffectiveLevel();
     if (level != seenLevel_) {
         // A new level is reached over at most 5 ms, so fade steps never click.
         seenLevel_ = level;

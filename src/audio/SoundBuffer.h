@@ -45,6 +45,9 @@ class SoundBuffer {
     // Hundredths of a dB: 0 unchanged, -10000 silent.
     uint32_t SetVolume(int level);
     int GetVolume() const { return level_.load(); }
+    // A gain in hundredths of a dB added to the volume, -40 to +12 dB: loudness
+    // levelling of this one sound. Any thread.
+    void SetTrim(int level);
     // Play cursor in bytes of the buffer's own format.
     uint32_t GetCurrentPosition(uint32_t* playCursor) const;
     bool IsPlaying() const { return playing_.load(); }
@@ -64,7 +67,8 @@ class SoundBuffer {
     int ReadSource(float* dest, int maxFrames, bool mono);
     void Accumulate(float* out, const float* in, int frames);
     void AccumulateMono(float* out, const float* in, int frames);
-    void PrepareResampler();  // main thread, before the sound starts
+    void PrepareResampler();     // main thread, before the sound starts
+    int EffectiveLevel() const;  // the volume with the trim
 
     Mixer& mixer_;
     WaveFormat format_;
@@ -79,6 +83,7 @@ class SoundBuffer {
     std::atomic<bool> playing_{false};
     std::atomic<bool> finished_{false};
     std::atomic<int> level_{0};
+    std::atomic<int> trim_{0};
 
     // Audio thread state while playing.
     soxr_t resampler_ = nullptr;
@@ -95,7 +100,9 @@ class SoundBuffer {
     int rampLeft_ = 0;
 };
 
-// Linear gain for a level in hundredths of a dB.
+constexpr int kMaxTrim = 1200;  // +12 dB
+
+// Linear gain for a level in hundredths of a dB (at most +12 dB).
 float GainForLevel(int level);
 
 }  // namespace tw

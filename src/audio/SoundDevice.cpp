@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "Outputs.h"
+#include "PcmSink.h"
 
 namespace tw {
 
@@ -11,7 +12,7 @@ SoundDevice::~SoundDevice() {
 }
 
 uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<SoundDevice>& out,
-                             int directRate) {
+                             int directRate, PcmSink* sink) {
     out.reset();
     std::unique_ptr<SoundDevice> device(new SoundDevice);
     if (mode == OutputMode::Direct) {
@@ -19,9 +20,11 @@ uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<
         out = std::move(device);
         return DS_OK;
     }
-    if (mode == OutputMode::Null) {
-        device->mixer_ = std::make_unique<Mixer>(48000);
-        device->null_ = std::make_unique<NullOutput>(*device->mixer_);
+    if (mode == OutputMode::Null || mode == OutputMode::Sink) {
+        if (mode == OutputMode::Sink && !sink) return DSERR_NODRIVER;
+        device->mixer_ = std::make_unique<Mixer>(sink ? sink->rate() : 48000);
+        device->null_ = std::make_unique<NullOutput>(*device->mixer_,
+                                                     mode == OutputMode::Sink ? sink : nullptr);
         device->null_->Start();
         out = std::move(device);
         return DS_OK;

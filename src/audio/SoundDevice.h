@@ -20,7 +20,10 @@ enum class OutputMode {
     Device,  // an SDL output, kept alive across losses
     Null,    // real time, sound discarded
     Direct,  // no output: the caller renders (tests, the render mode)
+    Sink,    // real time into a PcmSink (a pipe, a stream)
 };
+
+class PcmSink;
 
 class SoundDevice {
   public:
@@ -28,8 +31,9 @@ class SoundDevice {
     // In the manner of DirectSoundCreate8: null or all-zero GUID for the default
     // output. DSERR_NODRIVER when no present output has that GUID,
     // DSERR_ALLOCATED when it cannot be opened.
+    // Sink mode plays at the sink's rate into `sink`, which must outlive the device.
     static uint32_t Create(const Guid* guid, OutputMode mode, std::unique_ptr<SoundDevice>& out,
-                           int directRate = 44100);
+                           int directRate = 44100, PcmSink* sink = nullptr);
     uint32_t SetCooperativeLevel(int level) { return level == 1 ? 0 : DSERR_INVALIDPARAM; }
     // A silent buffer of `bytes` in `format`; DSERR_BADFORMAT for a format the mixer
     // cannot play.

@@ -66,9 +66,8 @@ ScheduleCoverage::ScheduleCoverage(const std::vector<Track>& tracks) {
     for (const Track& t : tracks)
         for (const MinuteSpan& span : MinutesInTimeRange(t.schedule))
             entries_.push_back({t.schedule, span});
-    std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-        return a.span.first < b.span.first;
-    });
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const Entry& a, const Entry& b) { return a.span.first < b.span.first; });
 }
 
 std::vector<MinuteSpan> ScheduleCoverage::Uncovered(const LocalTime& day) const {
@@ -110,6 +109,109 @@ bool ScheduleCoverage::NextCovered(const LocalTime& now, int days, LocalTime& at
         }
     }
     return false;
+}
+
+namespace {
+
+const char* const kMonthNames[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
+
+std::string DayText(const LocalTime& d) {
+    return std::to_string(d.day) + " " + kMonthNames[(d.month + 11) % 12];
+}
+
+std::string DateText(const LocalTime& d) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year % 10000, d.month % 100, d.day % 100);
+    return text;
+}
+
+// An uncovered stretch across days: from (day, minute) to (day, minute), the end
+// exclusive; midnight joins a gap at the end of a day to one at the start of the next.
+struct Stretch {
+    size_t firstDay, lastDay;
+    int from, to;  // to: exclusive minute of lastDay, 1..1440
+};
+
+std::vector<Stretch> Stretches(const std::vector<DayGaps>& days) {
+    std::vector<Stretch> out;
+    for (size_t d = 0; d < days.size(); ++d)
+        for (const MinuteSpan& g : days[d].uncovered) {
+            if (!out.empty() && g.first == 0 && out.back().lastDay + 1 == d &&
+                out.back().to == kMinutesPerDay) {
+                out.back().lastDay = d;
+                out.back().to = g.last + 1;
+            } else {
+                out.push_back({d, d, g.first, g.last + 1});
+            }
+        }
+    return out;
+}
+
+}  // namespace
+
+std::string CoverageSummary(const std::vector<DayGaps>& days, bool isMusic, bool listEmpty) {
+    const std::string what = isMusic ? "music" : "voice messages";
+    if (listEmpty) return "No " + what + ": the list is empty";
+    const std::vector<Stretch> stretches = Stretches(days);
+    if (stretches.empty())
+        return isMusic ? "Music plays at every hour of the year"
+                       : "Voice messages play at every hour of the year";
+    // The same hours every day (a stretch over midnight counts for the day it
+    // starts on; the first day's early part is the previous night's end).
+    bool daily = days.size() >= 2;
+    for (size_t d = 1; d < days.size() && daily; ++d)
+        daily = days[d].uncovered == days[0].uncovered;
+    if (daily) {
+        const auto& g = days[0].uncovered;
+        if (g.size() == 1 && g[0].first == 0 && g[0].last == kMinutesPerDay - 1)
+            return "No " + what + " at any time";
+        // Over midnight: the gap ending the day runs into the one starting it.
+        int from = g.back().first, to = g.back().last + 1;
+        if (g.size() == 2 && g[0].first == 0 && to == kMinutesPerDay)
+            to = g[0].last + 1;
+        else if (g.size() > 1)
+            return "No " + what + " at " + std::to_string(g.size()) +
+                   " times every day, the first from " + MinuteText(g[0].first) + " to " +
+                   MinuteText(g[0].last + 1);
+        else
+            from = g[0].first, to = g[0].last + 1;
+        return "No " + what + " from " + MinuteText(from) + " to " + MinuteText(to) + " every day";
+    }
+    const Stretch& s = stretches.front();
+    const std::string firstDay = DayText(days[s.firstDay].date);
+    const std::string lastDay = DayText(days[s.lastDay].date);
+    std::string first;
+    if (s.firstDay == s.lastDay)
+        first = "on " + firstDay + " from " + MinuteText(s.from) + " to " + MinuteText(s.to);
+    else if (s.from == 0 && s.to == kMinutesPerDay)
+        first = "from " + firstDay + " to " + lastDay;  // whole days
+    else
+        first = "from " + firstDay + " " + MinuteText(s.from) + " to " + lastDay + " " +
+                MinuteText(s.to);
+    if (stretches.size() == 1) return "No " + what + " " + first;
+    return "No " + what + " at " + std::to_string(stretches.size()) +
+           " times in the year, the first " + first;
+}
+
+std::string CoverageReport(const std::vector<DayGaps>& music, const std::vector<DayGaps>& voice,
+                           bool& covered) {
+    covered = true;
+    std::string out;
+    auto gaps = [&covered](const std::vector<MinuteSpan>& g) {
+        if (g.empty()) return std::string("covered");
+        covered = false;
+        std::string text;
+        for (const MinuteSpan& span : g)
+            text += (text.empty() ? "" : ", ") + MinuteText(span.first) + "-" +
+                    MinuteText(span.last + 1);
+        return text;
+    };
+    for (size_t d = 0; d < music.size() && d < voice.size(); ++d)
+        out += DateText(music[d].date) + "  music: " + gaps(music[d].uncovered) +
+               "  voice: " + gaps(voice[d].uncovered) + "\n";
+    return out;
 }
 
 std::string MinuteText(int minute) {

@@ -24,7 +24,7 @@ struct MinuteSpan {
 };
 
 struct DayGaps {
-    LocalTime date;                   // the day (time fields 0)
+    LocalTime date;                     // the day (time fields 0)
     std::vector<MinuteSpan> uncovered;  // in order; empty when the day is covered
 };
 
@@ -51,7 +51,18 @@ class ScheduleCoverage {
     std::vector<Entry> entries_;  // one per span, sorted by where it starts
 };
 
-// "HH:MM" for a minute of the day.
+// "HH:MM" for a minute of the day (1440 is "24:00").
 std::string MinuteText(int minute);
+
+// One line in plain words on what a list leaves uncovered in the `days` days from
+// `from`: "Music plays at every hour of the year", "No music from 22:00 to 06:00
+// every day", "No music from 16 January to 14 December", or the first of many gaps
+// (for voice: "Voice messages play ...", "No voice messages ...").
+std::string CoverageSummary(const std::vector<DayGaps>& days, bool isMusic, bool listEmpty);
+
+// The report of --coverage: each day of the period with its uncovered intervals
+// (ends exclusive), for music and voice. `covered` tells whether nothing was left.
+std::string CoverageReport(const std::vector<DayGaps>& music, const std::vector<DayGaps>& voice,
+                           bool& covered);
 
 }  // namespace tw

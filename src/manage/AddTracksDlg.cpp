@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "Log.h"
+#include "Loudness.h"
 #include "Skin.h"
 #include "SoundsFolder.h"
 #include "TrackList.h"
@@ -170,9 +171,10 @@ void AddTracksDlg::SpeakerClicked(int row) {
     const uint64_t ticket = ++ticket_;
     TimerService* timers = &services_.timers();
     reader_->PostTask([path = previewPath_, ticket, owner = std::weak_ptr<const char>(lifetime_),
-                       timers, this] {
+                       timers, leveller = services_.leveller(), isMusic = isMusic_, this] {
         LoadedSound sound;
         ReadSound(path, sound);
+        if (leveller) sound.trim = leveller->GainFor(path, sound, isMusic);
         timers->PostTaskWhileAlive(owner, [ticket, sound, this] { PreviewRead(ticket, sound); });
     });
 }
@@ -184,7 +186,9 @@ void AddTracksDlg::PreviewRead(uint64_t ticket, const LoadedSound& sound) {
         MakeSoundBuffer(sound, previewPath_, *device_, buffer_, services_.boxes());
         if (buffer_) {
             data_ = sound.data;
-            // At the level a new buffer has, whatever the main window's sliders say.
+            // At the level a new buffer has, whatever the main window's sliders say,
+            // levelled as the track will be on hold.
+            buffer_->SetTrim(sound.trim);
             buffer_->Play();
             started_ = false;
             return;

@@ -14,6 +14,7 @@
 #include "AddTracksDlg.h"
 #include "Log.h"
 #include "RecordVoiceDlg.h"
+#include "ScheduleCoverage.h"
 #include "ScheduleDlg.h"
 #include "Skin.h"
 #include "TrackList.h"
@@ -133,6 +134,13 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     settings->addWidget(orderLabel, 1, 0, Qt::AlignRight);
     settings->addWidget(s.order, 1, 1);
     grid->addLayout(settings, 3, 0, 1, 4);
+    // Under the list: the hours its schedules leave silent, seen before OK.
+    s.coverage = new QLabel(box);
+    s.coverage->setWordWrap(true);
+    s.coverage->setTextFormat(Qt::PlainText);
+    s.coverage->setAccessibleName(isMusic ? tr("Music schedule coverage")
+                                          : tr("Voice schedule coverage"));
+    grid->addWidget(s.coverage, 4, 0, 1, 4);
 
     // Connected by what each side is, so the handlers find its controls.
     const bool music = isMusic;
@@ -169,6 +177,11 @@ void ManageAudioDlg::Fill(const Side& side) {
         side.list->addItem(new QListWidgetItem(t.schedule.HasAnyRange() ? clock : blank,
                                                QString::fromStdString(shown)));
     }
+    // Every change of a list passes here: the coverage of the year from today.
+    const TrackList& list = ListOf(side);
+    const auto days = ScheduleCoverage(list.tracks).UncoveredDays(services_.clock().Now(), 365);
+    side.coverage->setText(
+        QString::fromStdString(CoverageSummary(days, side.isMusic, !list.HasTracks()) + "."));
 }
 
 std::vector<int> ManageAudioDlg::SelectedRows(const Side& side) const {
@@ -221,7 +234,7 @@ void ManageAudioDlg::Delete(const Side& side) {
 
 void ManageAudioDlg::Clear(const Side& side) {
     ListOf(side).Clear();
-    side.list->clear();
+    Fill(side);
     modified_ = true;
     UpdateButtons(side);
 }

@@ -34,6 +34,7 @@ class ManageAudioDlg : public QDialog {
         QLabel* intervalLabel = nullptr;
         QComboBox* interval = nullptr;
         QComboBox* order = nullptr;
+        QLabel* coverage = nullptr;  // what the schedules leave silent
     };
 
     ManageAudioDlg(const AudioConfig& config, SoundDevice* device,

@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "Paths.h"
 #include "ScheduleCoverage.h"
+#include "TonewellConf.h"
 
 namespace tw {
 
@@ -29,13 +30,29 @@ std::string ShownName(const std::string& path, bool isMusic) {
 
 // A track is a file under "sounds": a stored name that climbs out of it, or is
 // absolute, is refused like a missing file. Any thread.
-LoadedSound ReadTrack(const std::string& path) {
+LoadedSound ReadTrack(const std::string& path, Leveller& leveller, bool isMusic) {
     LoadedSound sound;
     if (!StaysUnder(path, "sounds"))
         sound.error = "Unable to locate file (" + path + ")";
     else
         ReadSound(path, sound);
+    sound.trim = leveller.GainFor(path, sound, isMusic);
     return sound;
+}
+
+// "loudness = on" and the two targets; a value that is not a number keeps its default.
+LevellingOptions LevellingFromConf(const TonewellConf& conf) {
+    LevellingOptions options;
+    options.on = conf.Get("loudness") == "on";
+    auto target = [&conf](const char* key, double& into) {
+        const std::string text = conf.Get(key);
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (!text.empty() && *end == '\0' && v >= -40 && v <= -5) into = v;
+    };
+    target("loudness-music", options.musicLufs);
+    target("loudness-voice", options.voiceLufs);
+    return options;
 }
 
 std::string WorkingFolder() {
@@ -46,9 +63,9 @@ std::string WorkingFolder() {
 
 // "08:00" today, "tomorrow 08:00", or "16 January 08:00".
 std::string UntilText(const LocalTime& now, const LocalTime& at) {
-    static const char* const kMonths[] = {"January", "February", "March",     "April",
-                                          "May",     "June",     "July",      "August",
-                                          "September", "October", "November", "December"};
+    static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                          "May",       "June",     "July",     "August",
+                                          "September", "October",  "November", "December"};
     const std::string time = MinuteText(at.hour * 60 + at.minute);
     if (at.year == now.year && at.month == now.month && at.day == now.day) return time;
     VirtualClock day({now.year, now.month, now.day, 0, 0, 0});
@@ -114,6 +131,8 @@ OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox&
                           ").\nThe default tracks play, but changes to them will be lost when "
                           "it stops.");
     }
+    leveller_ = std::make_shared<Leveller>(LevellingOptions{});
+    ReadLevellingSettings();
     if (options_.backgroundPreload) worker_ = std::make_unique<MessageThread>();
     music_.volume = config_.music.volume;
     voice_.volume = config_.voice.volume;
@@ -168,8 +187,8 @@ std::string OnHoldPlayer::NothingPlays(bool isMusic) {
     const char* const none =
         isMusic ? "No music track is in schedule" : "No voice message is in schedule";
     const LocalTime now = clock_.Now();
-    const int64_t minuteKey = ((int64_t{now.year} * 13 + now.month) * 32 + now.day) * 1440 +
-                              now.hour * 60 + now.minute;
+    const int64_t minuteKey =
+        ((int64_t{now.year} * 13 + now.month) * 32 + now.day) * 1440 + now.hour * 60 + now.minute;
     Until& until = until_[isMusic ? 0 : 1];
     if (until.minuteKey != minuteKey) {
         until.minuteKey = minuteKey;
@@ -225,7 +244,7 @@ void OnHoldPlayer::InitAudioDevice() {
     Guid guid;
     std::memcpy(guid.data(), settings_.device.data(), guid.size());
     const uint32_t code = SoundDevice::Create(IsNullGuid(guid) ? nullptr : &guid, options_.output,
-                                              device_, options_.directRate);
+                                              device_, options_.directRate, options_.sink);
     if (code != DS_OK) {
         boxes_.Show("DirectSound could not initialize!", "Tonewell");
         ShowDirectSoundError(boxes_, code);
@@ -260,16 +279,16 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
             // The file is read and decoded on the worker; the result comes back to
             // this thread as a posted task, and only if this player still wants it.
             channel.loading = true;
-            worker_->PostTask(
-                [this, owner = std::weak_ptr<const char>(lifetime_), isMusic, ticket, path, pass] {
-                    LoadedSound sound = ReadTrack(path);
-                    timers_.PostTaskWhileAlive(owner, [this, isMusic, ticket, path, pass, sound] {
-                        Preloaded(isMusic, ticket, path, pass, sound);
-                    });
+            worker_->PostTask([this, owner = std::weak_ptr<const char>(lifetime_),
+                               leveller = leveller_, isMusic, ticket, path, pass] {
+                LoadedSound sound = ReadTrack(path, *leveller, isMusic);
+                timers_.PostTaskWhileAlive(owner, [this, isMusic, ticket, path, pass, sound] {
+                    Preloaded(isMusic, ticket, path, pass, sound);
                 });
+            });
             return;
         }
-        Preloaded(isMusic, ticket, path, pass, ReadTrack(path));
+        Preloaded(isMusic, ticket, path, pass, ReadTrack(path, *leveller_, isMusic));
         if (channel.next.fileData) return;
     }
 }
@@ -299,6 +318,7 @@ void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& p
     next.fileData = sound.data;
     // The song starts at its channel's level, whatever happens before it plays.
     if (next.buffer) next.buffer->SetVolume(ChannelLevel(isMusic, 0));
+    if (next.buffer) next.buffer->SetTrim(sound.trim);
     // A gap that fired while this read was under way ends now (only for a read that
     // came back from the worker: an inline one is inside GapEnded already).
     if (worker_ && channel.gapWaiting && !automaton_.busy()) {
@@ -610,6 +630,16 @@ void OnHoldPlayer::ReloadConfiguration() {
     RestartPlayback();
     view_.SetMusicProgress(0);
     view_.SetVoiceProgress(0);
+}
+
+void OnHoldPlayer::ReadLevellingSettings() {
+    TonewellConf conf;
+    conf.Load();
+    const LevellingOptions options = LevellingFromConf(conf);
+    leveller_->SetOptions(options);
+    if (options.on)
+        Log("status - loudness levelling on: music %.1f LUFS, voice %.1f LUFS", options.musicLufs,
+            options.voiceLufs);
 }
 
 bool OnHoldPlayer::CloseNeedsConfirmation() const {

@@ -19,6 +19,7 @@
 #include "AudioConfig.h"
 #include "Clock.h"
 #include "LoadSound.h"
+#include "Loudness.h"
 #include "MessageBox.h"
 #include "MessageThread.h"
 #include "OnHoldAutomaton.h"
@@ -82,6 +83,7 @@ class OnHoldPlayer : private OnHoldChannels {
         // Read and decode preloads on a worker thread (real-time runs); otherwise
         // at once, so that a virtual clock sees the same sequence every time.
         bool backgroundPreload = false;
+        PcmSink* sink = nullptr;  // where OutputMode::Sink plays; outlives the player
     };
 
     // Reads "settings.cfg" and "audio.cfg" (copying "default.cfg" on a first run).
@@ -112,6 +114,9 @@ class OnHoldPlayer : private OnHoldChannels {
     // The status line: what plays on each channel, how long until the next voice
     // message, or why nothing plays.
     std::string StatusText();
+    // Loudness levelling as "tonewell.conf" says; applies to sounds loaded from now.
+    void ReadLevellingSettings();
+    Leveller& leveller() { return *leveller_; }
     // Whether closing must be confirmed: playing with a track in schedule.
     bool CloseNeedsConfirmation() const;
 
@@ -188,6 +193,7 @@ class OnHoldPlayer : private OnHoldChannels {
     uint64_t tickets_ = 0;
     bool saveProblemShown_ = false;
     std::map<std::string, std::string> failed_;  // stored name -> why it did not load
+    std::shared_ptr<Leveller> leveller_;         // shared with the preload worker
     struct Until {  // when a channel's list is next in schedule, worked out once a minute
         int64_t minuteKey = -1;
         bool found = false;

@@ -9,31 +9,22 @@
 
 #include "Log.h"
 #include "VirtualSession.h"
-#include "WavHeader.h"
 
 namespace tw {
-namespace {
-
-constexpr int kRate = 44100;
-
-}  // namespace
 
 int RenderRun(const RenderOptions& options) {
-    std::FILE* out = std::fopen(options.outPath.c_str(), "wb");
-    if (!out) {
-        std::fprintf(stderr, "tonewell: cannot write %s: %s\n", options.outPath.c_str(),
-                     std::strerror(errno));
+    SoundFileWriter out;
+    std::string why;
+    if (!out.Open(options.outPath, options.format, why)) {
+        std::fprintf(stderr, "tonewell: %s\n", why.c_str());
         return 2;
     }
-    uint8_t header[44];
-    WriteWavHeader16(header, 2, kRate, 0);
-    bool ok = std::fwrite(header, 1, sizeof header, out) == sizeof header;
-
-    uint64_t written = 0;
+    bool ok = true;
     {
         ConsoleMessageBox boxes;
         NullView view;
-        VirtualSession session(options.start, boxes, view, kRate);
+        // The mixer runs at the file's rate: the sounds are resampled once, to it.
+        VirtualSession session(options.start, boxes, view, options.format.rate);
         VirtualClock& clock = session.clock();
         SetLogPrefix([&clock] {
             char prefix[32];
@@ -43,22 +34,21 @@ int RenderRun(const RenderOptions& options) {
             return std::string(prefix);
         });
         session.player().Initialise();
-        std::vector<int16_t> pcm;
-        session.Run(options.seconds * 1000, [&](const float* mix, int n) {
-            if (!ok) return;
-            pcm.resize(2 * static_cast<size_t>(n));
-            for (int i = 0; i < 2 * n; ++i)
-                pcm[i] = static_cast<int16_t>(std::lround(mix[i] * 32767.0f));
-            ok = std::fwrite(pcm.data(), 4, n, out) == static_cast<size_t>(n);
-            written += 4u * static_cast<uint64_t>(n);
-        });
+        // In steps of a minute, so that a terminal sees how far it got.
+        const int64_t total = options.seconds * 1000;
+        for (int64_t done = 0; done < total && ok;) {
+            const int64_t step = std::min<int64_t>(60000, total - done);
+            session.Run(step, [&](const float* mix, int n) { ok = ok && out.Write(mix, n); });
+            done += step;
+            if (options.progress)
+                std::fprintf(stderr, "\rtonewell: rendered %lld of %lld s",
+                             static_cast<long long>(done / 1000),
+                             static_cast<long long>(options.seconds));
+        }
+        if (options.progress) std::fprintf(stderr, "\n");
     }
     SetLogPrefix(nullptr);
-    WriteWavHeader16(header, 2, kRate,
-                     static_cast<uint32_t>(std::min<uint64_t>(written, 0xFFFFFFFFull - 36)));
-    ok = ok && std::fseek(out, 0, SEEK_SET) == 0 &&
-         std::fwrite(header, 1, sizeof header, out) == sizeof header;
-    if (std::fclose(out) != 0) ok = false;
+    if (!out.Close()) ok = false;
     if (!ok) {
         std::fprintf(stderr, "tonewell: cannot write %s\n", options.outPath.c_str());
         return 2;

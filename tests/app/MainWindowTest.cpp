@@ -192,10 +192,17 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
         entry.find(" -automation --workdir \"" + std::filesystem::current_path().string() + "\""),
         std::string::npos)
         << entry;
+    // Levelling is not in the 19 bytes: the box writes tonewell.conf, keeping its other lines.
+    EXPECT_FALSE(dialog.levellingBox()->isChecked());
+    EXPECT_FALSE(std::filesystem::exists("tonewell.conf"));
+    test::WriteText("tonewell.conf", "# ours\noutput = null\n");
     SettingsDlg off(s);
     EXPECT_TRUE(off.autoStartBox()->isChecked());
     off.autoStartBox()->setChecked(false);
+    off.levellingBox()->setChecked(true);
     off.accept();
+    EXPECT_EQ(test::ReadText("tonewell.conf"), "# ours\noutput = null\nloudness = on\n");
+    EXPECT_EQ(test::ReadText("settings.cfg").size(), 19u);
     EXPECT_FALSE(std::filesystem::exists(AutostartEntryPath()));
     EXPECT_TRUE(off.autostartProblem().empty());
 }

@@ -1,6 +1,9 @@
+#include <ebur128.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -58,7 +61,7 @@ TEST_F(RenderMode, BadArgumentsAndUnwritableOutput) {
     EXPECT_EQ(Run("--render"), 2);
     EXPECT_EQ(Run("--frobnicate"), 2);
     EXPECT_EQ(Run("--render no/such/folder/out.wav --seconds 5", &err), 2);
-    EXPECT_NE(err.find("cannot write no/such/folder/out.wav"), std::string::npos);
+    EXPECT_NE(err.find("the folder no/such/folder does not exist"), std::string::npos);
     EXPECT_EQ(Run("--version"), 0);
 }
 
@@ -85,3 +88,71 @@ TEST_F(RenderMode, WorkdirChoosesTheFolderAndRefusesWhatIsNotOne) {
 }
 
 }  // namespace
+
+// Two tones 12 dB apart, in turn: with levelling on they play within 1 LU of each
+// other (measured in the render with libebur128), with it off 12 dB apart; the loud
+// one is brought down, never pushed past full scale.
+TEST_F(RenderMode, LevellingEvensOutTracksInTheRender) {
+    std::filesystem::create_directories("sounds/Music Tracks/T");
+    tw::test::WriteTone("sounds/Music Tracks/T/loud.wav", 5, 440, 44100, 2, 0.9);
+    tw::test::WriteTone("sounds/Music Tracks/T/quiet.wav", 5, 440, 44100, 2, 0.9 / 4);
+    tw::test::WriteText(
+        "audio.cfg",
+        "[VOICE]\n10\n10\n0\n\n[MUSIC]\n1\n10\n0\n\n[MUSIC_LIST]\n"
+        "sounds\\Music Tracks\\T\\loud.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
+        "sounds\\Music Tracks\\T\\quiet.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
+        ".\n\n[VOICE_LIST]\n.\n\n");
+    // Loud from 2 s to 7 s, quiet from 8 s to 13 s.
+    auto difference = [this](double& peak) {
+        std::string err;
+        EXPECT_EQ(Run("--render out.wav --seconds 14 --log", &err), 0) << err;
+        std::vector<float> s;
+        int channels = 0, rate = 0;
+        EXPECT_TRUE(tw::test::ReadWav16("out.wav", s, channels, rate));
+        auto lufs = [&](double from, double to) {
+            ebur128_state* st = ebur128_init(2, 44100, EBUR128_MODE_I);
+            ebur128_add_frames_float(st, s.data() + 2 * static_cast<size_t>(from * rate),
+                                     static_cast<size_t>((to - from) * rate));
+            double l = 0;
+            ebur128_loudness_global(st, &l);
+            ebur128_destroy(&st);
+            return l;
+        };
+        peak = 0;
+        for (float v : s) peak = std::max(peak, static_cast<double>(std::fabs(v)));
+        return lufs(2.5, 6.5) - lufs(8.5, 12.5);
+    };
+    double peak = 0;
+    EXPECT_NEAR(difference(peak), 12.0, 0.5);
+    tw::test::WriteText("tonewell.conf", "loudness = on\n");
+    EXPECT_NEAR(difference(peak), 0.0, 1.0);
+    EXPECT_LE(peak, 1.0);
+    EXPECT_NE(tw::test::ReadText("loudness.cache").find("T\\loud.wav"), std::string::npos);
+}
+
+// --coverage reads the lists without writing anything and answers by its status.
+TEST_F(RenderMode, CoverageReportsTheUncoveredHoursAndItsStatusSaysSo) {
+    auto config = [](const std::string& musicSchedule) {
+        tw::test::WriteText("audio.cfg",
+                            "[VOICE]\n10\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
+                            "sounds\\Music Tracks\\T\\a.wav\n" +
+                                musicSchedule +
+                                "\n.\n\n[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav\n"
+                                "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n");
+    };
+    config("false 2008 1 1 2008 1 1 true 9 0 0 17 0 0");
+    const std::string cmd = std::string(TONEWELL_EXE) + " --coverage --from 2027-01-01 --days 2";
+    int status = std::system((cmd + " >out.txt 2>err.txt").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(tw::test::ReadText("out.txt"),
+              "2027-01-01  music: 00:00-09:00, 17:01-24:00  voice: covered\n"
+              "2027-01-02  music: 00:00-09:00, 17:01-24:00  voice: covered\n"
+              "No music from 17:01 to 09:00 every day.\n"
+              "Voice messages play at every hour of the year.\n");
+    config("false 2008 1 1 2008 1 1 false 0 0 0 0 0 0");
+    status = std::system((cmd + " >out.txt 2>err.txt").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(std::filesystem::exists("settings.cfg"));  // nothing written
+    for (const char* bad : {"--days 0", "--days 100000", "--from 2027-02-30", "--from tomorrow"})
+        EXPECT_EQ(Run(std::string("--coverage ") + bad), 2) << bad;
+}

@@ -68,6 +68,27 @@ TEST(Coverage, ADateRangeOverTheYearEndLeavesTheRestOfTheYear) {
     EXPECT_EQ(uncoveredDays, 365 - 17 - 15);
 }
 
+TEST(Coverage, SummariesInPlainWords) {
+    const LocalTime jan1{2027, 1, 1};
+    auto summary = [&jan1](const std::vector<Track>& tracks) {
+        return CoverageSummary(ScheduleCoverage(tracks).UncoveredDays(jan1, 365), true,
+                               tracks.empty());
+    };
+    EXPECT_EQ(summary({Hours(9, 17)}), "No music from 17:01 to 09:00 every day");
+    EXPECT_EQ(summary({Hours(9, 17), Hours(16, 10)}), "Music plays at every hour of the year");
+    EXPECT_EQ(summary({Scheduled(true, {2020, 12, 15}, {2020, 1, 15}, false, {}, {})}),
+              "No music from 16 January to 14 December");
+    EXPECT_EQ(summary({}), "No music: the list is empty");
+    EXPECT_EQ(
+        summary({Scheduled(true, {2020, 12, 15}, {2020, 1, 15}, true, {8, 0, 0}, {18, 0, 0})}),
+        "No music at 33 times in the year, the first on 1 January from 00:00 to 08:00");
+    bool covered = true;
+    const auto gaps = ScheduleCoverage({Hours(9, 17)}).UncoveredDays(jan1, 1);
+    EXPECT_EQ(CoverageReport(gaps, gaps, covered),
+              "2027-01-01  music: 00:00-09:00, 17:01-24:00  voice: 00:00-09:00, 17:01-24:00\n");
+    EXPECT_FALSE(covered);
+}
+
 TEST(Coverage, NextCoveredMinuteWaitsForTheScheduleAndGivesUpWhenNothingEverPlays) {
     std::vector<Track> tracks{Hours(8, 12)};
     ScheduleCoverage coverage(tracks);
@@ -90,8 +111,8 @@ TEST(Coverage, RangesAgreeWithAMinuteByMinuteCheck) {
     auto pick = [&random](int lo, int hi) {
         return std::uniform_int_distribution<int>(lo, hi)(random);
     };
-    const LocalTime days[] = {{2026, 12, 31}, {2027, 1, 1}, {2028, 2, 29}, {2026, 6, 15},
-                              {2026, 3, 1}};
+    const LocalTime days[] = {
+        {2026, 12, 31}, {2027, 1, 1}, {2028, 2, 29}, {2026, 6, 15}, {2026, 3, 1}};
     for (int round = 0; round < 60; ++round) {
         std::vector<Track> tracks;
         const int count = pick(0, 4);

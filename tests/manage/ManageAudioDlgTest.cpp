@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -150,6 +151,28 @@ TEST_F(ManageAudio, DeleteMoveClearAndScheduleKeepRowsOnTheirTracks) {
     fresh->cancelButton()->click();
     EXPECT_EQ(config.music.tracks.size(), 5u);  // Cancel keeps what the window has
     EXPECT_NE(test::ReadText("audio.cfg").find("T\\4.wav"), std::string::npos);
+}
+
+// Under each list, what its schedules leave silent, worked out again on each change.
+TEST_F(ManageAudio, TheCoverageLineFollowsTheSchedules) {
+    Config(30, 2, 0, 2);
+    for (Track& t : config.music.tracks) {
+        t.schedule.timeRangeOn = true;
+        t.schedule.timeFrom = {9, 0, 0};
+        t.schedule.timeTo = {17, 0, 0};
+    }
+    auto d = Open();
+    EXPECT_EQ(d->music().coverage->text(), "No music from 17:01 to 09:00 every day.");
+    EXPECT_EQ(d->voice().coverage->text(), "No voice messages: the list is empty.");
+    Select(d->music().list, {0, 1});
+    OnNextDialog<ScheduleDlg>([](ScheduleDlg& s) {
+        s.timeBox()->click();  // off: all day
+        s.okButton()->click();
+    });
+    d->music().schedule->click();
+    EXPECT_EQ(d->music().coverage->text(), "Music plays at every hour of the year.");
+    d->music().clear->click();
+    EXPECT_EQ(d->music().coverage->text(), "No music: the list is empty.");
 }
 
 TEST_F(ManageAudio, AddCancelledStillCountsAndAFailedSaveKeepsTheDialogOpen) {

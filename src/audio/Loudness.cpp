@@ -1,0 +1,197 @@
+#include "Loudness.h"
+
+#include <ebur128.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "AtomicFile.h"
+#include "Log.h"
+#include "Paths.h"
+
+namespace tw {
+namespace {
+
+// The first line of the cache; a file without it is not ours and is rebuilt.
+const char* const kCacheHeader = "tonewell loudness cache 1";
+constexpr int kChunkFrames = 4096;
+
+// Figures no real sound has are not believed from a file.
+bool Plausible(const LoudnessFigures& f) {
+    return (std::isinf(f.lufs) && f.lufs < 0) ||
+           (std::isfinite(f.lufs) && f.lufs >= -100 && f.lufs <= 10 && std::isfinite(f.peakDb) &&
+            f.peakDb >= -200 && f.peakDb <= 30);
+}
+
+// One interleaved chunk of samples as 32-bit integers (8- and 24-bit PCM have no
+// libebur128 entry of their own).
+void WidenToInt(const uint8_t* p, int bits, size_t samples, std::vector<int>& out) {
+    out.resize(samples);
+    for (size_t i = 0; i < samples; ++i) {
+        if (bits == 8) {
+            out[i] = (static_cast<int>(p[i]) - 128) << 24;
+        } else {  // 24
+            const uint8_t* s = p + 3 * i;
+            out[i] = static_cast<int>(static_cast<uint32_t>(s[0]) << 8 |
+                                      static_cast<uint32_t>(s[1]) << 16 |
+                                      static_cast<uint32_t>(s[2]) << 24);
+        }
+    }
+}
+
+bool FileKey(const std::string& storedName, long long& size, long long& mtime) {
+    struct stat st {};
+    if (::stat(NativePath(storedName).c_str(), &st) != 0) return false;
+    size = static_cast<long long>(st.st_size);
+    mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return true;
+}
+
+}  // namespace
+
+bool MeasureLoudness(const LoadedSound& sound, LoudnessFigures& out) {
+    if (!sound.data) return false;
+    const WaveFormat& f = sound.info.format;
+    const unsigned channels = f.channels;
+    const size_t align = f.blockAlign();
+    if (channels == 0 || align == 0) return false;
+    ebur128_state* st =
+        ebur128_init(channels, f.samplesPerSec, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    if (!st) return false;
+    const uint8_t* p = sound.data->data() + sound.info.dataOffset;
+    const size_t frames = sound.info.dataSize / align;
+    std::vector<int> widened;
+    bool ok = true;
+    for (size_t at = 0; at < frames && ok; at += kChunkFrames) {
+        const size_t n = std::min<size_t>(kChunkFrames, frames - at);
+        const uint8_t* chunk = p + at * align;
+        int rc = EBUR128_SUCCESS;
+        if (f.formatTag == kFormatFloat) {
+            // Stored little-endian, as this machine keeps floats; not aligned, so copied.
+            std::vector<float> v(n * channels);
+            std::memcpy(v.data(), chunk, v.size() * sizeof(float));
+            for (float& x : v)
+                if (!std::isfinite(x)) x = 0;
+            rc = ebur128_add_frames_float(st, v.data(), n);
+        } else if (f.bitsPerSample == 16) {
+            std::vector<short> v(n * channels);
+            std::memcpy(v.data(), chunk, v.size() * sizeof(short));
+            rc = ebur128_add_frames_short(st, v.data(), n);
+        } else if (f.bitsPerSample == 32) {
+            std::vector<int> v(n * channels);
+            std::memcpy(v.data(), chunk, v.size() * sizeof(int));
+            rc = ebur128_add_frames_int(st, v.data(), n);
+        } else {
+            WidenToInt(chunk, f.bitsPerSample, n * channels, widened);
+            rc = ebur128_add_frames_int(st, widened.data(), n);
+        }
+        ok = rc == EBUR128_SUCCESS;
+    }
+    double lufs = 0, peak = 0;
+    ok = ok && ebur128_loudness_global(st, &lufs) == EBUR128_SUCCESS;
+    for (unsigned c = 0; ok && c < channels; ++c) {
+        double channelPeak = 0;
+        ok = ebur128_true_peak(st, c, &channelPeak) == EBUR128_SUCCESS;
+        peak = std::max(peak, channelPeak);
+    }
+    ebur128_destroy(&st);
+    if (!ok) return false;
+    out.lufs = lufs;  // -HUGE_VAL when everything was below the absolute gate
+    out.peakDb = peak > 0 ? 20 * std::log10(peak) : -200;
+    return true;
+}
+
+int LevellingGain(const LoudnessFigures& f, double targetLufs) {
+    // Silence (or nearly: below the gate) has no loudness to bring anywhere.
+    if (!std::isfinite(f.lufs) || f.lufs < -70) return 0;
+    double gain = std::min(targetLufs - f.lufs, 12.0);
+    gain = std::min(gain, -f.peakDb);  // the peak stays at or below 0 dBTP
+    gain = std::max(gain, -40.0);
+    return static_cast<int>(std::lround(gain * 100));
+}
+
+Leveller::Leveller(LevellingOptions options, std::string cachePath)
+    : cachePath_(std::move(cachePath)), options_(options) {}
+
+void Leveller::SetOptions(const LevellingOptions& options) {
+    std::lock_guard<std::mutex> hold(lock_);
+    options_ = options;
+}
+
+LevellingOptions Leveller::options() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return options_;
+}
+
+int Leveller::GainFor(const std::string& storedName, const LoadedSound& sound, bool isMusic) {
+    LevellingOptions options;
+    long long size = 0, mtime = 0;
+    const bool keyed = FileKey(storedName, size, mtime);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        options = options_;
+        if (!options.on || !sound.data) return 0;
+        if (!loaded_) Load();
+        const auto it = cache_.find(storedName);
+        if (keyed && it != cache_.end() && it->second.size == size && it->second.mtime == mtime)
+            return LevellingGain(it->second.figures,
+                                 isMusic ? options.musicLufs : options.voiceLufs);
+    }
+    // Measured outside the lock: a long track does not hold up another reader.
+    LoudnessFigures figures;
+    if (!MeasureLoudness(sound, figures)) return 0;
+    ++measurements_;
+    Log("status - loudness of %s: %.1f LUFS, true peak %.1f dBTP", storedName.c_str(), figures.lufs,
+        figures.peakDb);
+    if (keyed) {
+        std::lock_guard<std::mutex> hold(lock_);
+        cache_[storedName] = {size, mtime, figures};
+        Save();
+    }
+    return LevellingGain(figures, isMusic ? options.musicLufs : options.voiceLufs);
+}
+
+void Leveller::Load() {
+    loaded_ = true;
+    std::string text;
+    if (!ReadWholeFile(cachePath_, text)) return;
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kCacheHeader) {
+        Log("error - %s is not a loudness cache; it is rebuilt", cachePath_.c_str());
+        return;
+    }
+    // lufs peak size mtime name (the name last: it may hold spaces)
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        Entry e;
+        std::string lufs;
+        if (!(fields >> lufs >> e.figures.peakDb >> e.size >> e.mtime)) continue;
+        e.figures.lufs = lufs == "-inf" ? -INFINITY : std::strtod(lufs.c_str(), nullptr);
+        std::string name;
+        std::getline(fields >> std::ws, name);
+        if (name.empty() || !Plausible(e.figures) || e.size < 0) continue;
+        cache_[name] = e;
+    }
+}
+
+bool Leveller::Save() {
+    std::ostringstream out;
+    out << kCacheHeader << "\n";
+    out.precision(4);
+    for (const auto& [name, e] : cache_) {
+        out << std::fixed;
+        if (std::isinf(e.figures.lufs))
+            out << "-inf";
+        else
+            out << e.figures.lufs;
+        out << " " << e.figures.peakDb << " " << e.size << " " << e.mtime << " " << name << "\n";
+    }
+    return WriteFileAtomically(cachePath_, out.str());
+}
+
+}  // namespace tw

@@ -1,0 +1,71 @@
+#pragma once
+
+// Loudness levelling: each sound's integrated loudness (EBU R128) and true peak,
+// measured once on its decoded samples with libebur128 and kept in
+// "loudness.cache", keyed by stored name, file size and modification time; and the
+// gain that brings a sound to a target loudness, never past 0 dBFS true peak and
+// never more than +12 dB.
+//
+// Threads: Leveller may be asked from the preload worker and the main thread at
+// once; it holds a lock around its cache. Measuring runs on the caller's thread
+// (never the audio thread).
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "LoadSound.h"
+
+namespace tw {
+
+constexpr const char* kLoudnessCache = "loudness.cache";
+
+struct LoudnessFigures {
+    double lufs = 0;    // integrated loudness; -inf for silence
+    double peakDb = 0;  // true peak, dBTP
+};
+
+// Measures a loaded sound; false when its samples cannot be measured.
+bool MeasureLoudness(const LoadedSound& sound, LoudnessFigures& out);
+
+// The gain in hundredths of a dB that brings `figures` to `targetLufs`: at most
+// +12 dB, at most what keeps the true peak at 0 dBFS, none for silence.
+int LevellingGain(const LoudnessFigures& figures, double targetLufs);
+
+struct LevellingOptions {
+    bool on = false;
+    double musicLufs = -20;
+    double voiceLufs = -16;
+};
+
+class Leveller {
+  public:
+    explicit Leveller(LevellingOptions options, std::string cachePath = kLoudnessCache);
+    void SetOptions(const LevellingOptions& options);
+    LevellingOptions options() const;
+    // The gain for a sound just read from `storedName` (0 when levelling is off),
+    // measured now unless the cache knows the file as it is. A new figure is saved
+    // to the cache at once.
+    int GainFor(const std::string& storedName, const LoadedSound& sound, bool isMusic);
+    // How many sounds were measured (not found in the cache) so far.
+    int measurements() const { return measurements_; }
+
+  private:
+    void Load();
+    bool Save();
+
+    const std::string cachePath_;
+    mutable std::mutex lock_;
+    LevellingOptions options_;
+    bool loaded_ = false;
+    struct Entry {
+        long long size = 0;
+        long long mtime = 0;
+        LoudnessFigures figures;
+    };
+    std::map<std::string, Entry> cache_;
+    std::atomic<int> measurements_{0};
+};
+
+}  // namespace tw

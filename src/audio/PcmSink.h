@@ -1,0 +1,19 @@
+#pragma once
+
+// Where a live mix goes when it is not a sound card: a pipe to a phone system, or a
+// stream server. The output's pacing thread hands it each block of the mix as it
+// is made, in real time; a sink never blocks that thread (a sink that can wait on
+// a reader hands the audio to a thread of its own through a queue).
+
+namespace tw {
+
+class PcmSink {
+  public:
+    virtual ~PcmSink() = default;
+    // The mixer's rate for this sink.
+    virtual int rate() const = 0;
+    // Pacing thread: `frames` stereo float frames at rate(), in [-1, 1].
+    virtual void Consume(const float* stereo, int frames) = 0;
+};
+
+}  // namespace tw

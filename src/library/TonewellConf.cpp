@@ -1,0 +1,92 @@
+#include "TonewellConf.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "AtomicFile.h"
+
+namespace tw {
+namespace {
+
+std::string Trim(const std::string& s) {
+    const size_t first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Splits "key = value"; false for a line that is not one.
+bool SplitLine(const std::string& line, std::string& key, std::string& value) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    key = Trim(line.substr(0, equals));
+    value = Trim(line.substr(equals + 1));
+    return !key.empty();
+}
+
+}  // namespace
+
+bool IsTonewellConfKey(const std::string& key) {
+    static const char* const kKeys[] = {"output",     "rate",           "channels",
+                                        "stream-url", "stream-format",  "stream-bitrate",
+                                        "loudness",   "loudness-music", "loudness-voice"};
+    for (const char* k : kKeys)
+        if (key == k) return true;
+    return false;
+}
+
+bool TonewellConf::Load(const std::string& path) {
+    values.clear();
+    problems.clear();
+    std::string text;
+    if (!ReadWholeFile(path, text)) return errno == ENOENT;
+    std::istringstream lines(text);
+    std::string line, key, value;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed[0] == '#') continue;
+        if (!SplitLine(trimmed, key, value)) {
+            problems.push_back(path + " line " + std::to_string(number) +
+                               ": not a \"key = value\" line; skipped");
+        } else if (!IsTonewellConfKey(key)) {
+            problems.push_back(path + " line " + std::to_string(number) + ": unknown key " + key +
+                               "; skipped");
+        } else {
+            values[key] = value;
+        }
+    }
+    return true;
+}
+
+std::string TonewellConf::Get(const std::string& key, const std::string& fallback) const {
+    const auto it = values.find(key);
+    return it == values.end() ? fallback : it->second;
+}
+
+bool SetTonewellConfValue(const std::string& key, const std::string& value, std::string* why,
+                          const std::string& path) {
+    std::string text;
+    if (!ReadWholeFile(path, text)) {
+        if (errno != ENOENT) {
+            if (why) *why = std::strerror(errno);
+            return false;
+        }
+        text.clear();
+    }
+    std::istringstream lines(text);
+    std::string line, out, k, v;
+    bool set = false;
+    while (std::getline(lines, line)) {
+        const std::string trimmed = Trim(line);
+        if (!trimmed.empty() && trimmed[0] != '#' && SplitLine(trimmed, k, v) && k == key) {
+            if (set) continue;  // a repeated key: the one line left says it
+            line = key + " = " + value;
+            set = true;
+        }
+        out += line + "\n";
+    }
+    if (!set) out += key + " = " + value + "\n";
+    return WriteFileAtomically(path, out, why);
+}
+
+}  // namespace tw

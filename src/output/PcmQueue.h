@@ -1,0 +1,45 @@
+#pragma once
+
+// 16-bit audio handed from the pacing thread to a thread that may wait on a reader
+// or a network. Bounded: when the reader falls behind, the oldest audio is dropped,
+// so the live sound never drifts behind real time and the pacing thread never
+// waits longer than it takes to copy one block.
+//
+// Threads: Push from one producer, Pop from one consumer, Close from any.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace tw {
+
+using PcmBlock = std::vector<int16_t>;
+
+// `frames` stereo float frames to interleaved 16-bit samples of `channels` (1: the
+// two sides averaged, 2: as they are).
+void ToPcm16(const float* stereo, int frames, int channels, PcmBlock& out);
+
+class PcmQueue {
+  public:
+    explicit PcmQueue(size_t maxSamples) : maxSamples_(maxSamples) {}
+    void Push(PcmBlock block);
+    // Waits up to `timeoutMs` for a block; false on timeout or once closed.
+    bool Pop(PcmBlock& block, int timeoutMs);
+    void Clear();
+    void Close();
+    bool closed() const;
+    uint64_t droppedSamples() const;
+
+  private:
+    const size_t maxSamples_;
+    mutable std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<PcmBlock> blocks_;
+    size_t samples_ = 0;
+    uint64_t dropped_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace tw

@@ -1,0 +1,41 @@
+#pragma once
+
+// The live mix as raw signed 16-bit little-endian PCM on a file descriptor
+// (standard output), for a phone system that runs a program and reads its music on
+// hold from it. The sound is paced by the player's clock, not by the reader: a
+// reader that falls behind loses the oldest audio. When the reader goes away, the
+// callback is told once (on the writer's thread).
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "PcmQueue.h"
+#include "PcmSink.h"
+
+namespace tw {
+
+class PipeSink : public PcmSink {
+  public:
+    PipeSink(int fd, int rate, int channels, std::function<void()> onReaderGone);
+    ~PipeSink() override;
+    int rate() const override { return rate_; }
+    void Consume(const float* stereo, int frames) override;
+    bool readerGone() const { return gone_; }
+
+  private:
+    void Write();
+    const int fd_;
+    const int rate_;
+    const int channels_;
+    std::function<void()> onReaderGone_;
+    PcmQueue queue_;
+    PcmBlock block_;  // the pacing thread's scratch
+    std::atomic<bool> gone_{false};
+    std::thread writer_;
+};
+
+// Whether `fd` is open for writing; `why` says what is wrong when it is not.
+bool CanWriteTo(int fd, std::string& why);
+
+}  // namespace tw

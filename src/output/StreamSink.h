@@ -1,0 +1,63 @@
+#pragma once
+
+// The live mix sent to an Icecast server (libshout), encoded as MP3 or Ogg Opus.
+// Encoding and the network run on a thread of their own fed through a bounded
+// queue, so a slow or stalled server never holds up the mix. Losing the server is
+// like losing a sound device: the mix goes on (into nothing), the loss is logged
+// once, and the connection is tried again every 2 seconds.
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "PcmQueue.h"
+#include "PcmSink.h"
+
+typedef struct shout shout_t;
+
+namespace tw {
+
+struct StreamTarget {
+    std::string host;
+    int port = 8000;
+    std::string mount;  // "/moh"
+    std::string user = "source";
+    std::string password;
+    std::string format = "mp3";
+    int kbps = 64;
+    int rate = 8000;
+    int channels = 1;
+    // Where it goes, for the log: never the password.
+    std::string Shown() const;
+};
+
+// Reads "icecast://[USER[:PASSWORD]@]HOST[:PORT]/MOUNT" into `target` (the format,
+// bitrate, rate and channels are left alone). False with the reason in `why`.
+bool ParseStreamUrl(const std::string& url, StreamTarget& target, std::string& why);
+
+class StreamSink : public PcmSink {
+  public:
+    explicit StreamSink(StreamTarget target);
+    ~StreamSink() override;
+    int rate() const override { return target_.rate; }
+    void Consume(const float* stereo, int frames) override;
+    bool connected() const { return connected_; }
+
+  private:
+    void Run();
+    bool Configure();
+    bool Connect();
+    void Disconnect(const std::string& why);
+    void Refused(const std::string& why);
+
+    const StreamTarget target_;
+    PcmQueue queue_;
+    PcmBlock block_;  // the pacing thread's scratch
+    shout_t* shout_ = nullptr;
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> quit_{false};
+    std::string lastProblem_;  // said once until the stream is back
+    std::thread thread_;
+};
+
+}  // namespace tw
