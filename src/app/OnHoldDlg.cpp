@@ -124,6 +124,7 @@ void OnHoldDlg::BuildWindow() {
         files = new QListWidget(box);
         files->setSelectionMode(QAbstractItemView::SingleSelection);
         files->setMinimumHeight(90);
+        files->setIconSize(QSize(16, 16));  // the mark of a track that did not load
         progress = ProgressBar(box);
         volume = VolumeSlider(box);
         grid->addWidget(new QLabel(tr("Files:"), box), 0, 0, Qt::AlignTop);

@@ -274,7 +274,11 @@ int main(int argc, char** argv) {
         const auto it = given.find(key);
         return it != given.end() ? it->second : conf.Get(key, fallback);
     };
-    const std::string output = setting("output", "device");
+    // The file's output is the headless service's; a window started in the same
+    // folder plays on the sound card unless its own command line says otherwise.
+    const std::string output =
+        headless ? setting("output", "device")
+                 : (given.count("output") ? given["output"] : std::string("device"));
     if (output != "device" && output != "null" && output != "pipe" && output != "icecast")
         return Usage("--output takes device, null, pipe or icecast");
     if ((output == "pipe" || output == "icecast") && !headless)

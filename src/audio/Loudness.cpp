@@ -62,6 +62,8 @@ bool MeasureLoudness(const LoadedSound& sound, LoudnessFigures& out) {
     ebur128_state* st =
         ebur128_init(channels, f.samplesPerSec, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
     if (!st) return false;
+    // A mono sound plays on both sides at once: measured as it is heard.
+    if (channels == 1) ebur128_set_channel(st, 0, EBUR128_DUAL_MONO);
     const uint8_t* p = sound.data->data() + sound.info.dataOffset;
     const size_t frames = sound.info.dataSize / align;
     std::vector<int> widened;

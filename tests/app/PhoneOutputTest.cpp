@@ -185,6 +185,12 @@ TEST_F(PhoneOutput, BadSettingsEndWithAClearLine) {
     EXPECT_NE(ReadText("err.txt").find("--stream-url"), std::string::npos);  // output = icecast
     EXPECT_EQ(run("--headless --output pipe --rate 1"), 2);
     EXPECT_EQ(ReadText("err.txt").find("--stream-url"), std::string::npos);
+    // The file's output is the headless service's: a window started in the same
+    // folder plays on as usual.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Process window({"--output", "null"}, "window.txt");
+    EXPECT_EQ(window.Wait(2s), -1) << ReadText("window.txt");
+    unsetenv("QT_QPA_PLATFORM");
 }
 
 // ---- a real Icecast server ----
@@ -267,6 +273,7 @@ class Icecast {
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
+    void Pause(bool stop) { kill(pid_, stop ? SIGSTOP : SIGCONT); }
     int port() const { return port_; }
     std::string Url(const std::string& password) const {
         return "icecast://source:" + password + "@127.0.0.1:" + std::to_string(port_) + "/moh";
@@ -325,6 +332,17 @@ TEST_F(PhoneOutput, AStreamReachesARealClientAndComesBackAfterTheServerWasAway) 
         heard = server.Listen(2);
         ASSERT_GT(heard.size(), kRate);
         EXPECT_GT(tw::test::ToneMagnitude(heard, kRate, 440), 0.02);
+
+        // A server that takes the connection and then stalls: the cycle goes on
+        // (messages keep starting on time) and the stream is there again after.
+        const size_t messages = Count(ReadText("err.txt"), "status - play voice");
+        server.Pause(true);
+        std::this_thread::sleep_for(10s);
+        EXPECT_GE(Count(ReadText("err.txt"), "status - play voice"), messages + 1);
+        server.Pause(false);
+        std::this_thread::sleep_for(4s);
+        heard = server.Listen(2);
+        EXPECT_GT(heard.size(), kRate) << ReadText("err.txt");
         tonewell.Signal(SIGTERM);
         EXPECT_EQ(tonewell.Wait(5s), 0);
     }

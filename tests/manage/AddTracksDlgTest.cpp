@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "AddTracksDlg.h"
+#include "Loudness.h"
 #include "QtTestMain.h"
 #include "TempFolder.h"
 #include "Wav.h"
@@ -225,4 +226,25 @@ TEST_F(AddTracks, TheSpeakerIsTheStartOfTheRowAndMixesWithWhatIsOnHold) {
 
 int main(int argc, char** argv) {
     return tw::test::RunQtTests(argc, argv);
+}
+
+// With levelling on, the preview plays at the gain the track will have on hold.
+TEST_F(AddTracks, PreviewIsLevelledLikeTheTrackOnHold) {
+    const std::string c = "sounds/Music Tracks/T/";
+    fs::create_directories(c);
+    test::WriteTone(c + "quiet.wav", 3, 1000, 44100, 1, 0.05);
+    Leveller leveller({true, -20, -16});
+    auto d = std::make_unique<AddTracksDlg>(true, config, device.get(),
+                                            DialogServices{nullptr, &boxes, &clock, &leveller});
+    d->SpeakerClicked(Row(*d, "quiet.wav"));
+    ASSERT_TRUE(WaitFor([&] { return d->previewBuffer() != nullptr; }));
+    const double levelled = Render(0.5);
+    d->SpeakerClicked(Row(*d, "Playing --> quiet.wav"));
+    auto plain = Open();
+    plain->SpeakerClicked(Row(*plain, "quiet.wav"));
+    ASSERT_TRUE(WaitFor([&] { return plain->previewBuffer() != nullptr; }));
+    // A mono tone at -26 dBFS peak, about -26 LUFS heard on both sides, is lifted by
+    // the 6 dB it needs.
+    EXPECT_NEAR(test::Db(levelled / Render(0.5)), 6.0, 1.0);
+    EXPECT_EQ(leveller.measurements(), 1);
 }
