@@ -167,17 +167,15 @@ std::string CoverageSummary(const std::vector<DayGaps>& days, bool isMusic, bool
         const auto& g = days[0].uncovered;
         if (g.size() == 1 && g[0].first == 0 && g[0].last == kMinutesPerDay - 1)
             return "No " + what + " at any time";
-        // Over midnight: the gap ending the day runs into the one starting it.
-        int from = g.back().first, to = g.back().last + 1;
-        if (g.size() == 2 && g[0].first == 0 && to == kMinutesPerDay)
-            to = g[0].last + 1;
-        else if (g.size() > 1)
-            return "No " + what + " at " + std::to_string(g.size()) +
-                   " times every day, the first from " + MinuteText(g[0].first) + " to " +
-                   MinuteText(g[0].last + 1);
-        else
-            from = g[0].first, to = g[0].last + 1;
-        return "No " + what + " from " + MinuteText(from) + " to " + MinuteText(to) + " every day";
+        // Over midnight, the gap ending each day runs on into the one starting the next.
+        const bool overMidnight =
+            g.size() == 2 && g[0].first == 0 && g[1].last == kMinutesPerDay - 1;
+        if (g.size() == 1 || overMidnight)
+            return "No " + what + " from " + MinuteText(g.back().first) + " to " +
+                   MinuteText(g[0].last + 1) + " every day";
+        return "No " + what + " at " + std::to_string(g.size()) +
+               " times every day, the first from " + MinuteText(g[0].first) + " to " +
+               MinuteText(g[0].last + 1);
     }
     const Stretch& s = stretches.front();
     const std::string firstDay = DayText(days[s.firstDay].date);
