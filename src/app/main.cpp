@@ -290,8 +290,6 @@ int main(int argc, char** argv) {
     if (output == "pipe") {
         std::string why;
         if (!tw::CanWriteTo(1, why)) return Usage("--output pipe: " + why);
-        // The reader's end is seen as a failed write, not as a signal that kills us.
-        std::signal(SIGPIPE, SIG_IGN);
         sink = std::make_unique<tw::PipeSink>(1, rate, channels, [] {
             QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                                       Qt::QueuedConnection);
@@ -314,9 +312,11 @@ int main(int argc, char** argv) {
         // Refused formats are said now, not once a server answers.
         if (!tw::StreamEncoder::Make(target.format, rate, channels, target.kbps, why))
             return Usage("--stream-format " + target.format + ": " + why);
-        std::signal(SIGPIPE, SIG_IGN);
         sink = std::make_unique<tw::StreamSink>(target);
     }
+    // A reader or server that goes away is seen as a failed write, not as a signal
+    // that kills the program.
+    if (sink) std::signal(SIGPIPE, SIG_IGN);
     const tw::OutputMode mode = sink               ? tw::OutputMode::Sink
                                 : output == "null" ? tw::OutputMode::Null
                                                    : tw::OutputMode::Device;

@@ -130,13 +130,12 @@ LevellingOptions Leveller::options() const {
 }
 
 int Leveller::GainFor(const std::string& storedName, const LoadedSound& sound, bool isMusic) {
-    LevellingOptions options;
+    const LevellingOptions options = this->options();
+    if (!options.on || !sound.data) return 0;  // off: not even the file is looked at
     long long size = 0, mtime = 0;
     const bool keyed = FileKey(storedName, size, mtime);
     {
         std::lock_guard<std::mutex> hold(lock_);
-        options = options_;
-        if (!options.on || !sound.data) return 0;
         if (!loaded_) Load();
         const auto it = cache_.find(storedName);
         if (keyed && it != cache_.end() && it->second.size == size && it->second.mtime == mtime)

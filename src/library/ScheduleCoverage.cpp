@@ -35,13 +35,13 @@ LocalTime StartOfDay(const LocalTime& t) {
     return {t.year, t.month, t.day, 0, 0, 0};
 }
 
+}  // namespace
+
 LocalTime DayAfter(const LocalTime& day) {
     VirtualClock clock(StartOfDay(day));
     clock.AdvanceMs(int64_t{86400} * 1000);
     return clock.Now();
 }
-
-}  // namespace
 
 std::vector<MinuteSpan> MinutesInTimeRange(const TrackSchedule& s) {
     if (!s.timeRangeOn) return {{0, kMinutesPerDay - 1}};
@@ -111,15 +111,14 @@ bool ScheduleCoverage::NextCovered(const LocalTime& now, int days, LocalTime& at
     return false;
 }
 
-namespace {
-
-const char* const kMonthNames[] = {"January",   "February", "March",    "April",
-                                   "May",       "June",     "July",     "August",
-                                   "September", "October",  "November", "December"};
-
 std::string DayText(const LocalTime& d) {
+    static const char* const kMonthNames[] = {"January",   "February", "March",    "April",
+                                              "May",       "June",     "July",     "August",
+                                              "September", "October",  "November", "December"};
     return std::to_string(d.day) + " " + kMonthNames[(d.month + 11) % 12];
 }
+
+namespace {
 
 std::string DateText(const LocalTime& d) {
     char text[16];

@@ -51,6 +51,11 @@ class ScheduleCoverage {
     std::vector<Entry> entries_;  // one per span, sorted by where it starts
 };
 
+// The start of the day after `day`.
+LocalTime DayAfter(const LocalTime& day);
+// "16 January".
+std::string DayText(const LocalTime& day);
+
 // "HH:MM" for a minute of the day (1440 is "24:00").
 std::string MinuteText(int minute);
 

@@ -5,8 +5,8 @@
 
 namespace tw {
 
-void ToPcm16(const float* stereo, int frames, int channels, PcmBlock& out) {
-    out.resize(static_cast<size_t>(frames) * channels);
+void PcmQueue::PushMix(const float* stereo, int frames, int channels) {
+    PcmBlock out(static_cast<size_t>(frames) * channels);
     auto pcm = [](float v) { return static_cast<int16_t>(std::lround(v * 32767.0f)); };
     for (int i = 0; i < frames; ++i) {
         if (channels == 1) {
@@ -16,6 +16,7 @@ void ToPcm16(const float* stereo, int frames, int channels, PcmBlock& out) {
             out[2 * i + 1] = pcm(stereo[2 * i + 1]);
         }
     }
+    Push(std::move(out));
 }
 
 void PcmQueue::Push(PcmBlock block) {

@@ -17,14 +17,13 @@ namespace tw {
 
 using PcmBlock = std::vector<int16_t>;
 
-// `frames` stereo float frames to interleaved 16-bit samples of `channels` (1: the
-// two sides averaged, 2: as they are).
-void ToPcm16(const float* stereo, int frames, int channels, PcmBlock& out);
-
 class PcmQueue {
   public:
     explicit PcmQueue(size_t maxSamples) : maxSamples_(maxSamples) {}
     void Push(PcmBlock block);
+    // `frames` stereo float frames as interleaved 16-bit samples of `channels` (1: the
+    // two sides averaged, 2: as they are).
+    void PushMix(const float* stereo, int frames, int channels);
     // Waits up to `timeoutMs` for a block; false on timeout or once closed.
     bool Pop(PcmBlock& block, int timeoutMs);
     void Clear();

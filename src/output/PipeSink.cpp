@@ -27,9 +27,7 @@ PipeSink::~PipeSink() {
 }
 
 void PipeSink::Consume(const float* stereo, int frames) {
-    if (gone_) return;
-    ToPcm16(stereo, frames, channels_, block_);
-    queue_.Push(block_);
+    if (!gone_) queue_.PushMix(stereo, frames, channels_);
 }
 
 void PipeSink::Write() {

@@ -30,7 +30,6 @@ class PipeSink : public PcmSink {
     const int channels_;
     std::function<void()> onReaderGone_;
     PcmQueue queue_;
-    PcmBlock block_;  // the pacing thread's scratch
     std::atomic<bool> gone_{false};
     std::thread writer_;
 };

@@ -100,8 +100,7 @@ StreamSink::~StreamSink() {
 }
 
 void StreamSink::Consume(const float* stereo, int frames) {
-    ToPcm16(stereo, frames, target_.channels, block_);
-    queue_.Push(block_);
+    queue_.PushMix(stereo, frames, target_.channels);
 }
 
 void StreamSink::Refused(const std::string& why) {

@@ -52,7 +52,6 @@ class StreamSink : public PcmSink {
 
     const StreamTarget target_;
     PcmQueue queue_;
-    PcmBlock block_;  // the pacing thread's scratch
     shout_t* shout_ = nullptr;
     std::atomic<bool> connected_{false};
     std::atomic<bool> quit_{false};

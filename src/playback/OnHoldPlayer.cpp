@@ -63,17 +63,13 @@ std::string WorkingFolder() {
 
 // "08:00" today, "tomorrow 08:00", or "16 January 08:00".
 std::string UntilText(const LocalTime& now, const LocalTime& at) {
-    static const char* const kMonths[] = {"January",   "February", "March",    "April",
-                                          "May",       "June",     "July",     "August",
-                                          "September", "October",  "November", "December"};
+    auto sameDay = [](const LocalTime& x, const LocalTime& y) {
+        return x.year == y.year && x.month == y.month && x.day == y.day;
+    };
     const std::string time = MinuteText(at.hour * 60 + at.minute);
-    if (at.year == now.year && at.month == now.month && at.day == now.day) return time;
-    VirtualClock day({now.year, now.month, now.day, 0, 0, 0});
-    day.AdvanceMs(int64_t{86400} * 1000);
-    const LocalTime tomorrow = day.Now();
-    if (at.year == tomorrow.year && at.month == tomorrow.month && at.day == tomorrow.day)
-        return "tomorrow " + time;
-    return std::to_string(at.day) + " " + kMonths[(at.month + 11) % 12] + " " + time;
+    if (sameDay(at, now)) return time;
+    if (sameDay(at, DayAfter(now))) return "tomorrow " + time;
+    return DayText(at) + " " + time;
 }
 
 std::vector<std::string> OnePass(TrackList& list, bool isMusic) {
