@@ -332,19 +332,12 @@ void OnHoldPlayer::PreloadVoice() {
 
 void OnHoldPlayer::Play(AudioChannel& channel, bool isMusic) {
     if (!channel.next.fileData) return;
-    channel.silentSeconds = -1;
-    channel.silenceHandled = false;
+    watchdog_.Sounding(isMusic);
     channel.current = std::move(channel.next);
     channel.next = SoundSlot{};
     ApplyLevels();
     if (channel.current.buffer) channel.current.buffer->Play();
-    if (isMusic) {
-        SelectMusicRow();
-        musicWatchdog_ = -5;
-    } else {
-        SelectVoiceRow();
-        voiceWatchdog_ = -5;
-    }
+    isMusic ? SelectMusicRow() : SelectVoiceRow();
     channel.seenPlaying = false;
     Log(isMusic ? "status - play music %s" : "status - play voice %s",
         ShownName(channel.current.path, isMusic).c_str());
@@ -357,17 +350,16 @@ void OnHoldPlayer::PlayVoice() {
     Play(voice_, false);
 }
 
-void OnHoldPlayer::Stop(AudioChannel& channel, int& watchdog) {
+void OnHoldPlayer::Stop(AudioChannel& channel, bool isMusic) {
     if (channel.current.fileData) channel.current.Free();  // the path stays until the next play
-    watchdog = 30;
-    if (channel.silentSeconds < 0) channel.silentSeconds = 0;
+    watchdog_.Stopped(isMusic);
 }
 
 void OnHoldPlayer::StopMusic() {
-    Stop(music_, musicWatchdog_);
+    Stop(music_, true);
 }
 void OnHoldPlayer::StopVoice() {
-    Stop(voice_, voiceWatchdog_);
+    Stop(voice_, false);
     SelectVoiceRow();
 }
 
@@ -426,8 +418,7 @@ void OnHoldPlayer::HandleTimer(int id) {
     switch (id) {
         case kTimerStart:
             timers_.Stop(kTimerStart);
-            for (AudioChannel* channel : {&music_, &voice_})
-                if (channel->silentSeconds < 0) channel->silentSeconds = 0;
+            watchdog_.CycleStarted();
             if (config_.voice.HasTracks())
                 automaton_.ArmVoiceGap(int64_t{config_.voice.GapSeconds()} * 1000);
             if (config_.music.HasTracks()) automaton_.ArmMusicGap(1000);
@@ -450,9 +441,7 @@ void OnHoldPlayer::HandleTimer(int id) {
                 RecoverFromHalt();
                 break;
             }
-            if (--voiceWatchdog_ == 0) Log("error - 30 seconds gone by without voice audio");
-            if (--musicWatchdog_ == 0) Log("error - 30 seconds gone by without music audio");
-            if (WatchSilence(music_, true) || WatchSilence(voice_, false)) break;
+            if (WatchSilence()) break;
             DetectEnd(music_, true);
             DetectEnd(voice_, false);
             break;
@@ -476,24 +465,36 @@ void OnHoldPlayer::GapEnded(bool isMusic) {
     automaton_.HandleEvent(isMusic ? "mussil" : "vocsil");
 }
 
-bool OnHoldPlayer::WatchSilence(AudioChannel& channel, bool isMusic) {
-    if (channel.silentSeconds < 0) return false;
-    ++channel.silentSeconds;
-    if (channel.silenceHandled) return false;
-    // Longer than any silence the cycle makes itself: music waits for its gap (and,
-    // paused under a message, for the message); voice for its gap and a fade.
-    const int64_t gap =
-        TimerService::BoundPeriod(int64_t{(isMusic ? config_.music : config_.voice).GapSeconds()} *
-                                  1000) /
-        1000;
-    const int64_t limit = isMusic ? 30 + gap : std::max<int64_t>(2 * gap, 20);
-    if (channel.silentSeconds < limit) return false;
-    if (isMusic && voice_.current.fileData) return false;
-    if ((isMusic ? config_.music : config_.voice).CountInSchedule() == 0) return false;
-    channel.silenceHandled = true;
-    Log(isMusic ? "error - no music for %d seconds with a track in schedule: restarting"
-                : "error - no voice message for %d seconds with one in schedule: restarting",
-        channel.silentSeconds);
+SilenceWatchdog::Facts OnHoldPlayer::SilenceFacts(bool isMusic) const {
+    const TrackList& list = isMusic ? config_.music : config_.voice;
+    SilenceWatchdog::Facts facts;
+    facts.gapSeconds =
+        TimerService::BoundPeriod(int64_t{list.GapSeconds()} * 1000) / 1000;
+    for (const Track& track : list.tracks) {
+        if (!track.inSchedule) continue;
+        ++facts.inSchedule;
+        if (!failed_.count(track.name)) ++facts.loadable;
+    }
+    facts.coveredBy = isMusic && voice_.current.fileData != nullptr;
+    return facts;
+}
+
+bool OnHoldPlayer::WatchSilence() {
+    const SilenceWatchdog::Result r = watchdog_.Tick(SilenceFacts(true), SilenceFacts(false));
+    if (r.verdict == SilenceWatchdog::Verdict::Quiet) return false;
+    if (r.verdict == SilenceWatchdog::Verdict::Unplayable) {
+        // A restart would only cut what still plays: say once what is wrong, and go on.
+        const int count = SilenceFacts(r.isMusic).inSchedule;
+        loadBoxes_.Show(std::string(r.isMusic ? "No music can play: " : "No voice message can play: ") +
+                            (count == 1 ? std::string("the one track in schedule")
+                                        : "all " + std::to_string(count) + " tracks in schedule") +
+                            " could not be loaded (see the list).",
+                        "Tonewell");
+        return false;
+    }
+    Log(r.isMusic ? "error - no music for %d seconds with a track in schedule: restarting"
+                  : "error - no voice message for %d seconds with one in schedule: restarting",
+        r.silentSeconds);
     RestartPlayback();
     return true;
 }
@@ -551,6 +552,7 @@ void OnHoldPlayer::TogglePlayback() {
         return;
     }
     isPlaying_ = !isPlaying_;
+    watchdog_.PausedOrResumed();
     ShowPlayingState();
     // Both current sounds halt where they are, and resume from there.
     for (bool isMusic : {true, false}) {
@@ -576,6 +578,8 @@ void OnHoldPlayer::RestartPlayback() {
     PreloadMusic();
     PreloadVoice();
     automaton_.DisarmAll();
+    // The silence before a restart never counts against the new cycle.
+    watchdog_.Restarted();
     timers_.Start(kTimerStart, 1000);
 }
 

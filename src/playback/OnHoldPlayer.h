@@ -24,6 +24,7 @@
 #include "MessageThread.h"
 #include "OnHoldAutomaton.h"
 #include "PlayerView.h"
+#include "SilenceWatchdog.h"
 #include "SoundDevice.h"
 #include "TimerService.h"
 
@@ -52,10 +53,6 @@ struct AudioChannel {
     uint64_t ticket = 0;
     size_t attemptsLeft = 0;
     bool gapWaiting = false;  // the gap timer found nothing preloaded
-    // Seconds of silence while playing (-1: sounding, or not counted yet), and
-    // whether this silence already caused a restart.
-    int silentSeconds = -1;
-    bool silenceHandled = false;
 };
 
 // Shows each distinct message once per run; repeats only go to the log, so no pile
@@ -133,8 +130,7 @@ class OnHoldPlayer : private OnHoldChannels {
 
     bool isPlaying() const { return isPlaying_; }
     bool neverStarted() const { return neverStarted_; }
-    int musicWatchdog() const { return musicWatchdog_; }
-    int voiceWatchdog() const { return voiceWatchdog_; }
+    const SilenceWatchdog& watchdog() const { return watchdog_; }
     const AudioChannel& music() const { return music_; }
     const AudioChannel& voice() const { return voice_; }
     AudioConfig& config() { return config_; }
@@ -156,10 +152,11 @@ class OnHoldPlayer : private OnHoldChannels {
     void Preloaded(bool isMusic, uint64_t ticket, const std::string& path, int pass,
                    const LoadedSound& sound);
     // One tick of silence watching; true when it restarted playback.
-    bool WatchSilence(AudioChannel& channel, bool isMusic);
+    bool WatchSilence();
+    SilenceWatchdog::Facts SilenceFacts(bool isMusic) const;
     void RecoverFromHalt();
     void Play(AudioChannel& channel, bool isMusic);
-    void Stop(AudioChannel& channel, int& watchdog);
+    void Stop(AudioChannel& channel, bool isMusic);
     void DropNext(AudioChannel& channel);
     // A gap timer fired: raise "mussil" or "vocsil" once a next sound is ready.
     void GapEnded(bool isMusic);
@@ -184,8 +181,7 @@ class OnHoldPlayer : private OnHoldChannels {
     std::unique_ptr<SoundDevice> device_;
     AudioChannel music_;
     AudioChannel voice_;
-    int musicWatchdog_ = -5;
-    int voiceWatchdog_ = -5;
+    SilenceWatchdog watchdog_;
     OnHoldAutomaton automaton_;
     bool isPlaying_ = true;
     bool neverStarted_ = false;

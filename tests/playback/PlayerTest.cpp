@@ -276,22 +276,70 @@ TEST_F(Player, AHaltedAutomatonStartsANewCycle) {
 
 // Music gone for longer than its gap and then some, with a track in schedule:
 // playback is restarted once for that silence, and logged.
-TEST_F(Player, ALongSilenceRestartsPlaybackOnce) {
+// A song whose file went away: a restart could not bring it back, so none is
+// made; it is said once, and the song plays again as soon as its file is back.
+TEST_F(Player, ALongSilenceWithNothingLoadableIsSaidOnceAndHeals) {
     Config(60, 2, {Song("a.wav", 2)}, {});
     Start();
     session->Run(4500);  // a.wav plays from 2 s to 4 s
     ASSERT_EQ(log.With("status - play music T\\a.wav").size(), 1u);
     std::filesystem::remove("sounds/Music Tracks/T/a.wav");
     session->Run(120000);
-    const auto restarts = log.With("error - no music for ");
-    ASSERT_EQ(restarts.size(), 1u);
-    EXPECT_EQ(restarts[0], "32 seconds with a track in schedule: restarting");
-    // Back, it plays again.
+    EXPECT_TRUE(log.With("error - no music for ").empty());
+    EXPECT_EQ(log.With("error - No music can play: the one track in schedule could not be loaded")
+                  .size(),
+              1u);
     Song("a.wav", 2);
     session->Run(10000);
     EXPECT_GE(log.With("status - play music T\\a.wav").size(), 3u);
-    EXPECT_EQ(log.With("error - no music for ").size(), 1u);
     EXPECT_TRUE(log.With("Error - Unhandled event").empty());
+}
+
+// A restart (Manage Audio's OK, a schedule boundary) 12 s after a message ended:
+// the silence before it must not count against the new cycle, whose first message
+// comes 10 s after its start.
+TEST_F(Player, ARestartStartsTheSilenceCountAfresh) {
+    for (bool boundary : {false, true}) {
+        SCOPED_TRACE(boundary ? "schedule boundary" : "reload");
+        log.lines.clear();
+        times.clear();
+        // b.wav joins at 09:00:30, which the half-minute schedule check sees at 30 s.
+        Config(10, 2,
+               {Song("a.wav", 120),
+                boundary ? Song("b.wav", 5) + "\nfalse 2008 1 1 2008 1 1 true 9 0 30 23 0 0"
+                         : Song("b.wav", 5)},
+               {Message("m.wav", 2)});
+        Start({2026, 12, 7, 9, 0, 0});
+        session->Run(15500);  // the message ends at about 15 s
+        ASSERT_EQ(log.With("status - play voice").size(), 1u);
+        if (boundary) {
+            session->Run(20000);
+        } else {
+            session->Run(12000);
+            player().ReloadConfiguration();
+            session->Run(8000);
+        }
+        session->Run(25000);
+        // Messages at 10 s and 24 s into the new cycle (a cut would leave one).
+        EXPECT_TRUE(log.With("error - no voice message for").empty());
+        EXPECT_EQ(log.With("status - play voice").size(), 3u);
+        session.reset();
+    }
+}
+
+// When no voice file can be read, a restart cannot help: it would only cut the
+// song. It is said once, and the song plays on.
+TEST_F(Player, UnplayableMessagesNeverCutTheMusic) {
+    Config(10, 2, {Song("a.wav", 90)}, {"sounds\\Voice Messages\\V\\gone.wav"});
+    Start();
+    session->Run(85000);
+    EXPECT_TRUE(log.With("error - no voice message for").empty());
+    EXPECT_EQ(log.With("status - play music").size(), 1u);
+    int said = 0;
+    for (const auto& box : boxes.boxes())
+        said += box.text.find("No voice message can play: the one track in schedule could not "
+                              "be loaded") == 0;
+    EXPECT_EQ(said, 1);
 }
 
 // The same cycle when sounds are read on the worker thread: the results arrive
