@@ -35,27 +35,50 @@ bool IsTonewellConfKey(const std::string& key) {
     return false;
 }
 
-bool TonewellConf::Load(const std::string& path) {
+bool TonewellConf::Load(const std::string& from) {
     values.clear();
+    lines.clear();
     problems.clear();
+    path = from;
     std::string text;
-    if (!ReadWholeFile(path, text)) return errno == ENOENT;
-    std::istringstream lines(text);
+    if (!ReadWholeFile(path, text, kTonewellConfMaxBytes)) return errno == ENOENT;
+    if (text.size() > kTonewellConfMaxBytes) {
+        text.resize(kTonewellConfMaxBytes);
+        problems.push_back(path + " is longer than 64 KB; only its first 64 KB are read");
+    }
+    constexpr size_t kMostSaid = 10;
+    size_t skipped = 0;
+    auto skip = [&](std::string why) {
+        if (++skipped <= kMostSaid) problems.push_back(std::move(why));
+    };
+    std::istringstream stream(text);
     std::string line, key, value;
-    for (int number = 1; std::getline(lines, line); ++number) {
+    for (int number = 1; std::getline(stream, line); ++number) {
         const std::string trimmed = Trim(line);
         if (trimmed.empty() || trimmed[0] == '#') continue;
+        const std::string where = path + " line " + std::to_string(number);
         if (!SplitLine(trimmed, key, value)) {
-            problems.push_back(path + " line " + std::to_string(number) +
-                               ": not a \"key = value\" line; skipped");
+            skip(where + ": not a \"key = value\" line; skipped");
         } else if (!IsTonewellConfKey(key)) {
-            problems.push_back(path + " line " + std::to_string(number) + ": unknown key " + key +
-                               "; skipped");
+            // A key's own text may be anything: only a short, printable start is shown.
+            std::string shown = key.substr(0, 40);
+            for (char& c : shown)
+                if (static_cast<unsigned char>(c) < ' ') c = '?';
+            skip(where + ": unknown key " + shown + "; skipped");
         } else {
             values[key] = value;
+            lines[key] = number;
         }
     }
+    if (skipped > kMostSaid)
+        problems.push_back(path + ": " + std::to_string(skipped - kMostSaid) +
+                           " more lines skipped");
     return true;
+}
+
+std::string TonewellConf::Where(const std::string& key) const {
+    const auto it = lines.find(key);
+    return it == lines.end() ? path : path + " line " + std::to_string(it->second);
 }
 
 std::string TonewellConf::Get(const std::string& key, const std::string& fallback) const {
@@ -86,7 +109,8 @@ bool SetTonewellConfValue(const std::string& key, const std::string& value, std:
         out += line + "\n";
     }
     if (!set) out += key + " = " + value + "\n";
-    return WriteFileAtomically(path, out, why);
+    // It may hold a stream password: a new file is the owner's alone.
+    return WriteFileAtomically(path, out, why, 0600);
 }
 
 }  // namespace tw

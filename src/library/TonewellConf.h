@@ -5,6 +5,7 @@
 // Lines of `key = value`; "#" starts a comment line. The command line wins over it.
 // Main thread only.
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,14 +16,22 @@ constexpr const char* kTonewellConf = "tonewell.conf";
 
 struct TonewellConf {
     std::map<std::string, std::string> values;
-    // One line for the user for each line that was not understood (and skipped).
+    std::map<std::string, int> lines;  // the line each value came from
+    // One line for the user for each line that was not understood (and skipped):
+    // the first ten, then how many more.
     std::vector<std::string> problems;
+    std::string path;
 
     // A missing file is an empty configuration. False only when it exists and
     // cannot be read.
-    bool Load(const std::string& path = kTonewellConf);
+    bool Load(const std::string& from = kTonewellConf);
     std::string Get(const std::string& key, const std::string& fallback = "") const;
+    // "tonewell.conf line 3": where a key's value was read, for a message.
+    std::string Where(const std::string& key) const;
 };
+
+// Only the first 64 KB of the file are read: it holds a few short lines.
+constexpr size_t kTonewellConfMaxBytes = 64 * 1024;
 
 // The keys the file may hold.
 bool IsTonewellConfKey(const std::string& key);

@@ -3,8 +3,10 @@
 // The live mix as raw signed 16-bit little-endian PCM on a file descriptor
 // (standard output), for a phone system that runs a program and reads its music on
 // hold from it. The sound is paced by the player's clock, not by the reader: a
-// reader that falls behind loses the oldest audio. When the reader goes away, the
-// callback is told once (on the writer's thread).
+// reader that falls behind loses the oldest audio. When the reader goes away
+// (EPIPE) or a write fails otherwise (a full disk), the callback is told the error
+// once, on the writer's thread. A reader that is alive but does not read never
+// holds up the end of the program.
 
 #include <atomic>
 #include <functional>
@@ -17,7 +19,7 @@ namespace tw {
 
 class PipeSink : public PcmSink {
   public:
-    PipeSink(int fd, int rate, int channels, std::function<void()> onReaderGone);
+    PipeSink(int fd, int rate, int channels, std::function<void(int error)> onEnd);
     ~PipeSink() override;
     int rate() const override { return rate_; }
     void Consume(const float* stereo, int frames) override;
@@ -25,10 +27,11 @@ class PipeSink : public PcmSink {
 
   private:
     void Write();
+    bool WriteBlock(const char* bytes, size_t left, int& error);
     const int fd_;
     const int rate_;
     const int channels_;
-    std::function<void()> onReaderGone_;
+    std::function<void(int error)> onEnd_;
     PcmQueue queue_;
     std::atomic<bool> gone_{false};
     std::thread writer_;

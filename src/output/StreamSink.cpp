@@ -1,11 +1,21 @@
 #include "StreamSink.h"
 
+#include <netdb.h>
+#include <poll.h>
 #include <shout/shout.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <QString>
+#include <QUrl>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "Log.h"
 #include "StreamEncoder.h"
@@ -17,18 +27,48 @@ using Steady = std::chrono::steady_clock;
 
 constexpr auto kRetry = std::chrono::seconds(2);
 constexpr auto kConnectTimeout = std::chrono::seconds(5);
+constexpr auto kStalled = std::chrono::milliseconds(3000);
 
 void InitShout() {
     static std::once_flag once;
     std::call_once(once, [] { shout_init(); });
 }
 
-bool ParsePort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    port = std::atoi(text.c_str());
-    return port >= 1 && port <= 65535;
+// Whether the server already serves `mount` to listeners: asked as a listener
+// would, with a few seconds' patience. Icecast answers a refused source with "Login
+// failed" both for a wrong password and for a mount another source holds; this
+// tells the two apart.
+bool MountIsServed(const StreamTarget& target) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(target.host.c_str(), std::to_string(target.port).c_str(), &hints, &found) !=
+            0 ||
+        !found)
+        return false;
+    bool served = false;
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    auto wait = [fd](short events) {
+        pollfd p{fd, events, 0};
+        return ::poll(&p, 1, 2000) == 1 && (p.revents & events);
+    };
+    if (fd >= 0 && (::connect(fd, found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS) &&
+        wait(POLLOUT)) {
+        const std::string request = "GET " + target.mount + " HTTP/1.0\r\nHost: " + target.host +
+                                    "\r\nUser-Agent: Tonewell\r\n\r\n";
+        char answer[32] = {};
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                static_cast<ssize_t>(request.size()) &&
+            wait(POLLIN)) {
+            const ssize_t n = ::recv(fd, answer, sizeof answer - 1, 0);
+            // "HTTP/1.0 200 OK": the status line alone is looked at.
+            served = n >= 12 && std::strncmp(answer, "HTTP/1.", 7) == 0 &&
+                     std::strncmp(answer + 8, " 200", 4) == 0;
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    ::freeaddrinfo(found);
+    return served;
 }
 
 }  // namespace
@@ -37,52 +77,64 @@ std::string StreamTarget::Shown() const {
     return "http://" + host + ":" + std::to_string(port) + mount;
 }
 
-bool ParseStreamUrl(const std::string& url, StreamTarget& target, std::string& why) {
-    const std::string scheme = "icecast://";
-    if (url.compare(0, scheme.size(), scheme) != 0) {
+bool ParseStreamUrl(const std::string& text, StreamTarget& target, std::string& why) {
+    // A URL parser of record, not our own: a password may hold any character once
+    // percent-encoded ("/" as %2F). No message here ever shows the URL itself.
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    if (url.scheme() != QStringLiteral("icecast") || !text.starts_with("icecast://")) {
         why = "a stream URL starts with icecast://";
         return false;
     }
-    std::string rest = url.substr(scheme.size());
-    const size_t slash = rest.find('/');
-    std::string authority = rest.substr(0, slash);
-    const std::string mount = slash == std::string::npos ? "" : rest.substr(slash);
-    std::string user = target.user, password;
-    const size_t at = authority.rfind('@');
-    if (at != std::string::npos) {
-        const std::string credentials = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        const size_t colon = credentials.find(':');
-        user = credentials.substr(0, colon);
-        if (colon != std::string::npos) password = credentials.substr(colon + 1);
-    }
-    int port = 8000;
-    const size_t colon = authority.rfind(':');
-    std::string host = authority.substr(0, colon);
-    if (colon != std::string::npos && !ParsePort(authority.substr(colon + 1), port)) {
-        why = "the stream URL's port is not a number from 1 to 65535";
+    if (!url.isValid()) {
+        why = "the stream URL is not a valid URL (a password holding \"/\", \"@\", \":\" or "
+              "\"#\" must be percent-encoded, \"/\" as %2F)";
         return false;
     }
-    if (host.empty()) {
+    if (url.host().isEmpty()) {
         why = "the stream URL names no host";
         return false;
     }
+    const int port = url.port(8000);
+    if (port < 1 || port > 65535) {
+        why = "the stream URL's port is not a number from 1 to 65535";
+        return false;
+    }
+    if (url.hasQuery() || url.hasFragment()) {
+        why = "the stream URL holds a space or a character a URL cannot";
+        return false;
+    }
+    const std::string mount = url.path(QUrl::FullyDecoded).toStdString();
     if (mount.size() < 2) {
         why = "the stream URL names no mount point (icecast://HOST:PORT/MOUNT)";
         return false;
     }
-    for (char c : host + mount)
-        if (static_cast<unsigned char>(c) <= ' ' || c == '?' || c == '#') {
+    for (char c : mount)
+        if (static_cast<unsigned char>(c) <= ' ') {
             why = "the stream URL holds a space or a character a URL cannot";
             return false;
         }
-    if (user.empty()) user = "source";
-    target.host = host;
+    const std::string user = url.userName(QUrl::FullyDecoded).toStdString();
+    target.host = url.host(QUrl::FullyEncoded).toStdString();
     target.port = port;
     target.mount = mount;
-    target.user = user;
-    target.password = password;
+    target.user = user.empty() ? "source" : user;
+    target.password = url.password(QUrl::FullyDecoded).toStdString();
     return true;
+}
+
+size_t PasswordSpan(const char* text, size_t& length) {
+    const std::string s = text;
+    length = 0;
+    const size_t start = s.find("://");
+    if (start == std::string::npos) return 0;
+    // The user part ends at the last "@" before the path; a raw "/" in a password
+    // is part of what is hidden too.
+    const size_t at = s.rfind('@');
+    if (at == std::string::npos || at < start) return 0;
+    const size_t colon = s.find(':', start + 3);
+    if (colon == std::string::npos || colon > at) return 0;
+    length = at - colon - 1;
+    return colon + 1;
 }
 
 StreamSink::StreamSink(StreamTarget target)
@@ -133,6 +185,7 @@ bool StreamSink::Configure() {
 bool StreamSink::Connect() {
     // Non-blocking: the connection is made while this thread polls, so a server
     // that never answers costs a timeout, not a hang.
+    const std::set<int> before = ServerProgress::Sockets();
     int rc = shout_open(shout_);
     const auto deadline = Steady::now() + kConnectTimeout;
     while (rc == SHOUTERR_BUSY && !quit_ && Steady::now() < deadline) {
@@ -140,13 +193,23 @@ bool StreamSink::Connect() {
         rc = shout_get_connected(shout_);
     }
     if (rc != SHOUTERR_SUCCESS && rc != SHOUTERR_CONNECTED) {
-        if (!quit_)
-            Refused(rc == SHOUTERR_BUSY
-                        ? "the server did not answer within 5 seconds"
-                        : std::string("the server refused: ") + shout_get_error(shout_));
+        if (quit_) {
+        } else if (rc == SHOUTERR_BUSY) {
+            Refused("the server did not answer within 5 seconds");
+        } else if (rc == SHOUTERR_NOLOGIN) {
+            // Asked once per run of refusals: a listener's look costs the server little.
+            if (lastProblem_.find("the server refused") == std::string::npos)
+                Refused(MountIsServed(target_)
+                            ? "the server refused: the mount " + target_.mount +
+                                  " is in use by another source"
+                            : std::string("the server refused: wrong user name or password"));
+        } else {
+            Refused(std::string("the server refused: ") + shout_get_error(shout_));
+        }
         shout_close(shout_);
         return false;
     }
+    progress_.Attach(before, target_.port, Steady::now());
     Log("status - streaming to %s (%s, %d kb/s, %d Hz, %d channel%s)", target_.Shown().c_str(),
         target_.format.c_str(), target_.kbps, target_.rate, target_.channels,
         target_.channels == 1 ? "" : "s");
@@ -157,6 +220,7 @@ bool StreamSink::Connect() {
 
 void StreamSink::Disconnect(const std::string& why) {
     if (connected_) shout_close(shout_);
+    progress_.Detach();
     connected_ = false;
     if (!why.empty()) Refused(why);
 }
@@ -212,7 +276,13 @@ void StreamSink::Run() {
                 continue;
             }
         }
-        if (shout_queuelen(shout_) > stalled) Disconnect("the server stopped taking the stream");
+        // A server that takes nothing for 3 seconds, or leaves more than 3 seconds
+        // of the stream unread, has stalled.
+        const ssize_t queued = shout_queuelen(shout_);
+        if (queued > stalled ||
+            progress_.Stalled(queued > 0 ? static_cast<size_t>(queued) : 0, Steady::now(),
+                              kStalled))
+            Disconnect("the server stopped taking the stream");
     }
     Disconnect("");
     shout_free(shout_);

@@ -12,6 +12,7 @@
 
 #include "PcmQueue.h"
 #include "PcmSink.h"
+#include "ServerProgress.h"
 
 typedef struct shout shout_t;
 
@@ -33,7 +34,13 @@ struct StreamTarget {
 
 // Reads "icecast://[USER[:PASSWORD]@]HOST[:PORT]/MOUNT" into `target` (the format,
 // bitrate, rate and channels are left alone). False with the reason in `why`.
-bool ParseStreamUrl(const std::string& url, StreamTarget& target, std::string& why);
+// The user name and password are percent-decoded.
+bool ParseStreamUrl(const std::string& text, StreamTarget& target, std::string& why);
+
+// Where the password of a stream URL stands in `text` (its offset, and its length
+// in `length`; 0 and 0 without one), so that it can be blanked out where others
+// could read it.
+size_t PasswordSpan(const char* text, size_t& length);
 
 class StreamSink : public PcmSink {
   public:
@@ -56,6 +63,7 @@ class StreamSink : public PcmSink {
     std::atomic<bool> connected_{false};
     std::atomic<bool> quit_{false};
     std::string lastProblem_;  // said once until the stream is back
+    ServerProgress progress_;
     std::thread thread_;
 };
 

@@ -12,9 +12,23 @@
 
 namespace tw {
 
-bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* why) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* why,
+                         mode_t newMode) {
     std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    // A leftover of an earlier try would keep its own mode.
+    ::unlink(tmp.c_str());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, newMode);
+    if (fd >= 0) {
+        // The file replaced keeps its mode, and its owner where we may give it: a
+        // private file stays private after a save.
+        struct stat old {};
+        if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+            ::fchmod(fd, old.st_mode & 07777);
+            if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+                // Not ours to give: the mode alone is kept.
+            }
+        }
+    }
     if (fd < 0) {
         const int err = errno;
         Log("error - cannot write %s (%s)", path.c_str(), std::strerror(err));
@@ -74,14 +88,16 @@ int OpenRegularFile(const std::string& path) {
     return fd;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+bool ReadWholeFile(const std::string& path, std::string& content, size_t maxBytes) {
     const int fd = OpenRegularFile(path);
     if (fd < 0) return false;
     content.clear();
     char chunk[65536];
     bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (content.size() <= maxBytes) {
+        const size_t room = maxBytes - content.size();  // one more byte tells a longer file
+        const size_t want = room >= sizeof chunk ? sizeof chunk : room + 1;
+        const ssize_t n = ::read(fd, chunk, want);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0) break;

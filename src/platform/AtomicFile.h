@@ -1,16 +1,21 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tw {
 
 // Writes the whole content to a temporary file beside `path`, flushes it to disk
 // and renames it over `path`, so the old file stays whole if anything fails.
+// The file keeps the mode (and, where allowed, the owner) of the one it replaces;
+// a new file gets `newMode` less the umask.
 // Returns false (and logs why) on failure; the temporary file is then removed and
 // `why`, when given, receives the system's reason.
 bool WriteFileAtomically(const std::string& path, const std::string& content,
-                         std::string* why = nullptr);
+                         std::string* why = nullptr, mode_t newMode = 0666);
 
 // Writes all `size` bytes to `fd`, going on after interruptions; false (errno set,
 // ENOSPC for a write that made no progress) when that failed.
@@ -20,9 +25,10 @@ bool WriteAll(int fd, const void* data, size_t size);
 // folder is refused (-1, errno set) instead of hanging the caller in open().
 int OpenRegularFile(const std::string& path);
 
-// Reads a whole regular file; false when it cannot be opened or read, or is not a
+// Reads a whole regular file, or its first `maxBytes` and one more (so that a
+// caller sees it was longer); false when it cannot be opened or read, or is not a
 // regular file.
-bool ReadWholeFile(const std::string& path, std::string& content);
+bool ReadWholeFile(const std::string& path, std::string& content, size_t maxBytes = SIZE_MAX);
 
 // Whether a file can be made in `folder`: tried for real, since permissions alone
 // do not tell (a read-only mount, or root's view of the mode bits). On failure

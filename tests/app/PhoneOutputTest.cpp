@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +102,32 @@ TEST_F(PhoneOutput, ThePipeFeedsAReaderInRealTimeAndEndsWhenTheReaderGoes) {
     EXPECT_EQ(tonewell.Wait(5s), 0) << ReadText("err.txt");
 }
 
+// A reader that is alive but reads nothing never holds up SIGTERM; a write that
+// fails for another reason than a gone reader (a full disk) is an error.
+TEST_F(PhoneOutput, ThePipeEndsOnTimeWhateverItsReaderDoesAndSaysAFullDisk) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    {
+        Process tonewell({"--headless", "--output", "pipe"}, "err.txt", fds[1]);
+        std::this_thread::sleep_for(6s);  // 64 KB of pipe are full after 4 s
+        tonewell.Signal(SIGTERM);
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(tonewell.Wait(3s), 0) << ReadText("err.txt");
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+    }
+    close(fds[0]);
+    close(fds[1]);
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    Process tonewell({"--headless", "--output", "pipe"}, "err.txt", full);
+    close(full);
+    EXPECT_EQ(tonewell.Wait(10s), 1);
+    EXPECT_NE(ReadText("err.txt").find(
+                  "the audio cannot be written to standard output: No space left on device"),
+              std::string::npos)
+        << ReadText("err.txt");
+}
+
 // Renders OUT with `args` and reads it back with libsndfile.
 struct ReadBack {
     SF_INFO info{};
@@ -185,6 +212,20 @@ TEST_F(PhoneOutput, BadSettingsEndWithAClearLine) {
     EXPECT_NE(ReadText("err.txt").find("--stream-url"), std::string::npos);  // output = icecast
     EXPECT_EQ(run("--headless --output pipe --rate 1"), 2);
     EXPECT_EQ(ReadText("err.txt").find("--stream-url"), std::string::npos);
+    // A bad value in the file is said with its line, and its default used: it never
+    // stops a start (nor names an option nobody gave).
+    tw::test::WriteText("tonewell.conf", "output = null\nrate = 8 kHz\nchannels = 3\n");
+    {
+        Process headless({"--headless"}, "conf.txt");
+        EXPECT_EQ(headless.Wait(2s), -1) << ReadText("conf.txt");
+    }
+    const std::string said = ReadText("conf.txt");
+    EXPECT_NE(said.find("tonewell.conf line 2: rate takes 8000 to 192000; 8000 is used"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("tonewell.conf line 3: channels takes 1 or 2; 1 is used"),
+              std::string::npos);
+    EXPECT_EQ(said.find("--rate"), std::string::npos);
     // The file's output is the headless service's: a window started in the same
     // folder plays on as usual.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -351,15 +392,23 @@ TEST_F(PhoneOutput, AStreamReachesARealClientAndComesBackAfterTheServerWasAway) 
 TEST_F(PhoneOutput, AWrongPasswordIsLoggedWithItsReasonAndRetriedCalmly) {
     Icecast server(folder / "icecast");
     ASSERT_TRUE(server.Start());
-    Process tonewell(
-        {"--headless", "--log", "--output", "icecast", "--stream-url", server.Url("wrong")},
-        "err.txt");
+    // A password with a "/" (percent-encoded) given on the command line.
+    Process tonewell({"--headless", "--log", "--output", "icecast", "--stream-url",
+                      server.Url("wr%2Fong-pass")},
+                     "err.txt");
     std::this_thread::sleep_for(7s);
     const std::string log = ReadText("err.txt");
     // Said once, with the server's reason, though tried three or four times.
     EXPECT_EQ(Count(log, "error - stream to http://127.0.0.1:"), 1u) << log;
-    EXPECT_NE(log.find("the server refused"), std::string::npos) << log;
-    EXPECT_EQ(log.find("wrong"), std::string::npos);
+    EXPECT_NE(log.find("the server refused: wrong user name or password"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("warning: a password on the command line can be read by other users"),
+              std::string::npos);
+    EXPECT_EQ(log.find("ong-pass"), std::string::npos);
+    // Gone from what every local user can read of the process.
+    const std::string cmdline = ReadText("/proc/" + std::to_string(tonewell.pid()) + "/cmdline");
+    EXPECT_NE(cmdline.find("--stream-url"), std::string::npos);
+    EXPECT_EQ(cmdline.find("ong-pass"), std::string::npos);
     // Playing goes on meanwhile.
     EXPECT_NE(log.find("status - play music T\\a.wav"), std::string::npos);
     // No busy loop: well under a tenth of a core over the 7 s.
@@ -371,6 +420,97 @@ TEST_F(PhoneOutput, AWrongPasswordIsLoggedWithItsReasonAndRetriedCalmly) {
     EXPECT_LT(ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), 0.7);
     tonewell.Signal(SIGTERM);
     EXPECT_EQ(tonewell.Wait(5s), 0);
+}
+
+// Two sources on one mount: the second is told that the mount is taken, not that
+// its password is wrong. A server that takes the connection and then reads nothing
+// is noticed within seconds, not when the kernel's buffers have filled.
+TEST_F(PhoneOutput, AMountInUseAndAServerThatStopsReadingAreToldApart) {
+    Icecast server(folder / "icecast");
+    ASSERT_TRUE(server.Start());
+    setenv("TONEWELL_STREAM_PASSWORD", "hackme", 1);
+    const std::string url = "icecast://127.0.0.1:" + std::to_string(server.port()) + "/moh";
+    Process first({"--headless", "--log", "--output", "icecast", "--stream-url", url}, "one.txt");
+    std::this_thread::sleep_for(3s);
+    // The second runs beside the first: its own lock folder.
+    std::filesystem::create_directories("second/run");
+    std::filesystem::copy("audio.cfg", "second/audio.cfg");
+    std::filesystem::copy("sounds", "second/sounds", std::filesystem::copy_options::recursive);
+    const std::string runtime = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+    setenv("XDG_RUNTIME_DIR", (folder / "second/run").c_str(), 1);
+    Process second({"--headless", "--log", "--workdir", "second", "--output", "icecast",
+                    "--stream-url", url},
+                   "two.txt");
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    unsetenv("TONEWELL_STREAM_PASSWORD");
+    std::this_thread::sleep_for(5s);
+    EXPECT_NE(ReadText("two.txt").find("the server refused: the mount /moh is in use by another "
+                                       "source"),
+              std::string::npos)
+        << ReadText("two.txt");
+    EXPECT_NE(ReadText("two.txt").find("status - play music"), std::string::npos);
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Wait(5s), 0);
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(5s), 0);
+
+    // A server that answers the login and then takes no more: its machine stops
+    // acknowledging once its small receive buffer is full (as a frozen or vanished
+    // host does at once).
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    listen(listener, 4);
+    std::atomic<bool> done{false};
+    std::thread fake([listener, &done] {
+        // libshout asks once without a password, then logs in on a second connection.
+        for (bool loggedIn = false; !loggedIn && !done;) {
+            const int c = accept(listener, nullptr, nullptr);
+            if (c < 0) return;
+            std::string request;
+            char chunk[512];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t n = recv(c, chunk, sizeof chunk, 0);
+                if (n <= 0) break;
+                request.append(chunk, static_cast<size_t>(n));
+            }
+            const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+            send(c, ok.data(), ok.size(), MSG_NOSIGNAL);
+            loggedIn = request.find("Authorization:") != std::string::npos;
+            while (loggedIn && !done) std::this_thread::sleep_for(50ms);  // reads nothing more
+            close(c);
+        }
+    });
+    setenv("TONEWELL_STREAM_PASSWORD", "x", 1);
+    Process stalled({"--headless", "--log", "--output", "icecast",
+                     "--stream-url",
+                     "icecast://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/moh"},
+                    "stall.txt");
+    unsetenv("TONEWELL_STREAM_PASSWORD");
+    auto seen = [](const std::string& what) {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (std::chrono::steady_clock::now() < end &&
+               ReadText("stall.txt").find(what) == std::string::npos)
+            std::this_thread::sleep_for(50ms);
+        return std::chrono::steady_clock::now();
+    };
+    const auto streaming = seen("status - streaming to");
+    const auto noticed = seen("the server stopped taking the stream");
+    const double seconds = std::chrono::duration<double>(noticed - streaming).count();
+    std::printf("a server that stopped reading was noticed after %.1f s\n", seconds);
+    EXPECT_LT(seconds, 6) << ReadText("stall.txt");
+    stalled.Signal(SIGTERM);
+    EXPECT_EQ(stalled.Wait(5s), 0);
+    done = true;
+    shutdown(listener, SHUT_RDWR);
+    fake.join();
+    close(listener);
 }
 
 }  // namespace
