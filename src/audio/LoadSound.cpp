@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "AtomicFile.h"
@@ -62,6 +64,20 @@ Read ReadWavFile(const std::string& nativePath, std::unique_ptr<SoundData>& data
     return result;
 }
 
+// Float samples beyond +36 dBFS (or not numbers) are no sound anyone recorded: such
+// a file would reach the line as full-scale noise. A float file that only peaks a
+// little over full scale is fine; it is clipped in the mix.
+bool PlausibleSamples(const uint8_t* bytes, size_t size, const WaveFormat& format) {
+    if (format.formatTag != kFormatFloat) return true;
+    constexpr float kMost = 63.1f;  // +36 dBFS
+    for (size_t at = 0; at + 4 <= size; at += 4) {
+        float v;
+        std::memcpy(&v, bytes + at, 4);
+        if (!(std::fabs(v) <= kMost)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadSound(const std::string& path, LoadedSound& out) {
@@ -114,6 +130,11 @@ bool ReadSound(const std::string& path, LoadedSound& out) {
     const size_t fileSize = data->fileSize();
     if (!ParseWav(data->data(), fileSize, out.info)) {
         out.error = Message("Unsupported audio format (%s)", path);
+        return false;
+    }
+    if (!PlausibleSamples(data->data() + out.info.dataOffset, out.info.dataSize, out.info.format)) {
+        Log("error - %s holds float samples far past full scale: damaged", path.c_str());
+        out.error = Message("Unable to decode file (%s)", path);
         return false;
     }
     out.size = static_cast<uint32_t>(fileSize);  // both readers keep it under 4 GiB

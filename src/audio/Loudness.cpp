@@ -119,6 +119,11 @@ int LevellingGain(const LoudnessFigures& f, double targetLufs) {
 Leveller::Leveller(LevellingOptions options, std::string cachePath)
     : cachePath_(std::move(cachePath)), options_(options) {}
 
+Leveller::~Leveller() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (unsaved_) Save();
+}
+
 void Leveller::SetOptions(const LevellingOptions& options) {
     std::lock_guard<std::mutex> hold(lock_);
     options_ = options;
@@ -151,7 +156,10 @@ int Leveller::GainFor(const std::string& storedName, const LoadedSound& sound, b
     if (keyed) {
         std::lock_guard<std::mutex> hold(lock_);
         cache_[storedName] = {size, mtime, figures};
-        Save();
+        unsaved_ = true;
+        // Many new sounds at once (a first run on a large library) are not each
+        // followed by a rewrite of the whole cache.
+        if (std::chrono::steady_clock::now() - lastSave_ >= kSaveEvery) Save();
     }
     return LevellingGain(figures, isMusic ? options.musicLufs : options.voiceLufs);
 }
@@ -181,6 +189,13 @@ void Leveller::Load() {
 }
 
 bool Leveller::Save() {
+    unsaved_ = false;
+    lastSave_ = std::chrono::steady_clock::now();
+    // Sounds that are gone are forgotten: the cache never grows past the library.
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        long long size = 0, mtime = 0;
+        it = FileKey(it->first, size, mtime) ? std::next(it) : cache_.erase(it);
+    }
     std::ostringstream out;
     out << kCacheHeader << "\n";
     out.precision(4);

@@ -11,6 +11,7 @@
 // (never the audio thread).
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -42,18 +43,22 @@ struct LevellingOptions {
 class Leveller {
   public:
     explicit Leveller(LevellingOptions options, std::string cachePath = kLoudnessCache);
+    ~Leveller();  // saves what was measured since the last save
     void SetOptions(const LevellingOptions& options);
     LevellingOptions options() const;
     // The gain for a sound just read from `storedName` (0 when levelling is off),
-    // measured now unless the cache knows the file as it is. A new figure is saved
-    // to the cache at once.
+    // measured now unless the cache knows the file as it is. New figures are saved
+    // at most once every 5 seconds (and at the end), without the entries of files
+    // that are gone.
     int GainFor(const std::string& storedName, const LoadedSound& sound, bool isMusic);
     // How many sounds were measured (not found in the cache) so far.
     int measurements() const { return measurements_; }
 
   private:
     void Load();
-    bool Save();
+    bool Save();  // with the lock held
+
+    static constexpr std::chrono::seconds kSaveEvery{5};
 
     const std::string cachePath_;
     mutable std::mutex lock_;
@@ -65,6 +70,8 @@ class Leveller {
         LoudnessFigures figures;
     };
     std::map<std::string, Entry> cache_;
+    bool unsaved_ = false;
+    std::chrono::steady_clock::time_point lastSave_{};
     std::atomic<int> measurements_{0};
 };
 

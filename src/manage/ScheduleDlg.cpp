@@ -56,7 +56,7 @@ ScheduleDlg::ScheduleDlg(bool isMusic, std::vector<TrackSchedule*> schedules,
 
     const LocalTime now = services_.clock().Now();
     const QDate today(now.year, now.month, now.day);
-    const QTime timeNow(now.hour, now.minute, now.second);
+    const QTime timeNow(now.hour, now.minute, 0);  // a time the user sets is a whole minute
     auto datePicker = [&] {
         auto* p = new QDateEdit(today, this);
         p->setCalendarPopup(true);
@@ -133,6 +133,8 @@ ScheduleDlg::ScheduleDlg(bool isMusic, std::vector<TrackSchedule*> schedules,
     timeBox_->setChecked(times);
     timeFrom_->setEnabled(times);
     timeTo_->setEnabled(times);
+    shownFrom_ = timeFrom_->time();
+    shownTo_ = timeTo_->time();
 }
 
 ScheduleDlg::~ScheduleDlg() {
@@ -149,7 +151,12 @@ void ScheduleDlg::OnTimer(int id) {
 void ScheduleDlg::accept() {
     QDialog::accept();
     const QDate from = dateFrom_->date(), to = dateTo_->date();
-    const QTime start = timeFrom_->time(), end = timeTo_->time();
+    // A stored time left alone keeps its seconds; one the user changed has none
+    // (the picker shows no seconds, so none can have been meant).
+    auto set = [](const QTime& t, const QTime& shown) {
+        return t == shown ? t : QTime(t.hour(), t.minute(), 0);
+    };
+    const QTime start = set(timeFrom_->time(), shownFrom_), end = set(timeTo_->time(), shownTo_);
     for (TrackSchedule* s : schedules_) {
         // An unchecked range only loses its flag: its stored values stay.
         s->dateRangeOn = dateBox_->isChecked();

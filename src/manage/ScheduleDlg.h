@@ -5,6 +5,7 @@
 // every schedule handed to it; Cancel changes nothing. Main thread.
 
 #include <QDialog>
+#include <QTime>
 #include <vector>
 
 #include "DialogServices.h"
@@ -55,6 +56,7 @@ class ScheduleDlg : public QDialog {
     QDateEdit* dateTo_;
     QTimeEdit* timeFrom_;
     QTimeEdit* timeTo_;
+    QTime shownFrom_, shownTo_;  // the times as the dialog opened
     QPushButton* ok_;
     QPushButton* cancel_;
 };

@@ -57,6 +57,31 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
     return ok;
 }
 
+int CopyFileWhole(const std::string& from, const std::string& to) {
+    const int in = OpenRegularFile(from);
+    if (in < 0) return errno;
+    const std::string tmp = to + ".part";
+    ::unlink(tmp.c_str());
+    const int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int err = out < 0 ? errno : 0;
+    char chunk[65536];
+    while (err == 0) {
+        const ssize_t n = ::read(in, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        if (!WriteAll(out, chunk, static_cast<size_t>(n))) err = errno;
+    }
+    if (err == 0 && ::fsync(out) != 0) err = errno;
+    if (out >= 0 && ::close(out) != 0 && err == 0) err = errno;
+    ::close(in);
+    // A link, unlike a rename, never replaces a file that is there.
+    if (err == 0 && ::link(tmp.c_str(), to.c_str()) != 0) err = errno;
+    if (out >= 0) ::unlink(tmp.c_str());
+    if (err != 0) Log("error - cannot copy %s to %s (%s)", from.c_str(), to.c_str(), std::strerror(err));
+    return err;
+}
+
 bool WriteAll(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {

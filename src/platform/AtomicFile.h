@@ -17,6 +17,12 @@ namespace tw {
 bool WriteFileAtomically(const std::string& path, const std::string& content,
                          std::string* why = nullptr, mode_t newMode = 0666);
 
+// Copies the file `from` to `to`, which must not exist yet, through a temporary
+// file beside `to` that is flushed to disk and then linked into place: `to` is
+// there whole or not at all (a full disk leaves nothing behind). Returns 0, or the
+// errno that stopped it (EEXIST when `to` is there).
+int CopyFileWhole(const std::string& from, const std::string& to);
+
 // Writes all `size` bytes to `fd`, going on after interruptions; false (errno set,
 // ENOSPC for a write that made no progress) when that failed.
 bool WriteAll(int fd, const void* data, size_t size);

@@ -9,8 +9,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
+#include "AtomicFile.h"
 #include "LoadSound.h"
 #include "Log.h"
 #include "Paths.h"
@@ -210,14 +213,12 @@ bool RecordVoiceDlg::SaveRecording() {
     }
     // A fresh install has no "Custom" folder yet.
     std::filesystem::create_directories(NativePath(kCustomFolder), ec);
-    if (!std::filesystem::copy_file("sound.wav", destination, std::filesystem::copy_options::none,
-                                    ec)) {
-        const bool exists = ec == std::errc::file_exists;
-        Log("error - cannot save %s (%s)", destination.c_str(), ec.message().c_str());
-        services_.boxes().Show(exists
+    if (const int error = CopyFileWhole("sound.wav", destination); error != 0) {
+        const std::string why = std::strerror(error);
+        services_.boxes().Show(error == EEXIST
                                    ? "A voice message with that name already exists.\nPlease "
                                      "try another name."
-                                   : "The voice message could not be saved (" + ec.message() + ").",
+                                   : "The voice message could not be saved (" + why + ").",
                                "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
         name_->setFocus();
         return false;

@@ -88,6 +88,13 @@ TEST_F(Loading, ChunksBeforeTheDataAnd18ByteFormatAndFloat) {
     ASSERT_TRUE(Load("Float.WAV"));  // opened with its capitals
     EXPECT_EQ(buffer->format().formatTag, kFormatFloat);
     EXPECT_EQ(buffer->format().blockAlign(), 8);
+    // A little over full scale plays; samples of absurd size are a damaged file.
+    LoadedSound sound;
+    test::WriteBinary("hot.wav", test::MakeWav(fl, test::SineSamples(fl, 300, 3, 100)));
+    EXPECT_TRUE(ReadSound("hot.wav", sound));
+    test::WriteBinary("huge.wav", test::MakeWav(fl, test::SineSamples(fl, 300, 3e38, 100)));
+    EXPECT_FALSE(ReadSound("huge.wav", sound));
+    EXPECT_EQ(sound.error, "Unable to decode file (huge.wav)");
 
     test::WavSpec s24{1, 2, 44100, 24};
     test::WriteBinary("b.wav", test::MakeWav(s24, test::SineSamples(s24, 300, 0.5, 10)));

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "AtomicFile.h"
 #include "LogCapture.h"
 #include "Loudness.h"
 #include "TempFolder.h"
@@ -50,11 +51,18 @@ TEST_F(Loudness, MeasuresTonesOnceAndRemeasuresAChangedFile) {
     EXPECT_NEAR(a.lufs - b.lufs, 12.04, 0.1);
     EXPECT_NEAR(a.peakDb, -6.0, 0.3);
 
-    Leveller leveller({true, -20, -16});
-    const int loudGain = leveller.GainFor(loud, Read(loud), true);
-    const int quietGain = leveller.GainFor(quiet, Read(quiet), true);
-    EXPECT_NEAR((a.lufs + loudGain / 100.0) - (b.lufs + quietGain / 100.0), 0, 0.05);
-    EXPECT_EQ(leveller.measurements(), 2);
+    int loudGain = 0, quietGain = 0;
+    {
+        Leveller leveller({true, -20, -16});
+        loudGain = leveller.GainFor(loud, Read(loud), true);
+        quietGain = leveller.GainFor(quiet, Read(quiet), true);
+        EXPECT_NEAR((a.lufs + loudGain / 100.0) - (b.lufs + quietGain / 100.0), 0, 0.05);
+        EXPECT_EQ(leveller.measurements(), 2);
+        // The second figure waits: the cache is written at most every 5 seconds.
+        std::string cache;
+        ASSERT_TRUE(ReadWholeFile("loudness.cache", cache));
+        EXPECT_EQ(cache.find("quiet.wav"), std::string::npos) << cache;
+    }
     // A new run reads the cache; a changed file is measured again.
     Leveller again({true, -20, -16});
     EXPECT_EQ(again.GainFor(loud, Read(loud), true), loudGain);
@@ -63,9 +71,22 @@ TEST_F(Loudness, MeasuresTonesOnceAndRemeasuresAChangedFile) {
     Tone("quiet.wav", 4, 0.25);
     EXPECT_NE(again.GainFor(quiet, Read(quiet), true), quietGain);
     EXPECT_EQ(again.measurements(), 1);
+    // Sounds that are gone leave the cache when it is next saved.
+    std::filesystem::remove("sounds/Music Tracks/T/loud.wav");
+    Tone("other.wav", 1, 0.5);
+    {
+        Leveller pruned({true, -20, -16});
+        pruned.GainFor("sounds\\Music Tracks\\T\\other.wav",
+                       Read("sounds\\Music Tracks\\T\\other.wav"), true);
+    }
+    std::string cache;
+    ASSERT_TRUE(ReadWholeFile("loudness.cache", cache));
+    EXPECT_EQ(cache.find("loud.wav"), std::string::npos) << cache;
+    EXPECT_NE(cache.find("quiet.wav"), std::string::npos);
+    EXPECT_NE(cache.find("other.wav"), std::string::npos);
     // Off: no gain, nothing measured.
     Leveller off({false, -20, -16});
-    EXPECT_EQ(off.GainFor(loud, Read(loud), true), 0);
+    EXPECT_EQ(off.GainFor(quiet, Read(quiet), true), 0);
     EXPECT_EQ(off.measurements(), 0);
 }
 

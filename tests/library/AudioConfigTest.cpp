@@ -8,6 +8,7 @@
 #include "AudioConfig.h"
 #include "ConfigTextReader.h"
 #include "LogCapture.h"
+#include "TonewellConf.h"
 #include "TempFolder.h"
 
 using namespace tw;
@@ -302,3 +303,41 @@ TEST_F(Config, PlaylistListsExactlyTheTracksInScheduleEscaped) {
 }
 
 }  // namespace
+
+// tonewell.conf may hold a stream password: a new file is private and a save keeps
+// a file's mode; a huge or hostile file is read in its first 64 KB and said in a
+// few lines.
+class TonewellConfFile : public test::TempFolderTest {};
+
+TEST_F(TonewellConfFile, PrivateWhenNewKeepsItsModeAndIsReadWithinBounds) {
+    namespace fs = std::filesystem;
+    std::string why;
+    ASSERT_TRUE(SetTonewellConfValue("loudness", "on", &why)) << why;
+    EXPECT_EQ(fs::status("tonewell.conf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    test::WriteText("tonewell.conf", "stream-url = icecast://source:pw@h/moh\n");
+    fs::permissions("tonewell.conf", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(SetTonewellConfValue("loudness", "off", &why));
+    EXPECT_EQ(fs::status("tonewell.conf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions("tonewell.conf", fs::perms::owner_read | fs::perms::owner_write |
+                                         fs::perms::group_read | fs::perms::others_read);
+    ASSERT_TRUE(SetTonewellConfValue("loudness", "on", &why));
+    EXPECT_EQ(fs::status("tonewell.conf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+
+    std::string junk = "rate = 16000\n";
+    while (junk.size() < 4'000'000) junk += "this is not a setting at all\n";
+    junk += "channels = 2\n";
+    test::WriteText("tonewell.conf", junk);
+    TonewellConf conf;
+    ASSERT_TRUE(conf.Load());
+    EXPECT_EQ(conf.Get("rate"), "16000");
+    EXPECT_EQ(conf.Get("channels"), "");  // past the first 64 KB
+    ASSERT_EQ(conf.problems.size(), 12u);
+    EXPECT_EQ(conf.problems[0], "tonewell.conf is longer than 64 KB; only its first 64 KB are read");
+    EXPECT_EQ(conf.problems[1], "tonewell.conf line 2: not a \"key = value\" line; skipped");
+    EXPECT_NE(conf.problems[11].find(" more lines skipped"), std::string::npos);
+    EXPECT_EQ(conf.Where("rate"), "tonewell.conf line 1");
+}

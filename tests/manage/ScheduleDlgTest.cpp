@@ -50,13 +50,21 @@ TEST_F(Schedule, OneTrackWithoutARangeGetsTodayWhenTheDateBoxIsChecked) {
     dialog.dateBox()->click();
     EXPECT_TRUE(dialog.dateFrom()->isEnabled());
     EXPECT_EQ(dialog.dateFrom()->date(), QDate(2026, 12, 7));
-    EXPECT_EQ(dialog.timeFrom()->time(), QTime(14, 25, 41));  // not set: now
+    EXPECT_EQ(dialog.timeFrom()->time(), QTime(14, 25, 0));  // not set: now, a whole minute
     dialog.okButton()->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_TRUE(s.dateRangeOn);
     EXPECT_EQ(s.dateFrom, DateOrTime(2026, 12, 7));
     EXPECT_EQ(s.dateTo, DateOrTime(2026, 12, 7));
     EXPECT_FALSE(s.timeRangeOn);
+    // Times the user sets have no seconds, whatever the clock said.
+    ScheduleDlg times(true, {&s}, Services());
+    times.timeBox()->click();
+    times.timeFrom()->setTime(QTime(9, 0, 0));
+    times.timeTo()->setTime(QTime(17, 0, 0));
+    times.accept();
+    EXPECT_EQ(s.timeFrom, DateOrTime(9, 0, 0));
+    EXPECT_EQ(s.timeTo, DateOrTime(17, 0, 0));
     timers.Advance(5000);
     EXPECT_TRUE(boxes.boxes().empty());  // no warning without a mixed selection
 }
@@ -69,11 +77,14 @@ TEST_F(Schedule, ARangeAndAnUnscheduledTrackShareTheRangeAndSecondsSurvive) {
     EXPECT_TRUE(dialog.timeBox()->isChecked());
     EXPECT_EQ(dialog.timeFrom()->text(), "09:00 AM");
     EXPECT_EQ(dialog.timeTo()->text(), "05:00 PM");
+    // The user moves the end to 6 PM: the picker keeps the hidden seconds, the
+    // stored time does not.
+    dialog.timeTo()->setTime(QTime(18, 0, 30));
     dialog.accept();
     for (const TrackSchedule* s : {&a, &b}) {
         EXPECT_TRUE(s->timeRangeOn);
-        EXPECT_EQ(s->timeFrom, DateOrTime(9, 0, 30));  // the hidden seconds came back
-        EXPECT_EQ(s->timeTo, DateOrTime(17, 0, 30));
+        EXPECT_EQ(s->timeFrom, DateOrTime(9, 0, 30));  // untouched: the hidden seconds came back
+        EXPECT_EQ(s->timeTo, DateOrTime(18, 0, 0));
         EXPECT_FALSE(s->dateRangeOn);
     }
 }

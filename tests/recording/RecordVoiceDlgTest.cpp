@@ -13,6 +13,7 @@
 #include "QtTestMain.h"
 #include "RecordVoiceDlg.h"
 #include "TempFolder.h"
+#include "Wav.h"
 
 using namespace tw;
 namespace fs = std::filesystem;
@@ -117,6 +118,26 @@ TEST_F(Recorder, StatesRecordingStopsByItselfAtSixtyAndSaves) {
     uint32_t size = 0;
     EXPECT_TRUE(
         LoadSound(buffer, data, "sounds\\Voice Messages\\Custom\\ 2 .wav", size, nullptr, boxes));
+}
+
+// A save on a full disk leaves nothing in "Custom", says why, and a second try
+// once there is room goes through under the same name.
+TEST_F(Recorder, ASaveOnAFullDiskLeavesNothingBehind) {
+    auto d = Open();
+    test::WriteTone("sound.wav", 10, 1000, 8000, 1, 0.5);  // what a recording left: 160 KB
+    fs::create_directories("sounds/Voice Messages/Custom");
+    const std::string custom = fs::absolute("sounds/Voice Messages/Custom").string();
+    if (std::system(("mount -t tmpfs -o size=4k tmpfs '" + custom + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
+    d->nameEdit()->setText("Full");
+    const bool saved = d->SaveRecording();
+    const bool empty = fs::is_empty(custom);
+    ASSERT_EQ(std::system(("umount '" + custom + "'").c_str()), 0);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(LastBox(), "The voice message could not be saved (No space left on device).");
+    EXPECT_TRUE(empty);
+    EXPECT_TRUE(d->SaveRecording());
+    EXPECT_EQ(fs::file_size(custom + "/Full.wav"), fs::file_size("sound.wav"));
 }
 
 TEST_F(Recorder, ClosingAsksAboutAnUnsavedRecording) {

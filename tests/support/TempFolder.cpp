@@ -13,6 +13,9 @@ void TempFolderTest::SetUp() {
     ASSERT_NE(made, nullptr);
     folder = made;
     std::filesystem::current_path(folder);
+    // No test sees an installed copy of Tonewell: its installed-data folder is one
+    // of the test's own (a test that wants one fills it, or points elsewhere).
+    setenv("TONEWELL_DATA_DIR", (folder / "no-installed-data").c_str(), 1);
 }
 
 void TempFolderTest::TearDown() {
