@@ -36,7 +36,7 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
       device_(device),
       given_(services),
       services_(services, this),
-      working_(std::make_unique<AudioConfig>(config)) {
+      editor_(std::make_unique<ListsEditor>(config)) {
     ApplySkin(this, kSkinDialog);
     setWindowTitle(tr("Manage Audio"));
     auto* voiceBox = new QGroupBox(tr("Voice Messages"), this);
@@ -155,12 +155,12 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     connect(s.schedule, &QPushButton::clicked, this, [this, side] { Schedule(side()); });
     connect(s.interval, &QComboBox::currentIndexChanged, this, [this, side](int index) {
         if (index < 0) return;
-        ListOf(side()).SetGapSeconds(side().isMusic ? index + 1 : index * 10 + 10);
+        editor_->SetGap(side().isMusic, side().isMusic ? index + 1 : index * 10 + 10);
         modified_ = true;  // the player must take the new interval too
     });
     connect(s.order, &QComboBox::currentIndexChanged, this, [this, side](int index) {
         if (index < 0) return;
-        ListOf(side()).SetRandom(index);
+        editor_->SetOrder(side().isMusic, index);
         modified_ = true;
     });
     return s;
@@ -178,10 +178,8 @@ void ManageAudioDlg::Fill(const Side& side) {
                                                QString::fromStdString(shown)));
     }
     // Every change of a list passes here: the coverage of the year from today.
-    const TrackList& list = ListOf(side);
-    const auto days = ScheduleCoverage(list.tracks).UncoveredDays(services_.clock().Now(), 365);
     side.coverage->setText(
-        QString::fromStdString(CoverageSummary(days, side.isMusic, !list.HasTracks()) + "."));
+        QString::fromStdString(editor_->CoverageText(side.isMusic, services_.clock().Now())));
 }
 
 std::vector<int> ManageAudioDlg::SelectedRows(const Side& side) const {
@@ -203,9 +201,7 @@ void ManageAudioDlg::Move(const Side& side, int step) {
     const std::vector<int> rows = SelectedRows(side);
     if (rows.size() != 1) return;  // one row moves; the buttons say so
     const int row = rows.front();
-    TrackList& list = ListOf(side);
-    if (row + step < 0 || row + step >= static_cast<int>(list.tracks.size())) return;
-    step < 0 ? list.MoveUp(static_cast<size_t>(row)) : list.MoveDown(static_cast<size_t>(row));
+    if (!editor_->Move(side.isMusic, row, step)) return;
     modified_ = true;
     Fill(side);
     side.list->setCurrentRow(row + step);
@@ -214,7 +210,7 @@ void ManageAudioDlg::Move(const Side& side, int step) {
 }
 
 void ManageAudioDlg::Add(const Side& side) {
-    AddTracksDlg add(side.isMusic, *working_, device_, given_, this);
+    AddTracksDlg add(side.isMusic, editor_->config(), device_, given_, this);
     if (add.exec() == QDialog::Accepted) Fill(side);
     modified_ = true;  // as the dialog has always done, also when Add was cancelled
     UpdateButtons(side);
@@ -223,17 +219,15 @@ void ManageAudioDlg::Add(const Side& side) {
 void ManageAudioDlg::Delete(const Side& side) {
     const std::vector<int> rows = SelectedRows(side);
     if (rows.empty()) return;
-    // From the highest row down, so every index still names its own track; the
-    // rows are then made again at once (taking them out one by one is slow).
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-        ListOf(side).RemoveTrack(static_cast<size_t>(*it));
+    // The rows are made again at once (taking them out one by one is slow).
+    editor_->Remove(side.isMusic, rows);
     Fill(side);
     modified_ = true;
     UpdateButtons(side);
 }
 
 void ManageAudioDlg::Clear(const Side& side) {
-    ListOf(side).Clear();
+    editor_->Clear(side.isMusic);
     Fill(side);
     modified_ = true;
     UpdateButtons(side);
@@ -255,13 +249,20 @@ void ManageAudioDlg::Schedule(const Side& side) {
 
 void ManageAudioDlg::accept() {
     std::string why;
-    if (!working_->Save(&why)) {
-        // The edits stay, so the user can free room and press OK again.
-        services_.boxes().Show("Unable to save audio.cfg: " + why, "Error", MbButtons::Ok,
-                               MbIcon::Exclamation);
-        return;
+    switch (editor_->Save(why)) {
+        case ListsEditor::Saved::Ok:
+            QDialog::accept();
+            return;
+        case ListsEditor::Saved::Conflict:
+            // Nothing is merged: the user sees the newer lists and edits those.
+            services_.boxes().Show(why + ".", "Manage Audio", MbButtons::Ok, MbIcon::Exclamation);
+            return;
+        case ListsEditor::Saved::Failed:
+            // The edits stay, so the user can free room and press OK again.
+            services_.boxes().Show("Unable to save audio.cfg: " + why, "Error", MbButtons::Ok,
+                                   MbIcon::Exclamation);
+            return;
     }
-    QDialog::accept();
 }
 
 }  // namespace tw

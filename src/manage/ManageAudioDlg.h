@@ -10,6 +10,7 @@
 
 #include "AudioConfig.h"
 #include "DialogServices.h"
+#include "ListsEditor.h"
 #include "SoundDevice.h"
 
 class QComboBox;
@@ -42,7 +43,7 @@ class ManageAudioDlg : public QDialog {
     ~ManageAudioDlg() override;
 
     bool modified() const { return modified_; }
-    AudioConfig& workingCopy() { return *working_; }
+    AudioConfig& workingCopy() { return editor_->config(); }
     const Side& voice() const { return voice_; }
     const Side& music() const { return music_; }
     QPushButton* recordButton() const { return record_; }
@@ -53,7 +54,7 @@ class ManageAudioDlg : public QDialog {
 
   private:
     Side BuildSide(bool isMusic, QWidget* box);
-    TrackList& ListOf(const Side& side) { return side.isMusic ? working_->music : working_->voice; }
+    TrackList& ListOf(const Side& side) { return editor_->List(side.isMusic); }
     void Fill(const Side& side);
     void UpdateButtons(const Side& side);
     std::vector<int> SelectedRows(const Side& side) const;
@@ -66,7 +67,7 @@ class ManageAudioDlg : public QDialog {
     SoundDevice* device_;
     DialogServices given_;
     OwnedServices services_;
-    std::unique_ptr<AudioConfig> working_;
+    std::unique_ptr<ListsEditor> editor_;
     bool modified_ = false;
     Side voice_;
     Side music_;

@@ -1,0 +1,160 @@
+#include "ListsEditor.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "AtomicFile.h"
+#include "Paths.h"
+#include "ScheduleCoverage.h"
+
+namespace tw {
+
+const char* const kListsChangedElsewhere =
+    "The lists were changed elsewhere; reload to see them";
+
+namespace {
+
+bool RealDate(const DateOrTime& d) {
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int y = d.First(), m = d.Second(), day = d.Third();
+    if (y < 1970 || y > 9999 || m < 1 || m > 12 || day < 1) return false;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return day <= (m == 2 && !leap ? 28 : kDays[m - 1]);
+}
+
+bool RealTime(const DateOrTime& t) {
+    return t.First() >= 0 && t.First() < 24 && t.Second() >= 0 && t.Second() < 60 &&
+           t.Third() >= 0 && t.Third() < 60;
+}
+
+}  // namespace
+
+ListsEditor::ListsEditor(const AudioConfig& config)
+    : working_(std::make_unique<AudioConfig>(config)), base_(CurrentVersion()) {}
+
+std::string ListsEditor::CurrentVersion() {
+    // The file's own text is its version: small, and any save that changes a
+    // list changes it.
+    std::string text;
+    return ReadWholeFile("audio.cfg", text) ? text : std::string();
+}
+
+const std::vector<int>& ListsEditor::GapChoices() {
+    static const std::vector<int> kChoices = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 30, 40, 50, 60};
+    return kChoices;
+}
+
+bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::string& why) {
+    const std::string prefix = isMusic ? kMusicPrefix : kVoicePrefix;
+    for (const std::string& name : names) {
+        if (name.compare(0, prefix.size(), prefix) != 0 || !StaysUnder(name, "sounds") ||
+            name.size() > 255) {
+            why = "not a " + std::string(isMusic ? "music track" : "voice message") + ": " + name;
+            return false;
+        }
+        const int fd = OpenRegularFile(NativePath(name));
+        if (fd < 0) {
+            why = "no such file: " + name;
+            return false;
+        }
+        ::close(fd);
+    }
+    TrackList& list = List(isMusic);
+    for (const std::string& name : names) list.AddTrack(name, TrackSchedule::New(list.clock()));
+    return true;
+}
+
+void ListsEditor::Remove(bool isMusic, std::vector<int> rows) {
+    // From the highest row down, so that every index still names its own track.
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    TrackList& list = List(isMusic);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+        if (*it >= 0 && static_cast<size_t>(*it) < list.tracks.size())
+            list.RemoveTrack(static_cast<size_t>(*it));
+}
+
+bool ListsEditor::Move(bool isMusic, int row, int step) {
+    TrackList& list = List(isMusic);
+    const int count = static_cast<int>(list.tracks.size());
+    if ((step != -1 && step != 1) || row < 0 || row >= count || row + step < 0 ||
+        row + step >= count)
+        return false;
+    step < 0 ? list.MoveUp(static_cast<size_t>(row)) : list.MoveDown(static_cast<size_t>(row));
+    return true;
+}
+
+void ListsEditor::Clear(bool isMusic) {
+    List(isMusic).Clear();
+}
+
+bool ListsEditor::SetGap(bool isMusic, int seconds) {
+    const auto& choices = GapChoices();
+    const bool offered = std::find(choices.begin(), choices.end(), seconds) != choices.end() &&
+                         (isMusic ? seconds <= 10 : seconds >= 10 && seconds % 10 == 0);
+    if (offered) List(isMusic).SetGapSeconds(seconds);
+    return offered;
+}
+
+bool ListsEditor::SetVolume(bool isMusic, int volume) {
+    if (volume < 0 || volume > 10) return false;
+    List(isMusic).volume = volume;
+    return true;
+}
+
+bool ListsEditor::SetOrder(bool isMusic, int random) {
+    if (random != 0 && random != 1) return false;
+    List(isMusic).SetRandom(random);
+    return true;
+}
+
+bool ListsEditor::ApplySchedule(bool isMusic, const std::vector<int>& rows,
+                                const TrackSchedule& schedule, std::string& why) {
+    if (schedule.dateRangeOn && (!RealDate(schedule.dateFrom) || !RealDate(schedule.dateTo))) {
+        why = "no such date";
+        return false;
+    }
+    if (schedule.timeRangeOn && (!RealTime(schedule.timeFrom) || !RealTime(schedule.timeTo))) {
+        why = "no such time";
+        return false;
+    }
+    TrackList& list = List(isMusic);
+    for (int row : rows)
+        if (row < 0 || static_cast<size_t>(row) >= list.tracks.size()) {
+            why = "no track at row " + std::to_string(row);
+            return false;
+        }
+    for (int row : rows) {
+        // A range left off keeps the values stored with it.
+        TrackSchedule& s = list.tracks[static_cast<size_t>(row)].schedule;
+        s.dateRangeOn = schedule.dateRangeOn;
+        if (s.dateRangeOn) s.dateFrom = schedule.dateFrom, s.dateTo = schedule.dateTo;
+        s.timeRangeOn = schedule.timeRangeOn;
+        if (s.timeRangeOn) s.timeFrom = schedule.timeFrom, s.timeTo = schedule.timeTo;
+    }
+    list.RefreshScheduleFlags();
+    return true;
+}
+
+std::string ListsEditor::CoverageText(bool isMusic, const LocalTime& now) const {
+    const TrackList& list = isMusic ? working_->music : working_->voice;
+    const auto days = ScheduleCoverage(list.tracks).UncoveredDays(now, 365);
+    return CoverageSummary(days, isMusic, !list.HasTracks()) + ".";
+}
+
+ListsEditor::Saved ListsEditor::Save(std::string& why) {
+    // A file that is gone is written again; one that another save changed is not
+    // written over.
+    if (const std::string now = CurrentVersion(); !now.empty() && now != base_) {
+        why = kListsChangedElsewhere;
+        return Saved::Conflict;
+    }
+    if (!working_->Save(&why)) return Saved::Failed;
+    base_ = CurrentVersion();
+    return Saved::Ok;
+}
+
+}  // namespace tw
