@@ -23,7 +23,7 @@ void OnSignal(int) {
 
 }  // namespace
 
-int RunHeadless(OutputMode output, PcmSink* sink) {
+int RunHeadless(OutputMode output, PcmSink* sink, const WebOptions* web) {
     // A signal only writes a byte; the main loop sees it and quits in order.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return 1;
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
@@ -53,6 +53,8 @@ int RunHeadless(OutputMode output, PcmSink* sink) {
     {
         OnHoldPlayer player(clock, timers, boxes, view, options);
         player.Initialise();
+        std::unique_ptr<WebServer> console;
+        if (web) console = StartWebConsole(*web, player, boxes);
         code = QCoreApplication::exec();
     }  // sounds released here
     ::close(g_signalPipe[0]);

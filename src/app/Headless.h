@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SoundDevice.h"
+#include "WebServer.h"
 
 namespace tw {
 
@@ -8,6 +9,7 @@ namespace tw {
 // the window has them; playing starts one second after start whatever the settings
 // say. Boxes print to stderr. SIGINT and SIGTERM stop it cleanly. Returns the exit
 // code. Needs a QCoreApplication. A sink (OutputMode::Sink) outlives the run.
-int RunHeadless(OutputMode output, PcmSink* sink = nullptr);
+// With `web`, the web console too.
+int RunHeadless(OutputMode output, PcmSink* sink = nullptr, const WebOptions* web = nullptr);
 
 }  // namespace tw

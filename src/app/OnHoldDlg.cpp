@@ -82,11 +82,13 @@ OnHoldDlg::OnHoldDlg(Options options)
     voiceValue_->setNum(voiceVolume_->value());
     setFocus();
     player_->Initialise();
+    if (options.web) web_ = StartWebConsole(*options.web, *player_, boxes_);
     if (options.startMinimized) QTimer::singleShot(0, this, [this] { MinimizeWindow(); });
 }
 
 OnHoldDlg::~OnHoldDlg() {
     if (tray_) tray_->hide();
+    web_.reset();
     player_.reset();  // stops the timers and releases every sound
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 // The main window: what plays in each channel, Play and Pause, the volumes, and
 // the way to the settings. It owns the playback class and shows it.
 
@@ -9,6 +11,7 @@
 #include "Clock.h"
 #include "OnHoldPlayer.h"
 #include "PlayerView.h"
+#include "WebServer.h"
 #include "QtMessageBox.h"
 #include "QtTimerService.h"
 
@@ -30,6 +33,7 @@ class OnHoldDlg : public QDialog, public PlayerView {
         MessageBox* boxes = nullptr;  // null: Qt boxes owned by this window
         // Handed to the management dialogs (tests); null: their own.
         TimerService* dialogTimers = nullptr;
+        std::optional<WebOptions> web;  // the web console, when asked for
     };
     explicit OnHoldDlg(Options options);
     ~OnHoldDlg() override;
@@ -88,6 +92,7 @@ class OnHoldDlg : public QDialog, public PlayerView {
     SystemClock clock_;
     Options options_;
     std::unique_ptr<OnHoldPlayer> player_;
+    std::unique_ptr<WebServer> web_;  // gone before the player
     bool iconInTray_ = false;
 
     QLabel* picture_ = nullptr;

@@ -1,3 +1,4 @@
+#include <termios.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,7 +14,9 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,8 @@
 #include "StreamEncoder.h"
 #include "StreamSink.h"
 #include "TonewellConf.h"
+#include "WebPassword.h"
+#include "WebServer.h"
 #include "WorkingFolder.h"
 
 namespace {
@@ -109,6 +114,60 @@ void HidePassword(char* url) {
                  "put it in TONEWELL_STREAM_PASSWORD or in tonewell.conf (mode 0600) instead\n");
 }
 
+// One line of standard input; on a terminal, asked without echo.
+std::string ReadSecretLine(const char* prompt) {
+    const bool terminal = ::isatty(0);
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        tcgetattr(0, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(0, TCSANOW, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        tcsetattr(0, TCSANOW, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// --set-web-password: the web console's password into "web.passwd" of the working
+// folder, from standard input (asked twice on a terminal); never from the command
+// line, where others could read it.
+int SetWebPasswordRun() {
+    std::string password = ReadSecretLine("New web console password: ");
+    if (password.empty()) {
+        std::fprintf(stderr, "tonewell: the password is empty; nothing was changed\n");
+        return 2;
+    }
+    if (::isatty(0)) {
+        std::string again = ReadSecretLine("The same again: ");
+        const bool same = again == password;
+        tw::WipeSecret(again);
+        if (!same) {
+            tw::WipeSecret(password);
+            std::fprintf(stderr, "tonewell: the two passwords differ; nothing was changed\n");
+            return 2;
+        }
+    }
+    std::string why;
+    const bool saved = tw::SetWebPassword(password, why);
+    tw::WipeSecret(password);
+    if (!saved) {
+        std::fprintf(stderr, "tonewell: the password cannot be saved: %s\n", why.c_str());
+        return 1;
+    }
+    std::error_code ec;
+    std::fprintf(stderr, "tonewell: the web console's password is set in %s/%s\n",
+                 std::filesystem::current_path(ec).c_str(), tw::kWebPasswordFile);
+    return 0;
+}
+
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "tonewell: %s (see tonewell --help)\n", problem.c_str());
     return 2;
@@ -161,7 +220,7 @@ int main(int argc, char** argv) {
     // stream-bitrate, encoding.
     std::map<std::string, std::string> given;
     bool render = false, headless = false, automation = false, listDevices = false, desktop = false;
-    bool coverage = false;
+    bool coverage = false, setWebPassword = false;
     std::string from, days;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -206,6 +265,10 @@ int main(int argc, char** argv) {
             if (!value(from)) return Usage("--from needs a date");
         } else if (arg == "--days") {
             if (!value(days)) return Usage("--days needs a number");
+        } else if (arg == "--web") {
+            if (!value(given["web"])) return Usage("--web needs [ADDRESS:]PORT");
+        } else if (arg == "--set-web-password") {
+            setWebPassword = true;
         } else if (arg == "--desktop") {
             desktop = true;
         } else if (arg == "--workdir") {
@@ -237,6 +300,8 @@ int main(int argc, char** argv) {
         !tw::EnterDesktopFolder(folderProblem))
         folderProblem = "Tonewell cannot use its data folder: " + folderProblem +
                         ".\nIt runs with nothing to play.";
+
+    if (setWebPassword) return SetWebPasswordRun();
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     int rate = 0, channels = 0;
@@ -333,6 +398,23 @@ int main(int argc, char** argv) {
     int kbps = 64;
     number(setting("stream-bitrate", "64", numberIn(8, 320), "8 to 320 (kb/s)"), 8, 320, kbps);
     if (!badOption.empty()) return Usage(badOption);
+    // The web console: off unless asked for, on the loopback unless an address is given.
+    std::optional<tw::WebOptions> web;
+    if (const std::string where = given.count("web") ? given["web"] : conf.Get("web");
+        !where.empty()) {
+        tw::WebOptions options;
+        std::string why;
+        if (tw::ParseWebAddress(where, options, why)) {
+            options.certFile = conf.Get("web-cert");
+            options.keyFile = conf.Get("web-key");
+            web = options;
+        } else if (given.count("web")) {
+            return Usage("--web: " + why);
+        } else {
+            std::fprintf(stderr, "tonewell: %s: %s; no web console\n", conf.Where("web").c_str(),
+                         why.c_str());
+        }
+    }
     if ((output == "pipe" || output == "icecast") && !headless)
         return Usage("--output " + output + " needs --headless");
     std::unique_ptr<tw::PcmSink> sink;
@@ -391,7 +473,7 @@ int main(int argc, char** argv) {
             if (temporary.autoStart == 0) return 0;
         }
         if (!folderProblem.empty()) tw::ConsoleMessageBox().Show(folderProblem, "Tonewell");
-        return tw::RunHeadless(mode, sink.get());
+        return tw::RunHeadless(mode, sink.get(), web ? &*web : nullptr);
     }
 
     QApplication app(argc, argv);
@@ -417,6 +499,7 @@ int main(int argc, char** argv) {
         tw::OnHoldDlg::Options options;
         options.startMinimized = startMinimized;
         options.output = mode;
+        options.web = web;
         tw::OnHoldDlg window(options);
         // The window is not run as a modal dialog: hiding it to the tray would end
         // that loop, and the program with it. Only the window's own close (the

@@ -29,7 +29,8 @@ bool SplitLine(const std::string& line, std::string& key, std::string& value) {
 bool IsTonewellConfKey(const std::string& key) {
     static const char* const kKeys[] = {"output",     "rate",           "channels",
                                         "stream-url", "stream-format",  "stream-bitrate",
-                                        "loudness",   "loudness-music", "loudness-voice"};
+                                        "loudness",   "loudness-music", "loudness-voice",
+                                        "web",        "web-cert",       "web-key"};
     for (const char* k : kKeys)
         if (key == k) return true;
     return false;

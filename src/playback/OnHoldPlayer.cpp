@@ -193,6 +193,12 @@ std::string OnHoldPlayer::NothingPlays(bool isMusic) {
     return until.found ? std::string(none) + " until " + UntilText(now, until.at) : none;
 }
 
+int64_t OnHoldPlayer::NextMessageInSeconds() const {
+    if (!isPlaying_ || voice_.current.fileData || !automaton_.voiceGapArmed()) return -1;
+    const int64_t ms = timers_.RemainingMs(kTimerVoiceGap);
+    return ms < 0 ? -1 : (ms + 999) / 1000;
+}
+
 std::string OnHoldPlayer::StatusText() {
     if (!isPlaying_) return "Paused";
     std::vector<std::string> parts;
@@ -204,8 +210,7 @@ std::string OnHoldPlayer::StatusText() {
         parts.push_back("Message " + ShownName(voice_.current.path, false));
     } else if (std::string why = NothingPlays(false); !why.empty()) {
         parts.push_back(why);
-    } else if (automaton_.voiceGapArmed() && timers_.RemainingMs(kTimerVoiceGap) >= 0) {
-        const int64_t seconds = (timers_.RemainingMs(kTimerVoiceGap) + 999) / 1000;
+    } else if (const int64_t seconds = NextMessageInSeconds(); seconds >= 0) {
         char text[64];
         std::snprintf(text, sizeof text, "Next message in %lld:%02lld",
                       static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));

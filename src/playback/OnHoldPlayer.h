@@ -111,6 +111,11 @@ class OnHoldPlayer : private OnHoldChannels {
     // The status line: what plays on each channel, how long until the next voice
     // message, or why nothing plays.
     std::string StatusText();
+    // Seconds until the next voice message is due, or -1 (one plays, none is armed,
+    // or paused).
+    int64_t NextMessageInSeconds() const;
+    // Stored name -> why it did not load, for the tracks that failed.
+    const std::map<std::string, std::string>& failedTracks() const { return failed_; }
     // Loudness levelling as "tonewell.conf" says; applies to sounds loaded from now.
     void ReadLevellingSettings();
     Leveller& leveller() { return *leveller_; }

@@ -1,0 +1,29 @@
+#pragma once
+
+// The web console's password, kept in "web.passwd" in the working folder as a
+// salted slow hash (libsodium's crypto_pwhash, Argon2id), readable by its owner
+// only. Any thread.
+
+#include <string>
+
+namespace tw {
+
+constexpr const char* kWebPasswordFile = "web.passwd";
+
+// Stores the hash of `password` (which must not be empty); false with the reason.
+bool SetWebPassword(const std::string& password, std::string& why,
+                    const std::string& path = kWebPasswordFile);
+
+// Whether a password was set.
+bool HasWebPassword(const std::string& path = kWebPasswordFile);
+
+// Whether `password` is the one set (false when none was).
+bool CheckWebPassword(const std::string& password, const std::string& path = kWebPasswordFile);
+
+// Overwrites a secret before its memory is given back.
+void WipeSecret(std::string& secret);
+
+// 32 random bytes as hex: session and CSRF tokens.
+std::string RandomToken();
+
+}  // namespace tw

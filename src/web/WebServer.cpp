@@ -1,0 +1,581 @@
+#include "WebServer.h"
+
+#include <fcntl.h>
+#include <httplib.h>
+#include <sodium.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "AtomicFile.h"
+#include "Clock.h"
+#include "ListsEditor.h"
+#include "MessageBox.h"
+#include "LoadSound.h"
+#include "Log.h"
+#include "OnHoldPlayer.h"
+#include "Paths.h"
+#include "SoundsFolder.h"
+#include "WebPassword.h"
+
+namespace tw {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+constexpr const char* kCookie = "tw_session";
+constexpr int kMostFailures = 5;  // a minute, per address
+constexpr auto kSessionIdle = std::chrono::hours(12);
+
+struct Answer {
+    int status = 200;
+    QJsonObject body;
+};
+
+Answer Error(int status, const std::string& text) {
+    return {status, QJsonObject{{"error", QString::fromStdString(text)}}};
+}
+
+void Send(httplib::Response& res, const Answer& answer) {
+    res.status = answer.status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(QJsonDocument(answer.body).toJson(QJsonDocument::Compact).toStdString(),
+                    "application/json");
+}
+
+std::string Shown(const std::string& stored, bool isMusic) {
+    const size_t prefix = isMusic ? kMusicPrefixLength : kVoicePrefixLength;
+    return stored.size() > prefix ? stored.substr(prefix) : stored;
+}
+
+QString DateText(const DateOrTime& d) {
+    return QString::asprintf("%04d-%02d-%02d", d.First(), d.Second(), d.Third());
+}
+QString TimeText(const DateOrTime& t) {
+    return QString::asprintf("%02d:%02d:%02d", t.First(), t.Second(), t.Third());
+}
+
+// "2027-02-31" or "09:00[:00]" into three numbers, not yet checked for sense.
+bool ReadTriple(const QJsonValue& v, bool isDate, DateOrTime& out) {
+    const QStringList parts = v.toString().split(isDate ? '-' : ':');
+    if (parts.size() < (isDate ? 3 : 2) || parts.size() > 3) return false;
+    int n[3] = {0, 0, 0};
+    for (int i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        n[i] = parts[i].toInt(&ok);
+        if (!ok) return false;
+    }
+    out.Set(n[0], n[1], n[2]);
+    return true;
+}
+
+// A short, stable name for the version of "audio.cfg" a page edits.
+std::string VersionOf(const std::string& text) {
+    unsigned char hash[16];
+    crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size(), nullptr, 0);
+    char hex[2 * sizeof hash + 1];
+    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+    return hex;
+}
+
+QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
+    ListsEditor editor(player.config());
+    QJsonObject out;
+    for (bool isMusic : {true, false}) {
+        const TrackList& list = editor.List(isMusic);
+        QJsonArray tracks;
+        for (const Track& t : list.tracks) {
+            const TrackSchedule& s = t.schedule;
+            tracks.append(QJsonObject{
+                {"name", QString::fromStdString(t.name)},
+                {"shown", QString::fromStdString(Shown(t.name, isMusic))},
+                {"in_schedule", t.inSchedule},
+                {"failed", QString::fromStdString(player.failedTracks().count(t.name)
+                                                      ? player.failedTracks().at(t.name)
+                                                      : std::string())},
+                {"date", QJsonObject{{"on", s.dateRangeOn},
+                                     {"from", DateText(s.dateFrom)},
+                                     {"to", DateText(s.dateTo)}}},
+                {"time", QJsonObject{{"on", s.timeRangeOn},
+                                     {"from", TimeText(s.timeFrom)},
+                                     {"to", TimeText(s.timeTo)}}},
+            });
+        }
+        out[isMusic ? "music" : "voice"] = tracks;
+        out[isMusic ? "music_settings" : "voice_settings"] = QJsonObject{
+            {"gap", list.gapSeconds},
+            {"volume", list.volume},
+            {"random", list.random != 0},
+            {"coverage", QString::fromStdString(editor.CoverageText(isMusic, now))},
+        };
+    }
+    out["version"] = QString::fromStdString(VersionOf(editor.baseVersion()));
+    return out;
+}
+
+// One edit of a list, on the main thread: refused over a newer version, saved, and
+// the player restarted on the new lists, as Manage Audio's OK does.
+Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& action,
+            const QJsonObject& body) {
+    ListsEditor editor(player.config());
+    if (body.contains("version") &&
+        body["version"].toString().toStdString() != VersionOf(editor.baseVersion()))
+        return Error(409, kListsChangedElsewhere);
+    std::vector<int> rows;
+    for (const QJsonValue& v : body["rows"].toArray()) rows.push_back(v.toInt(-1));
+    std::string why;
+    bool ok = true;
+    if (action == "add") {
+        std::vector<std::string> names;
+        for (const QJsonValue& v : body["names"].toArray()) names.push_back(v.toString().toStdString());
+        ok = !names.empty() && editor.Add(isMusic, names, why);
+        if (names.empty()) why = "no names given";
+    } else if (action == "remove") {
+        editor.Remove(isMusic, rows);
+    } else if (action == "move") {
+        ok = editor.Move(isMusic, body["row"].toInt(-1), body["step"].toInt(0));
+        why = "that track cannot move there (was it deleted elsewhere?)";
+    } else if (action == "clear") {
+        editor.Clear(isMusic);
+    } else if (action == "settings") {
+        if (body.contains("gap") && !editor.SetGap(isMusic, body["gap"].toInt(-1)))
+            ok = false, why = "that gap is not one of the choices";
+        if (body.contains("volume") && !editor.SetVolume(isMusic, body["volume"].toInt(-1)))
+            ok = false, why = "a volume is 0 to 10";
+        if (body.contains("random") && !editor.SetOrder(isMusic, body["random"].toBool() ? 1 : 0))
+            ok = false;
+    } else if (action == "schedule") {
+        TrackSchedule s;
+        const QJsonObject date = body["date"].toObject(), time = body["time"].toObject();
+        s.dateRangeOn = date["on"].toBool();
+        s.timeRangeOn = time["on"].toBool();
+        if ((s.dateRangeOn && (!ReadTriple(date["from"], true, s.dateFrom) ||
+                               !ReadTriple(date["to"], true, s.dateTo))) ||
+            (s.timeRangeOn && (!ReadTriple(time["from"], false, s.timeFrom) ||
+                               !ReadTriple(time["to"], false, s.timeTo))))
+            return Error(400, "dates are YYYY-MM-DD and times HH:MM");
+        ok = editor.ApplySchedule(isMusic, rows, s, why);
+    } else {
+        return Error(404, "no such edit: " + action);
+    }
+    if (!ok) return Error(400, why);
+    switch (editor.Save(why)) {
+        case ListsEditor::Saved::Conflict:
+            return Error(409, why);
+        case ListsEditor::Saved::Failed:
+            return Error(500, "Unable to save audio.cfg: " + why);
+        case ListsEditor::Saved::Ok:
+            break;
+    }
+    Log("status - web console: %s on the %s list", action.c_str(), isMusic ? "music" : "voice");
+    player.ReloadConfiguration();
+    return {200, ListsJson(player, now)};
+}
+
+// What a file name in a category may be: one plain part, valid UTF-8, a WAV or
+// MP3, short enough to be stored.
+bool GoodFileName(const std::string& name, std::string& why) {
+    const QString text = QString::fromUtf8(name);
+    const std::string lower = AsciiLower(name);
+    if (name.empty() || name.size() > 255 || text.toUtf8().toStdString() != name)
+        why = "a file name is 1 to 255 bytes of UTF-8";
+    else if (name.find_first_of("/\\") != std::string::npos || name[0] == '.' ||
+             name.find("..") != std::string::npos)
+        why = "a file name has no \"/\", \"\\\" or \"..\" and does not start with \".\"";
+    else if (!(lower.ends_with(".wav") || lower.ends_with(".mp3")))
+        why = "only .wav and .mp3 files are taken";
+    else
+        for (unsigned char c : name)
+            if (c < ' ' || c == 0x7f) why = "a file name has no control characters";
+    return why.empty();
+}
+
+std::string CookieValue(const httplib::Request& req) {
+    const std::string cookies = req.get_header_value("Cookie");
+    const std::string key = std::string(kCookie) + "=";
+    for (size_t at = 0; at < cookies.size();) {
+        while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
+        const size_t end = std::min(cookies.find(';', at), cookies.size());
+        if (cookies.compare(at, key.size(), key) == 0)
+            return cookies.substr(at + key.size(), end - at - key.size());
+        at = end;
+    }
+    return "";
+}
+
+}  // namespace
+
+bool ParseWebAddress(const std::string& text, WebOptions& options, std::string& why) {
+    const size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    std::string address = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    char* end = nullptr;
+    const long n = std::strtol(port.c_str(), &end, 10);
+    if (port.empty() || *end != '\0' || n < 1 || n > 65535 || address.empty()) {
+        why = "the web console takes [ADDRESS:]PORT, a port from 1 to 65535";
+        return false;
+    }
+    options.address = address;
+    options.port = static_cast<int>(n);
+    return true;
+}
+
+struct WebServer::Impl {
+    Impl(const WebOptions& o, OnHoldPlayer& p) : options(o), player(p) {}
+
+    // Runs `work` on the main thread and waits for its answer, a few seconds at
+    // most; the work captures nothing of the caller's by reference.
+    Answer OnMain(std::function<Answer()> work) {
+        auto result = std::make_shared<std::promise<Answer>>();
+        std::future<Answer> answer = result->get_future();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [work = std::move(work), result, alive = alive] {
+                result->set_value(*alive ? work() : Error(503, "Tonewell is stopping"));
+            },
+            Qt::QueuedConnection);
+        // Never waited for while the program stops: the main thread is then busy
+        // stopping this server.
+        for (int waited = 0; answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready;)
+            if (!*alive || ++waited > 100) return Error(503, "the player did not answer in time");
+        return answer.get();
+    }
+
+    // The session's CSRF token, or "" when the request has no session.
+    std::string SessionOf(const httplib::Request& req) {
+        const std::string token = CookieValue(req);
+        std::lock_guard<std::mutex> hold(lock);
+        const auto it = sessions.find(token);
+        if (token.empty() || it == sessions.end()) return "";
+        if (Steady::now() - it->second.second > kSessionIdle) {
+            sessions.erase(it);
+            return "";
+        }
+        it->second.second = Steady::now();
+        return it->second.first;
+    }
+
+    // False (with the answer sent) unless the request has a session and, for a
+    // change, its CSRF token.
+    bool Allowed(const httplib::Request& req, httplib::Response& res, bool changes) {
+        const std::string csrf = SessionOf(req);
+        if (csrf.empty()) {
+            Send(res, Error(401, "log in first"));
+            return false;
+        }
+        if (changes && req.get_header_value("X-CSRF-Token") != csrf) {
+            Send(res, Error(403, "the request has no valid X-CSRF-Token"));
+            return false;
+        }
+        return true;
+    }
+
+    void Login(const httplib::Request& req, httplib::Response& res) {
+        const std::string from = req.remote_addr;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            auto& times = failures[from];
+            while (!times.empty() && Steady::now() - times.front() > std::chrono::minutes(1))
+                times.pop_front();
+            if (times.size() >= kMostFailures) {
+                Log("error - web console: too many failed logins from %s", from.c_str());
+                Send(res, Error(429, "too many failed logins; wait a minute"));
+                return;
+            }
+        }
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+        const std::string password = body["password"].toString().toStdString();
+        if (password.empty() || !CheckWebPassword(password)) {
+            std::lock_guard<std::mutex> hold(lock);
+            failures[from].push_back(Steady::now());
+            Log("status - web console: a failed login from %s", from.c_str());
+            Send(res, Error(401, "wrong password"));
+            return;
+        }
+        const std::string token = RandomToken(), csrf = RandomToken();
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            failures.erase(from);
+            sessions[token] = {csrf, Steady::now()};
+        }
+        res.set_header("Set-Cookie", std::string(kCookie) + "=" + token +
+                                         "; Path=/; HttpOnly; SameSite=Strict" +
+                                         (tls ? "; Secure" : ""));
+        Log("status - web console: logged in from %s", from.c_str());
+        Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(csrf)}}});
+    }
+
+    void Upload(const httplib::Request& req, httplib::Response& res,
+                const httplib::ContentReader& content) {
+        if (!Allowed(req, res, true)) return;
+        const bool isMusic = req.matches[1] == "music";
+        const std::string category = req.matches[2], name = req.matches[3];
+        std::string why;
+        if (!GoodFileName(name, why)) return Send(res, Error(400, why));
+        const Answer known = OnMain([isMusic, category] {
+            for (const std::string& c : ListCategories(isMusic))
+                if (c == category) return Answer{};
+            return Error(404, "no category " + category);
+        });
+        if (known.status != 200) return Send(res, known);
+        const std::string stored = StoredTrackName(isMusic, category, name);
+        if (stored.size() > 255) return Send(res, Error(400, "the stored name is too long"));
+        // Streamed into a hidden file beside its place, never held whole.
+        const std::string lower = AsciiLower(name);
+        const std::string tempName = StoredTrackName(
+            isMusic, category, ".upload-" + RandomToken().substr(0, 16) + lower.substr(lower.size() - 4));
+        const std::string temp = NativePath(tempName);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return Send(res, Error(500, std::string("cannot store it: ") + std::strerror(errno)));
+        size_t received = 0;
+        int error = 0;
+        const bool whole = content([&](const char* data, size_t length) {
+            received += length;
+            if (received > options.uploadLimit) return false;
+            if (!WriteAll(fd, data, length)) error = errno;
+            return error == 0;
+        });
+        if (::fsync(fd) != 0 && error == 0) error = errno;
+        ::close(fd);
+        auto refuse = [&](const Answer& a) {
+            ::unlink(temp.c_str());
+            Send(res, a);
+        };
+        if (received > options.uploadLimit) return refuse(Error(413, "the file is too large"));
+        if (error != 0) return refuse(Error(507, std::string("cannot store it: ") + std::strerror(error)));
+        if (!whole) return refuse(Error(400, "the upload did not arrive whole"));
+        // The player's own loader says whether it plays; its message names the file.
+        LoadedSound sound;
+        if (!ReadSound(tempName, sound)) {
+            std::string message = sound.error;
+            if (const size_t at = message.find(tempName); at != std::string::npos)
+                message.replace(at, tempName.size(), stored);
+            return refuse(Error(422, message));
+        }
+        if (::link(temp.c_str(), NativePath(stored).c_str()) != 0) {
+            const int e = errno;
+            return refuse(Error(e == EEXIST ? 409 : 500, e == EEXIST ? "a file of that name is there"
+                                                                     : std::strerror(e)));
+        }
+        ::unlink(temp.c_str());
+        Log("status - web console: stored %s", stored.c_str());
+        Send(res, {201, QJsonObject{{"name", QString::fromStdString(stored)}}});
+    }
+
+    void Routes() {
+        httplib::Server& s = *server;
+        // Before any body is read: an upload without a session or token, or larger
+        // than the limit, is answered at once and never stored, not even in part.
+        s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            if (req.path.rfind("/api/upload/", 0) != 0) return httplib::Server::HandlerResponse::Unhandled;
+            if (!Allowed(req, res, true)) return httplib::Server::HandlerResponse::Handled;
+            const std::string length = req.get_header_value("Content-Length");
+            if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > options.uploadLimit) {
+                res.set_header("Connection", "close");
+                Send(res, Error(413, "the file is larger than the " +
+                                         std::to_string(options.uploadLimit / (1024 * 1024)) +
+                                         " MB an upload may be"));
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+        s.Get("/", [](const httplib::Request&, httplib::Response& res) {
+            QFile page(QStringLiteral(":/tonewell/web/index.html"));
+            page.open(QIODevice::ReadOnly);
+            res.set_header("Cache-Control", "no-store");
+            res.set_header("Content-Security-Policy",
+                           "default-src 'self'; style-src 'self' 'unsafe-inline'; script-src 'self' "
+                           "'unsafe-inline'; media-src 'self' blob:");
+            res.set_header("X-Frame-Options", "DENY");
+            res.set_content(page.readAll().toStdString(), "text/html; charset=utf-8");
+        });
+        s.Post("/api/login", [this](const httplib::Request& req, httplib::Response& res) { Login(req, res); });
+        s.Post("/api/logout", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, true)) return;
+            std::lock_guard<std::mutex> hold(lock);
+            sessions.erase(CookieValue(req));
+            Send(res, {});
+        });
+        s.Get("/api/status", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, false)) return;
+            Send(res, OnMain([this] {
+                OnHoldPlayer& p = player;
+                const bool sounding = p.music().current.fileData || p.voice().current.fileData;
+                auto name = [](const SoundSlot& slot, bool isMusic) {
+                    return slot.fileData ? QJsonValue(QString::fromStdString(Shown(slot.path, isMusic)))
+                                         : QJsonValue(QJsonValue::Null);
+                };
+                const int64_t next = p.NextMessageInSeconds();
+                QJsonArray failed;
+                for (const auto& [path, why] : p.failedTracks())
+                    failed.append(QJsonObject{{"name", QString::fromStdString(path)},
+                                              {"why", QString::fromStdString(why)}});
+                return Answer{200, QJsonObject{
+                    {"state", !p.isPlaying() ? "paused" : sounding ? "playing" : "silent"},
+                    {"music", name(p.music().current, true)},
+                    {"voice", name(p.voice().current, false)},
+                    {"next_message_in", next >= 0 ? QJsonValue(static_cast<qint64>(next))
+                                                  : QJsonValue(QJsonValue::Null)},
+                    {"status", QString::fromStdString(p.StatusText())},
+                    {"music_level", p.ChannelLevel(true, 0) / 100.0},
+                    {"voice_level", p.ChannelLevel(false, 0) / 100.0},
+                    {"uptime", static_cast<qint64>(std::chrono::duration_cast<std::chrono::seconds>(
+                                   Steady::now() - started).count())},
+                    {"failed", failed},
+                }};
+            }));
+        });
+        s.Post("/api/playback", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, true)) return;
+            const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+            if (!body["play"].isBool()) return Send(res, Error(400, "send {\"play\": true or false}"));
+            const bool play = body["play"].toBool();
+            Send(res, OnMain([this, play] {
+                if (player.isPlaying() != play || (play && player.neverStarted())) player.TogglePlayback();
+                return Answer{200, QJsonObject{{"playing", player.isPlaying()}}};
+            }));
+        });
+        s.Get("/api/lists", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, false)) return;
+            Send(res, OnMain([this] { return Answer{200, ListsJson(player, clock.Now())}; }));
+        });
+        s.Post(R"(/api/lists/(music|voice)/(\w+))", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, true)) return;
+            QJsonParseError parsed{};
+            const QJsonDocument doc =
+                QJsonDocument::fromJson(QByteArray::fromStdString(req.body.empty() ? "{}" : req.body), &parsed);
+            if (parsed.error != QJsonParseError::NoError || !doc.isObject())
+                return Send(res, Error(400, "the body is not a JSON object"));
+            const bool isMusic = req.matches[1] == "music";
+            const std::string action = req.matches[2];
+            Send(res, OnMain([this, isMusic, action, body = doc.object()] {
+                return Edit(player, clock.Now(), isMusic, action, body);
+            }));
+        });
+        s.Get("/api/sounds", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, false)) return;
+            Send(res, OnMain([] {
+                QJsonObject out;
+                for (bool isMusic : {true, false}) {
+                    QJsonObject kind;
+                    for (const std::string& c : ListCategories(isMusic)) {
+                        QJsonArray files;
+                        for (const std::string& f : ListTracks(isMusic, c))
+                            files.append(QJsonObject{{"file", QString::fromStdString(f)},
+                                                     {"name", QString::fromStdString(StoredTrackName(isMusic, c, f))}});
+                        kind[QString::fromStdString(c)] = files;
+                    }
+                    out[isMusic ? "music" : "voice"] = kind;
+                }
+                return Answer{200, out};
+            }));
+        });
+        s.Put(R"(/api/upload/(music|voice)/([^/]+)/([^/]+))",
+              [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
+                  Upload(req, res, content);
+              });
+    }
+
+    WebOptions options;
+    OnHoldPlayer& player;
+    SystemClock clock;
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    bool tls = false;
+    bool listening = false;
+    int port = 0;
+    std::string problem;
+    Steady::time_point started = Steady::now();
+    std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
+    std::mutex lock;
+    std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf
+    std::map<std::string, std::deque<Steady::time_point>> failures;
+};
+
+WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
+    : impl_(std::make_unique<Impl>(options, player)) {
+    Impl& i = *impl_;
+    if (!HasWebPassword()) {
+        i.problem = "the web console has no password: set one with tonewell --set-web-password";
+        return;
+    }
+    if (!options.certFile.empty() || !options.keyFile.empty()) {
+        auto tls = std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
+        if (!tls->is_valid()) {
+            i.problem = "the web console's certificate or key cannot be used (" + options.certFile +
+                        ", " + options.keyFile + ")";
+            return;
+        }
+        i.server = std::move(tls);
+        i.tls = true;
+    } else {
+        i.server = std::make_unique<httplib::Server>();
+    }
+    // A slow or silent client costs a thread for a few seconds at most, never the player.
+    i.server->set_read_timeout(10, 0);
+    i.server->set_write_timeout(10, 0);
+    i.server->set_keep_alive_max_count(100);
+    i.server->set_payload_max_length(options.uploadLimit);
+    i.Routes();
+    i.port = options.port == 0 ? i.server->bind_to_any_port(options.address)
+                               : (i.server->bind_to_port(options.address, options.port) ? options.port : -1);
+    if (i.port <= 0) {
+        i.problem = "the web console cannot listen on " + options.address + ":" +
+                    std::to_string(options.port) + " (" + std::strerror(errno) + ")";
+        return;
+    }
+    i.listening = true;
+    i.thread = std::thread([&i] { i.server->listen_after_bind(); });
+    const bool loopback = options.address == "127.0.0.1" || options.address == "::1" ||
+                          options.address == "localhost";
+    Log("status - web console on %s://%s:%d", i.tls ? "https" : "http", options.address.c_str(), i.port);
+    if (!loopback && !i.tls)
+        Log("error - the web console listens beyond this machine without TLS: its password "
+            "crosses the network in clear; set web-cert and web-key, or use an SSH tunnel");
+}
+
+WebServer::~WebServer() {
+    *impl_->alive = false;
+    if (impl_->server) impl_->server->stop();
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+bool WebServer::started() const {
+    return impl_->listening;
+}
+const std::string& WebServer::problem() const {
+    return impl_->problem;
+}
+int WebServer::port() const {
+    return impl_->port;
+}
+
+}  // namespace tw
+
+namespace tw {
+
+std::unique_ptr<WebServer> StartWebConsole(const WebOptions& options, OnHoldPlayer& player,
+                                           MessageBox& boxes) {
+    auto server = std::make_unique<WebServer>(options, player);
+    if (server->started()) return server;
+    Log("error - %s", server->problem().c_str());
+    boxes.Show("Tonewell plays on without its web console: " + server->problem() + ".", "Tonewell");
+    return nullptr;
+}
+
+}  // namespace tw
