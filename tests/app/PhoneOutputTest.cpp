@@ -25,6 +25,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using tw::test::Accepts;
+using tw::test::FreePort;
 using tw::test::Process;
 using tw::test::ReadText;
 
@@ -236,28 +238,6 @@ TEST_F(PhoneOutput, BadSettingsEndWithAClearLine) {
 
 // ---- a real Icecast server ----
 
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Accepts(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 // Debian's icecast2 on 127.0.0.1, from a configuration written here. As root it
 // must hand itself to an unprivileged user, who then writes the log folder.

@@ -1,0 +1,250 @@
+// The web console over real HTTP, against a running headless Tonewell: its
+// security rules and what reaches the player.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "Process.h"
+#include "TempFolder.h"
+#include "Wav.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using tw::test::Process;
+using tw::test::ReadText;
+
+QJsonObject Json(const httplib::Result& r) {
+    return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject{};
+}
+
+int Status(const httplib::Result& r) {
+    return r ? r->status : -1;
+}
+
+// Sets the password through standard input, as a script would.
+int SetPassword(const std::string& password) {
+    const std::string cmd = "printf '%s\\n' '" + password + "' | " + TONEWELL_EXE +
+                            " --set-web-password 2>/dev/null";
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class WebConsole : public tw::test::TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        fs::create_directories("sounds/Music Tracks/T");
+        fs::create_directories("sounds/Voice Messages/V");
+        tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 60, 440, 44100, 2, 0.5);
+        tw::test::WriteTone("sounds/Voice Messages/V/m.wav", 2, 1000, 8000, 1, 0.5);
+        tw::test::WriteText(
+            "audio.cfg",
+            "[VOICE]\n30\n10\n0\n\n[MUSIC]\n1\n10\n0\n\n[MUSIC_LIST]\n"
+            "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n"
+            "[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav\n"
+            "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n");
+    }
+    void Start() {
+        port = tw::test::FreePort();
+        tonewell = std::make_unique<Process>(
+            std::vector<std::string>{"--headless", "--output", "null", "--log", "--web",
+                                     "127.0.0.1:" + std::to_string(port)},
+            "err.txt");
+        for (int i = 0; i < 100 && !tw::test::Accepts(port); ++i) std::this_thread::sleep_for(50ms);
+        client = std::make_unique<httplib::Client>("127.0.0.1", port);
+        client->set_read_timeout(20, 0);
+    }
+    void TearDown() override {
+        if (tonewell) {
+            tonewell->Signal(SIGTERM);
+            EXPECT_EQ(tonewell->Wait(5s), 0) << ReadText("err.txt");
+        }
+        client.reset();
+        tonewell.reset();
+        TempFolderTest::TearDown();
+    }
+    // Logs in; the CSRF token.
+    std::string Login(const std::string& password = "s3cret pass") {
+        const auto r = client->Post("/api/login", "{\"password\": \"" + password + "\"}",
+                                    "application/json");
+        if (Status(r) != 200) return "";
+        const std::string cookie = r->get_header_value("Set-Cookie");
+        headers = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+        return Json(r)["csrf"].toString().toStdString();
+    }
+    httplib::Result Change(const std::string& path, const std::string& body, const std::string& csrf) {
+        httplib::Headers h = headers;
+        h.emplace("X-CSRF-Token", csrf);
+        return client->Post(path.c_str(), h, body, "application/json");
+    }
+    httplib::Result Upload(const std::string& path, const std::string& bytes, const std::string& csrf) {
+        httplib::Headers h = headers;
+        h.emplace("X-CSRF-Token", csrf);
+        return client->Put(path.c_str(), h, bytes, "application/octet-stream");
+    }
+
+    int port = 0;
+    std::unique_ptr<Process> tonewell;
+    std::unique_ptr<httplib::Client> client;
+    httplib::Headers headers;
+};
+
+}  // namespace
+
+// The console is an admin console: a stored slow hash, sessions by cookie, a CSRF
+// token on every change, five failures a minute, and no secret in any log line.
+TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
+    // Without a password the console does not start, says how, and music plays.
+    Start();
+    std::this_thread::sleep_for(3s);
+    EXPECT_FALSE(tw::test::Accepts(port));
+    EXPECT_NE(ReadText("err.txt").find("the web console has no password: set one with tonewell "
+                                       "--set-web-password"),
+              std::string::npos);
+    EXPECT_NE(ReadText("err.txt").find("status - play music T\\a.wav"), std::string::npos);
+    tonewell->Signal(SIGTERM);
+    ASSERT_EQ(tonewell->Wait(5s), 0);
+
+    EXPECT_EQ(SetPassword(""), 2);
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    struct stat st {};
+    ASSERT_EQ(stat("web.passwd", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadText("web.passwd").find("s3cret"), std::string::npos);
+    EXPECT_EQ(ReadText("web.passwd").rfind("$argon2id$", 0), 0u);
+
+    Start();
+    const auto page = client->Get("/");
+    ASSERT_EQ(Status(page), 200);
+    EXPECT_NE(page->body.find("<form id=\"login-form\">"), std::string::npos);
+    EXPECT_EQ(Status(client->Get("/api/status")), 401);
+    EXPECT_EQ(Status(client->Get("/api/lists")), 401);
+    const std::string csrf = Login();
+    ASSERT_FALSE(csrf.empty());
+    const std::string cookie = headers.begin()->second;
+    EXPECT_NE(cookie.find("tw_session="), std::string::npos);
+    std::this_thread::sleep_for(2500ms);  // the first song has started
+    const QJsonObject status = Json(client->Get("/api/status", headers));
+    EXPECT_EQ(status["state"].toString(), "playing");
+    EXPECT_EQ(status["music"].toString(), "T\\a.wav");
+    EXPECT_TRUE(status["voice"].isNull());
+    EXPECT_GT(status["next_message_in"].toInt(), 20);
+    EXPECT_EQ(status["status"].toString().left(16), "Playing T\\a.wav ");
+    // A change without the token, or with another, is refused; with it, done.
+    EXPECT_EQ(Status(client->Post("/api/playback", headers, "{\"play\": false}", "application/json")),
+              403);
+    EXPECT_EQ(Status(Change("/api/playback", "{\"play\": false}", csrf + "0")), 403);
+    EXPECT_EQ(Status(Change("/api/playback", "{\"play\": false}", csrf)), 200);
+    EXPECT_EQ(Json(client->Get("/api/status", headers))["state"].toString(), "paused");
+    EXPECT_EQ(Status(Change("/api/playback", "{\"play\": true}", csrf)), 200);
+    // Five wrong passwords a minute from one address, then 429 even for the right one.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Login("guess " + std::to_string(i)), "");
+    const auto limited =
+        client->Post("/api/login", "{\"password\": \"s3cret pass\"}", "application/json");
+    EXPECT_EQ(Status(limited), 429);
+    // The session that was open goes on; after logging out it is gone.
+    EXPECT_EQ(Status(client->Get("/api/status", headers)), 200);
+    EXPECT_EQ(Status(Change("/api/logout", "", csrf)), 200);
+    EXPECT_EQ(Status(client->Get("/api/status", headers)), 401);
+    const std::string log = ReadText("err.txt");
+    EXPECT_NE(log.find("error - web console: too many failed logins from 127.0.0.1"),
+              std::string::npos);
+    EXPECT_EQ(log.find("s3cret"), std::string::npos);
+    EXPECT_EQ(log.find("guess"), std::string::npos);
+    EXPECT_EQ(log.find(csrf), std::string::npos);
+}
+
+// Uploads are checked by the player's loader and stored whole or not at all;
+// list edits reach "audio.cfg" and the player; a save over a newer version, and
+// values the window would never send, are refused.
+TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    Start();
+    const std::string csrf = Login();
+    ASSERT_FALSE(csrf.empty());
+    auto files = [] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator("sounds/Music Tracks/T"))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    tw::test::WriteTone("new.wav", 2, 660, 44100, 2, 0.5);
+    const auto stored = Upload("/api/upload/music/T/New%20song.wav", ReadText("new.wav"), csrf);
+    ASSERT_EQ(Status(stored), 201) << (stored ? stored->body : "");
+    EXPECT_EQ(Json(stored)["name"].toString(), "sounds\\Music Tracks\\T\\New song.wav");
+    EXPECT_EQ(Status(Upload("/api/upload/music/T/New%20song.wav", ReadText("new.wav"), csrf)), 409);
+    const auto text = Upload("/api/upload/music/T/notes.wav", "this is not a sound", csrf);
+    EXPECT_EQ(Status(text), 422);
+    EXPECT_EQ(Json(text)["error"].toString(),
+              "Unsupported audio format (sounds\\Music Tracks\\T\\notes.wav)");
+    EXPECT_EQ(Status(Upload("/api/upload/music/T/bad.mp3", std::string(5000, '\x55'), csrf)), 422);
+    EXPECT_EQ(Status(Upload("/api/upload/music/Nowhere/x.wav", ReadText("new.wav"), csrf)), 404);
+    EXPECT_GE(Status(Upload("/api/upload/music/T/..%2F..%2Fx.wav", ReadText("new.wav"), csrf)), 400);
+    EXPECT_EQ(Status(Upload("/api/upload/music/T/x.exe", ReadText("new.wav"), csrf)), 400);
+    EXPECT_EQ(Status(Upload("/api/upload/music/T/x.wav", ReadText("new.wav"), "")), 403);
+    {
+        httplib::Headers h = headers;
+        h.emplace("X-CSRF-Token", csrf);
+        h.emplace("Content-Length", "2147483648");
+        // A claimed 2 GB is answered before any of it is read.
+        const auto big = client->Put("/api/upload/music/T/big.wav", h, "abc", "audio/wav");
+        EXPECT_EQ(Status(big), 413);
+    }
+    EXPECT_EQ(files(), (std::vector<std::string>{"New song.wav", "a.wav"}));
+
+    // Add it: "audio.cfg" has it, and the new cycle plays it (the list's order).
+    QJsonObject lists = Json(client->Get("/api/lists", headers));
+    const std::string version = lists["version"].toString().toStdString();
+    const auto added = Change("/api/lists/music/add",
+                              "{\"names\": [\"sounds\\\\Music Tracks\\\\T\\\\New song.wav\"], "
+                              "\"version\": \"" + version + "\"}",
+                              csrf);
+    ASSERT_EQ(Status(added), 200) << (added ? added->body : "");
+    EXPECT_NE(ReadText("audio.cfg").find("sounds\\Music Tracks\\T\\New song.wav\n"),
+              std::string::npos);
+    lists = Json(added);
+    ASSERT_EQ(lists["music"].toArray().size(), 2);
+    EXPECT_EQ(lists["music"].toArray()[1].toObject()["name"].toString(),
+              "sounds\\Music Tracks\\T\\New song.wav");
+    // A page that still holds the older version is refused, and nothing is lost.
+    const auto stale = Change("/api/lists/music/clear", "{\"version\": \"" + version + "\"}", csrf);
+    EXPECT_EQ(Status(stale), 409);
+    EXPECT_EQ(Json(stale)["error"].toString(),
+              "The lists were changed elsewhere; reload to see them");
+    // A schedule, and the coverage it leaves; then what the window never sends.
+    const auto scheduled = Change(
+        "/api/lists/music/schedule",
+        "{\"rows\": [0, 1], \"time\": {\"on\": true, \"from\": \"09:00\", \"to\": \"17:00\"}}", csrf);
+    ASSERT_EQ(Status(scheduled), 200) << (scheduled ? scheduled->body : "");
+    EXPECT_EQ(Json(scheduled)["music_settings"].toObject()["coverage"].toString(),
+              "No music from 17:01 to 09:00 every day.");
+    EXPECT_NE(ReadText("audio.cfg").find("true 9 0 0 17 0 0"), std::string::npos);
+    for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
+             {"/api/lists/music/schedule",
+              "{\"rows\": [0], \"date\": {\"on\": true, \"from\": \"2027-02-31\", \"to\": "
+              "\"2027-03-02\"}}"},
+             {"/api/lists/music/settings", "{\"volume\": 11}"},
+             {"/api/lists/music/move", "{\"row\": 5, \"step\": -1}"},
+             {"/api/lists/music/settings", "{\"volume\": "},
+             {"/api/lists/music/add", "{\"names\": [\"..\\\\..\\\\etc\\\\passwd\"]}"}})
+        EXPECT_EQ(Status(Change(path, body, csrf)), 400) << path << " " << body;
+    EXPECT_NE(ReadText("audio.cfg").find("sounds\\Music Tracks\\T\\New song.wav\n"),
+              std::string::npos);
+    // The sounds tree shows what was uploaded.
+    const QJsonObject sounds = Json(client->Get("/api/sounds", headers));
+    EXPECT_EQ(sounds["music"].toObject()["T"].toArray().size(), 2);
+    std::this_thread::sleep_for(3s);
+    EXPECT_NE(ReadText("err.txt").find("status - web console: schedule on the music list"),
+              std::string::npos);
+}
