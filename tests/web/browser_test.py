@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""The web console in a real browser (Debian's chromium through chromium-driver):
+log in, upload a WAV and add it to the music list, give both tracks a 09:00-17:00
+schedule and see the coverage line change, pause and play and see the status follow.
+
+Usage: browser_test.py TONEWELL_EXE [SCREENSHOT.png]
+"""
+
+import math
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+EXE = sys.argv[1]
+SHOT = sys.argv[2] if len(sys.argv) > 2 else None
+failures = []
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def tone(path, seconds, hz, rate=44100):
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(b"".join(struct.pack("<h", int(12000 * math.sin(2 * math.pi * hz * i / rate)))
+                               for i in range(int(seconds * rate))))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="tonewell-browser-")
+    proc = None
+    driver = None
+    try:
+        os.makedirs(f"{work}/sounds/Music Tracks/T")
+        os.makedirs(f"{work}/sounds/Voice Messages/V")
+        tone(f"{work}/sounds/Music Tracks/T/a.wav", 60, 440)
+        tone(f"{work}/sounds/Voice Messages/V/m.wav", 2, 1000, 8000)
+        tone(f"{work}/upload.wav", 3, 660)
+        plain = "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0"
+        with open(f"{work}/audio.cfg", "w") as f:
+            f.write(f"[VOICE]\n30\n10\n0\n\n[MUSIC]\n1\n10\n0\n\n[MUSIC_LIST]\n"
+                    f"sounds\\Music Tracks\\T\\a.wav\n{plain}\n.\n\n[VOICE_LIST]\n"
+                    f"sounds\\Voice Messages\\V\\m.wav\n{plain}\n.\n\n")
+        subprocess.run([EXE, "--set-web-password", "--workdir", work], input=b"page pass\n",
+                       check=True, stderr=subprocess.DEVNULL)
+        port = free_port()
+        log = open(f"{work}/err.txt", "w")
+        proc = subprocess.Popen([EXE, "--headless", "--output", "null", "--log", "--workdir", work,
+                                 "--web", f"127.0.0.1:{port}"], stderr=log)
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", port), 0.2).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+
+        options = webdriver.ChromeOptions()
+        for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                    "--window-size=1200,1000"):
+            options.add_argument(arg)
+        options.binary_location = "/usr/bin/chromium"
+        service = Service(executable_path="/usr/bin/chromedriver")
+        driver = webdriver.Chrome(options=options, service=service)
+        wait = WebDriverWait(driver, 15)
+        started = time.monotonic()
+        driver.get(f"http://127.0.0.1:{port}/")
+        wait.until(lambda d: d.find_element(By.ID, "login").is_displayed())
+        check(time.monotonic() - started < 5, "the login form shows")
+        driver.find_element(By.ID, "password").send_keys("page pass")
+        driver.find_element(By.CSS_SELECTOR, "#login-form button").click()
+        wait.until(lambda d: d.find_element(By.ID, "console").is_displayed())
+        wait.until(lambda d: d.find_element(By.ID, "status").text.startswith("Playing T\\a.wav"))
+        check(True, "logged in, the status says what plays")
+
+        music = driver.find_element(By.CSS_SELECTOR, "section[data-kind=music]")
+        music.find_element(By.CSS_SELECTOR, "input.file").send_keys(f"{work}/upload.wav")
+        wait.until(lambda d: "T\\upload.wav" in music.find_element(By.CSS_SELECTOR, "ul.tracks").text)
+        check(os.path.exists(f"{work}/sounds/Music Tracks/T/upload.wav"), "the upload is stored")
+        check("sounds\\Music Tracks\\T\\upload.wav" in open(f"{work}/audio.cfg").read(),
+              "and added to the music list in audio.cfg")
+
+        coverage = music.find_element(By.CSS_SELECTOR, ".coverage")
+        check(coverage.text == "Music plays at every hour of the year.", "coverage before: " + coverage.text)
+        for box in music.find_elements(By.CSS_SELECTOR, "ul.tracks input"):
+            box.click()
+        music.find_element(By.CSS_SELECTOR, ".time-on").click()
+        driver.execute_script("arguments[0].value = '09:00'; arguments[1].value = '17:00';",
+                              music.find_element(By.CSS_SELECTOR, ".time-from"),
+                              music.find_element(By.CSS_SELECTOR, ".time-to"))
+        music.find_element(By.CSS_SELECTOR, "button[data-act=schedule]").click()
+        wait.until(lambda d: coverage.text != "Music plays at every hour of the year.")
+        check(coverage.text == "No music from 17:01 to 09:00 every day.", "coverage after: " + coverage.text)
+        check("true 9 0 0 17 0 0" in open(f"{work}/audio.cfg").read(), "the schedule is saved")
+
+        driver.find_element(By.ID, "pause").click()
+        wait.until(lambda d: d.find_element(By.ID, "status").text == "Paused")
+        driver.find_element(By.ID, "play").click()
+        wait.until(lambda d: d.find_element(By.ID, "status").text != "Paused")
+        check(True, "pause and play, and the status follows")
+        if SHOT:
+            driver.save_screenshot(SHOT)
+        check("page pass" not in open(f"{work}/err.txt").read(), "no password in the log")
+    except Exception as e:  # a wait that timed out, or a browser that did not start
+        check(False, f"{type(e).__name__}: {e}")
+    finally:
+        if driver:
+            driver.quit()
+        if proc:
+            proc.send_signal(signal.SIGTERM)
+            try:
+                check(proc.wait(10) == 0, "tonewell ends cleanly")
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                check(False, "tonewell ends cleanly")
+        shutil.rmtree(work, ignore_errors=True)
+    print(f"{len(failures) == 0 and 1 or 0} passed, {len(failures) and 1 or 0} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
