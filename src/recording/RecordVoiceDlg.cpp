@@ -13,7 +13,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "AtomicFile.h"
+#include "VoiceMessages.h"
 #include "LoadSound.h"
 #include "Log.h"
 #include "Paths.h"
@@ -29,7 +29,6 @@ const char* const kInstructions =
     "message with the \"Preview\" button.  Then, name your voice message and save it.  The new "
     "message will then be available to use from the Add Voice Messages window under the "
     "\"Custom\" category.";
-const char* const kCustomFolder = "sounds\\Voice Messages\\Custom";
 
 }  // namespace
 
@@ -115,16 +114,7 @@ RecordVoiceDlg::~RecordVoiceDlg() {
 }
 
 bool RecordVoiceDlg::IsValidMessageName(const std::string& name) {
-    bool content = false;
-    for (unsigned char c : name) {
-        if (c >= 0x80) return false;  // letters beyond ASCII are not file-name safe here
-        if (std::isalnum(c)) {
-            content = true;
-        } else if (c != ' ') {
-            return false;
-        }
-    }
-    return content;
+    return tw::IsValidMessageName(name);
 }
 
 void RecordVoiceDlg::EnableNameControls(bool on) {
@@ -195,37 +185,29 @@ void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
 
 bool RecordVoiceDlg::SaveRecording() {
     const std::string name = name_->text().left(256).toStdString();
-    const std::string stored = std::string(kCustomFolder) + "\\" + name + ".wav";
-    if (!IsValidMessageName(name) || stored.size() > kMaxNameLength) {
-        services_.boxes().Show("The voice message cannot be saved with that filename.", "Error",
-                               MbButtons::Ok, MbIcon::Exclamation);
-        return false;
+    std::string stored, why;
+    switch (SaveVoiceMessage("sound.wav", name, stored, why)) {
+        case MessageSaved::Ok:
+            unsaved_ = false;
+            services_.boxes().Show("Your recorded voice track has been saved.",
+                                   "Save Recorded Message");
+            return true;
+        case MessageSaved::BadName:
+            services_.boxes().Show("The voice message cannot be saved with that filename.", "Error",
+                                   MbButtons::Ok, MbIcon::Exclamation);
+            return false;
+        case MessageSaved::Exists:
+            services_.boxes().Show(
+                "A voice message with that name already exists.\nPlease try another name.",
+                "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
+            break;
+        case MessageSaved::Failed:
+            services_.boxes().Show("The voice message could not be saved (" + why + ").",
+                                   "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
+            break;
     }
-    std::error_code ec;
-    const std::string destination = NativePath(stored);
-    if (std::filesystem::exists(destination, ec)) {
-        services_.boxes().Show(
-            "A voice message with that name already exists.\nPlease try "
-            "another name.",
-            "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
-        name_->setFocus();
-        return false;
-    }
-    // A fresh install has no "Custom" folder yet.
-    std::filesystem::create_directories(NativePath(kCustomFolder), ec);
-    if (const int error = CopyFileWhole("sound.wav", destination); error != 0) {
-        const std::string why = std::strerror(error);
-        services_.boxes().Show(error == EEXIST
-                                   ? "A voice message with that name already exists.\nPlease "
-                                     "try another name."
-                                   : "The voice message could not be saved (" + why + ").",
-                               "Save Recorded Message", MbButtons::Ok, MbIcon::Exclamation);
-        name_->setFocus();
-        return false;
-    }
-    unsaved_ = false;
-    services_.boxes().Show("Your recorded voice track has been saved.", "Save Recorded Message");
-    return true;
+    name_->setFocus();
+    return false;
 }
 
 bool RecordVoiceDlg::ConfirmDiscard() {

@@ -28,6 +28,7 @@
 #include "OnHoldPlayer.h"
 #include "Paths.h"
 #include "SoundsFolder.h"
+#include "VoiceMessages.h"
 #include "WebPassword.h"
 
 namespace tw {
@@ -320,6 +321,73 @@ struct WebServer::Impl {
         Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(csrf)}}});
     }
 
+    // Streams a request's body into the file `tempName` (a stored name) and has
+    // the player's loader read it; its messages name the file as `shownName`.
+    // 200, or the answer to give (the caller removes the file).
+    Answer Receive(const httplib::ContentReader& content, const std::string& tempName,
+                   const std::string& shownName) {
+        const std::string temp = NativePath(tempName);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return Error(500, std::string("cannot store it: ") + std::strerror(errno));
+        size_t received = 0;
+        int error = 0;
+        const bool whole = content([&](const char* data, size_t length) {
+            received += length;
+            if (received > options.uploadLimit) return false;
+            if (!WriteAll(fd, data, length)) error = errno;
+            return error == 0;
+        });
+        if (::fsync(fd) != 0 && error == 0) error = errno;
+        ::close(fd);
+        if (received > options.uploadLimit) return Error(413, "the file is too large");
+        if (error != 0) return Error(507, std::string("cannot store it: ") + std::strerror(error));
+        if (!whole) return Error(400, "the upload did not arrive whole");
+        LoadedSound sound;
+        if (!ReadSound(tempName, sound)) {
+            std::string message = sound.error;
+            if (const size_t at = message.find(tempName); at != std::string::npos)
+                message.replace(at, tempName.size(), shownName);
+            return Error(422, message);
+        }
+        return {};
+    }
+
+    // A recording made in the page: kept as a voice message in "Custom", as the
+    // recorder dialog's Save does, and added to the voice list.
+    void Recording(const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& content) {
+        if (!Allowed(req, res, true)) return;
+        const std::string name = req.matches[1];
+        if (!IsValidMessageName(name))
+            return Send(res, Error(400, "The voice message cannot be saved with that filename."));
+        const std::string tempName = ".recording-" + RandomToken().substr(0, 16) + ".wav";
+        auto refuse = [&](const Answer& a) {
+            ::unlink(tempName.c_str());
+            Send(res, a);
+        };
+        if (const Answer a = Receive(content, tempName, name + ".wav"); a.status != 200)
+            return refuse(a);
+        refuse(OnMain([this, tempName, name] {
+            std::string stored, why;
+            switch (SaveVoiceMessage(tempName, name, stored, why)) {
+                case MessageSaved::BadName:
+                    return Error(400, "The voice message cannot be saved with that filename.");
+                case MessageSaved::Exists:
+                    return Error(409, "A voice message with that name already exists.");
+                case MessageSaved::Failed:
+                    return Error(507, "The voice message could not be saved (" + why + ").");
+                case MessageSaved::Ok:
+                    break;
+            }
+            Log("status - web console: recorded %s", stored.c_str());
+            Answer added = Edit(player, clock.Now(), false, "add",
+                                QJsonObject{{"names", QJsonArray{QString::fromStdString(stored)}}});
+            if (added.status == 200) added.status = 201;
+            added.body["name"] = QString::fromStdString(stored);
+            return added;
+        }));
+    }
+
     void Upload(const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader& content) {
         if (!Allowed(req, res, true)) return;
@@ -340,33 +408,11 @@ struct WebServer::Impl {
         const std::string tempName = StoredTrackName(
             isMusic, category, ".upload-" + RandomToken().substr(0, 16) + lower.substr(lower.size() - 4));
         const std::string temp = NativePath(tempName);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) return Send(res, Error(500, std::string("cannot store it: ") + std::strerror(errno)));
-        size_t received = 0;
-        int error = 0;
-        const bool whole = content([&](const char* data, size_t length) {
-            received += length;
-            if (received > options.uploadLimit) return false;
-            if (!WriteAll(fd, data, length)) error = errno;
-            return error == 0;
-        });
-        if (::fsync(fd) != 0 && error == 0) error = errno;
-        ::close(fd);
         auto refuse = [&](const Answer& a) {
             ::unlink(temp.c_str());
             Send(res, a);
         };
-        if (received > options.uploadLimit) return refuse(Error(413, "the file is too large"));
-        if (error != 0) return refuse(Error(507, std::string("cannot store it: ") + std::strerror(error)));
-        if (!whole) return refuse(Error(400, "the upload did not arrive whole"));
-        // The player's own loader says whether it plays; its message names the file.
-        LoadedSound sound;
-        if (!ReadSound(tempName, sound)) {
-            std::string message = sound.error;
-            if (const size_t at = message.find(tempName); at != std::string::npos)
-                message.replace(at, tempName.size(), stored);
-            return refuse(Error(422, message));
-        }
+        if (const Answer a = Receive(content, tempName, stored); a.status != 200) return refuse(a);
         if (::link(temp.c_str(), NativePath(stored).c_str()) != 0) {
             const int e = errno;
             return refuse(Error(e == EEXIST ? 409 : 500, e == EEXIST ? "a file of that name is there"
@@ -382,7 +428,8 @@ struct WebServer::Impl {
         // Before any body is read: an upload without a session or token, or larger
         // than the limit, is answered at once and never stored, not even in part.
         s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-            if (req.path.rfind("/api/upload/", 0) != 0) return httplib::Server::HandlerResponse::Unhandled;
+            if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0)
+                return httplib::Server::HandlerResponse::Unhandled;
             if (!Allowed(req, res, true)) return httplib::Server::HandlerResponse::Handled;
             const std::string length = req.get_header_value("Content-Length");
             if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > options.uploadLimit) {
@@ -485,6 +532,10 @@ struct WebServer::Impl {
                 return Answer{200, out};
             }));
         });
+        s.Put(R"(/api/recording/([^/]+))",
+              [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
+                  Recording(req, res, content);
+              });
         s.Put(R"(/api/upload/(music|voice)/([^/]+)/([^/]+))",
               [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
                   Upload(req, res, content);

@@ -79,7 +79,8 @@ def main():
 
         options = webdriver.ChromeOptions()
         for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                    "--window-size=1200,1000"):
+                    "--window-size=1200,1000", "--use-fake-device-for-media-stream",
+                    "--use-fake-ui-for-media-stream"):
             options.add_argument(arg)
         options.binary_location = "/usr/bin/chromium"
         service = Service(executable_path="/usr/bin/chromedriver")
@@ -120,6 +121,37 @@ def main():
         driver.find_element(By.ID, "play").click()
         wait.until(lambda d: d.find_element(By.ID, "status").text != "Paused")
         check(True, "pause and play, and the status follows")
+        # A message recorded with the browser's (fake) microphone: heard back in the
+        # page, saved into Custom, added to the voice list and played by the player.
+        driver.find_element(By.ID, "record").click()
+        time.sleep(3)
+        driver.find_element(By.ID, "stop").click()
+        wait.until(lambda d: d.find_element(By.ID, "take").is_displayed())
+        driver.find_element(By.ID, "take-name").send_keys("Browser take")
+        driver.find_element(By.ID, "save-take").click()
+        wait.until(lambda d: "Saved as" in d.find_element(By.ID, "message").text)
+        path = f"{work}/sounds/Voice Messages/Custom/Browser take.wav"
+        check(os.path.exists(path) and os.path.getsize(path) > 44 + 2 * 8000 * 2,
+              "the recording is saved in Custom with at least 2 s of sound")
+        with wave.open(path) as w:
+            frames = w.readframes(w.getnframes())
+        samples = struct.unpack(f"<{len(frames) // 2}h", frames)
+        check(max(abs(v) for v in samples) > 1000, "and it holds sound, not silence")
+        voice = driver.find_element(By.CSS_SELECTOR, "section[data-kind=voice] ul.tracks").text
+        check("Custom\\Browser take.wav" in voice, "it is on the voice list")
+        # Alone on the list, every 10 s: the player plays it.
+        voice_section = driver.find_element(By.CSS_SELECTOR, "section[data-kind=voice]")
+        voice_section.find_elements(By.CSS_SELECTOR, "ul.tracks input")[0].click()
+        voice_section.find_element(By.CSS_SELECTOR, "button[data-act=remove]").click()
+        wait.until(lambda d: "V\\m.wav" not in voice_section.find_element(By.CSS_SELECTOR, "ul.tracks").text)
+        driver.execute_script("arguments[0].value = '10'; arguments[0].dispatchEvent(new Event('change'));",
+                              voice_section.find_element(By.CSS_SELECTOR, ".gap"))
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and \
+                "status - play voice Custom\\Browser take.wav" not in open(f"{work}/err.txt").read():
+            time.sleep(0.5)
+        check("status - play voice Custom\\Browser take.wav" in open(f"{work}/err.txt").read(),
+              "the player plays it")
         if SHOT:
             driver.save_screenshot(SHOT)
         check("page pass" not in open(f"{work}/err.txt").read(), "no password in the log")
