@@ -5,6 +5,8 @@
 // is made, in real time; a sink never blocks that thread (a sink that can wait on
 // a reader hands the audio to a thread of its own through a queue).
 
+#include <string>
+
 namespace tw {
 
 class PcmSink {
@@ -14,6 +16,9 @@ class PcmSink {
     virtual int rate() const = 0;
     // Pacing thread: `frames` stereo float frames at rate(), in [-1, 1].
     virtual void Consume(const float* stereo, int frames) = 0;
+    // What it is doing now, for a status page ("streaming to ...", "retrying: ...").
+    // Any thread.
+    virtual std::string State() const = 0;
 };
 
 }  // namespace tw

@@ -24,6 +24,9 @@ class PipeSink : public PcmSink {
     int rate() const override { return rate_; }
     void Consume(const float* stereo, int frames) override;
     bool readerGone() const { return gone_; }
+    std::string State() const override {
+        return gone_ ? "pipe: the reader went away" : "pipe: raw audio on standard output";
+    }
 
   private:
     void Write();

@@ -155,12 +155,20 @@ void StreamSink::Consume(const float* stereo, int frames) {
     queue_.PushMix(stereo, frames, target_.channels);
 }
 
+std::string StreamSink::State() const {
+    if (connected_) return "stream: connected to " + target_.Shown();
+    std::lock_guard<std::mutex> hold(stateLock_);
+    return "stream: retrying " + target_.Shown() + (shownProblem_.empty() ? "" : " (" + shownProblem_ + ")");
+}
+
 void StreamSink::Refused(const std::string& why) {
     // Each new reason once; the same one again only at the next change.
     if (why != lastProblem_)
         Log("error - stream to %s: %s; trying again every 2 seconds", target_.Shown().c_str(),
             why.c_str());
     lastProblem_ = why;
+    std::lock_guard<std::mutex> hold(stateLock_);
+    shownProblem_ = why;
 }
 
 bool StreamSink::Configure() {

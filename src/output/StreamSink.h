@@ -7,6 +7,7 @@
 // once, and the connection is tried again every 2 seconds.
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,7 @@ class StreamSink : public PcmSink {
     int rate() const override { return target_.rate; }
     void Consume(const float* stereo, int frames) override;
     bool connected() const { return connected_; }
+    std::string State() const override;
 
   private:
     void Run();
@@ -63,6 +65,8 @@ class StreamSink : public PcmSink {
     std::atomic<bool> connected_{false};
     std::atomic<bool> quit_{false};
     std::string lastProblem_;  // said once until the stream is back
+    mutable std::mutex stateLock_;
+    std::string shownProblem_;  // lastProblem_, for State() on other threads
     ServerProgress progress_;
     std::thread thread_;
 };

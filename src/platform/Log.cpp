@@ -1,6 +1,8 @@
 #include "Log.h"
 
 #include <cstdarg>
+#include <ctime>
+#include <deque>
 #include <cstdio>
 #include <mutex>
 
@@ -11,10 +13,21 @@ std::mutex g_lock;
 bool g_enabled = false;
 std::function<std::string()> g_prefix;
 std::function<void(const std::string&)> g_capture;
+size_t g_historyLines = 0;
+std::deque<std::string> g_history;
 }  // namespace
 
 void LogSink(const char* line) {
     std::lock_guard<std::mutex> hold(g_lock);
+    if (g_historyLines > 0) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
+        g_history.push_back(stamp + std::string(line));
+        while (g_history.size() > g_historyLines) g_history.pop_front();
+    }
     if (!g_enabled) return;
     std::string text = g_prefix ? g_prefix() : std::string();
     text += line;
@@ -42,6 +55,17 @@ void SetLogEnabled(bool enabled) {
 bool LogEnabled() {
     std::lock_guard<std::mutex> hold(g_lock);
     return g_enabled;
+}
+
+void SetLogHistory(size_t lines) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_historyLines = lines;
+    while (g_history.size() > g_historyLines) g_history.pop_front();
+}
+
+std::vector<std::string> LogHistory() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return {g_history.begin(), g_history.end()};
 }
 
 void SetLogPrefix(std::function<std::string()> prefix) {

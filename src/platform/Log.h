@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -22,6 +23,11 @@ bool LogEnabled();
 
 // Text put before every written line; empty function for none.
 void SetLogPrefix(std::function<std::string()> prefix);
+
+// Keeps the last `lines` lines (0: none), whether or not they are written, each
+// behind its wall-clock time, for the web console.
+void SetLogHistory(size_t lines);
+std::vector<std::string> LogHistory();
 
 // Where written lines go instead of stderr (tests); empty function restores stderr.
 void SetLogCapture(std::function<void(const std::string&)> capture);

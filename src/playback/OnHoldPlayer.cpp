@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "Paths.h"
 #include "ScheduleCoverage.h"
+#include "PcmSink.h"
 #include "TonewellConf.h"
 
 namespace tw {
@@ -191,6 +192,18 @@ std::string OnHoldPlayer::NothingPlays(bool isMusic) {
         until.found = ScheduleCoverage(list.tracks).NextCovered(now, 366, until.at);
     }
     return until.found ? std::string(none) + " until " + UntilText(now, until.at) : none;
+}
+
+std::string OnHoldPlayer::OutputState() const {
+    if (!device_) return "none: the sound device could not be made";
+    switch (options_.output) {
+        case OutputMode::Sink:
+            return options_.sink ? options_.sink->State() : "none";
+        case OutputMode::Null:
+            return "null: real time into nothing";
+        default:
+            return device_->OnOutput() ? "sound card" : "sound card: resting, or lost and retrying";
+    }
 }
 
 int64_t OnHoldPlayer::NextMessageInSeconds() const {

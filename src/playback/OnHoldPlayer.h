@@ -111,6 +111,8 @@ class OnHoldPlayer : private OnHoldChannels {
     // The status line: what plays on each channel, how long until the next voice
     // message, or why nothing plays.
     std::string StatusText();
+    // Where the mix goes, and how that goes ("sound card", "stream: retrying ...").
+    std::string OutputState() const;
     // Seconds until the next voice message is due, or -1 (one plays, none is armed,
     // or paused).
     int64_t NextMessageInSeconds() const;

@@ -479,6 +479,7 @@ struct WebServer::Impl {
                     {"next_message_in", next >= 0 ? QJsonValue(static_cast<qint64>(next))
                                                   : QJsonValue(QJsonValue::Null)},
                     {"status", QString::fromStdString(p.StatusText())},
+                    {"output", QString::fromStdString(p.OutputState())},
                     {"music_level", p.ChannelLevel(true, 0) / 100.0},
                     {"voice_level", p.ChannelLevel(false, 0) / 100.0},
                     {"uptime", static_cast<qint64>(std::chrono::duration_cast<std::chrono::seconds>(
@@ -512,6 +513,32 @@ struct WebServer::Impl {
             const std::string action = req.matches[2];
             Send(res, OnMain([this, isMusic, action, body = doc.object()] {
                 return Edit(player, clock.Now(), isMusic, action, body);
+            }));
+        });
+        s.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, false)) return;
+            QJsonArray lines;  // newest first
+            const std::vector<std::string> history = LogHistory();
+            for (auto it = history.rbegin(); it != history.rend(); ++it)
+                lines.append(QString::fromStdString(*it));
+            Send(res, {200, QJsonObject{{"lines", lines}}});
+        });
+        s.Get("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, false)) return;
+            Send(res, OnMain([this] {
+                const LevellingOptions levelling = player.leveller().options();
+                const AppSettings& a = player.settings();
+                return Answer{200, QJsonObject{
+                    {"output", QString::fromStdString(player.OutputState())},
+                    {"start_automatically", a.autoStart != 0},
+                    {"start_playing", a.startPlaying != 0},
+                    {"tray_icon", a.trayIcon != 0},
+                    {"loudness", levelling.on},
+                    {"loudness_music", levelling.musicLufs},
+                    {"loudness_voice", levelling.voiceLufs},
+                    {"web", QString::fromStdString(options.address + ":" + std::to_string(port))},
+                    {"https", tls},
+                }};
             }));
         });
         s.Get("/api/sounds", [this](const httplib::Request& req, httplib::Response& res) {
@@ -591,6 +618,7 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
         return;
     }
     i.listening = true;
+    SetLogHistory(200);  // the page's log, newest first
     i.thread = std::thread([&i] { i.server->listen_after_bind(); });
     const bool loopback = options.address == "127.0.0.1" || options.address == "::1" ||
                           options.address == "localhost";

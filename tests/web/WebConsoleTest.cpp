@@ -140,6 +140,11 @@ TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
     EXPECT_TRUE(status["voice"].isNull());
     EXPECT_GT(status["next_message_in"].toInt(), 20);
     EXPECT_EQ(status["status"].toString().left(16), "Playing T\\a.wav ");
+    EXPECT_EQ(status["output"].toString(), "null: real time into nothing");
+    const QJsonArray lines = Json(client->Get("/api/log", headers))["lines"].toArray();
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_NE(lines[0].toString().indexOf("status - "), -1);  // newest first
+    EXPECT_FALSE(Json(client->Get("/api/settings", headers))["loudness"].toBool());
     // A change without the token, or with another, is refused; with it, done.
     EXPECT_EQ(Status(client->Post("/api/playback", headers, "{\"play\": false}", "application/json")),
               403);
