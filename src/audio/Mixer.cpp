@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "MixTap.h"
 #include "SoundBuffer.h"
 
 namespace tw {
@@ -53,6 +54,24 @@ void Mixer::Render(float* out, int frames) {
         const float v = out[i];
         out[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
     }
+    for (MixTap* tap : taps_)
+        if (tap) tap->Write(out, frames);
+}
+
+bool Mixer::AddTap(MixTap* tap) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (MixTap*& slot : taps_)
+        if (!slot) {
+            slot = tap;
+            return true;
+        }
+    return false;
+}
+
+void Mixer::RemoveTap(MixTap* tap) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (MixTap*& slot : taps_)
+        if (slot == tap) slot = nullptr;
 }
 
 }  // namespace tw

@@ -7,12 +7,15 @@
 // insert or erase one pointer; Render holds it while it mixes.
 
 #include <functional>
+#include <array>
 #include <mutex>
 #include <vector>
 
 namespace tw {
 
 class SoundBuffer;
+
+class MixTap;
 
 class Mixer {
   public:
@@ -26,6 +29,11 @@ class Mixer {
     bool IsIdle();
     // Called (on the main thread) each time a buffer starts to play.
     void SetOnStart(std::function<void()> onStart);
+    // Someone listening in gets a copy of every rendered block; at most four at
+    // once (false when there is no room). Once RemoveTap returns, the tap is no
+    // longer written.
+    bool AddTap(MixTap* tap);
+    void RemoveTap(MixTap* tap);
 
   private:
     friend class SoundBuffer;
@@ -36,6 +44,7 @@ class Mixer {
     std::mutex lock_;
     std::vector<SoundBuffer*> playing_;
     std::function<void()> onStart_;
+    std::array<MixTap*, 4> taps_{};
 };
 
 }  // namespace tw

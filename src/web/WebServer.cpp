@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -22,6 +23,8 @@
 #include "AtomicFile.h"
 #include "Clock.h"
 #include "ListsEditor.h"
+#include "MixTap.h"
+#include "StreamEncoder.h"
 #include "MessageBox.h"
 #include "LoadSound.h"
 #include "Log.h"
@@ -515,6 +518,44 @@ struct WebServer::Impl {
                 return Edit(player, clock.Now(), isMusic, action, body);
             }));
         });
+        // What callers hear, as an MP3 stream: the finished mix, tapped after the
+        // mixer, encoded by the stream output's encoder on this connection's thread.
+        s.Get("/api/listen", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, false)) return;
+            if (!mixer) return Send(res, Error(503, "there is no sound device to listen to"));
+            const int rate = mixer->outputRate();
+            std::string why;
+            std::shared_ptr<StreamEncoder> encoder = StreamEncoder::Make("mp3", rate, 2, 128, why);
+            if (!encoder) return Send(res, Error(500, why));
+            auto tap = std::make_shared<MixTap>(static_cast<size_t>(rate) * 4);
+            if (!mixer->AddTap(tap.get())) return Send(res, Error(429, "four people listen already"));
+            res.set_header("Cache-Control", "no-store");
+            res.set_chunked_content_provider(
+                "audio/mpeg",
+                [this, tap, encoder](size_t, httplib::DataSink& sink) {
+                    constexpr int kFrames = 4096;
+                    float floats[2 * kFrames];
+                    int16_t pcm[2 * kFrames];
+                    std::string bytes;
+                    for (int idle = 0; *alive;) {
+                        const int n = tap->Read(floats, kFrames);
+                        if (n == 0) {
+                            // Nothing plays (paused, or the output rests): keep the
+                            // connection, and notice a listener who left.
+                            if (++idle % 25 == 0 && !sink.is_writable()) return false;
+                            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                            continue;
+                        }
+                        for (int i = 0; i < 2 * n; ++i)
+                            pcm[i] = static_cast<int16_t>(std::lround(floats[i] * 32767.0f));
+                        bytes.clear();
+                        if (!encoder->Encode(pcm, n, bytes)) return false;
+                        return bytes.empty() || sink.write(bytes.data(), bytes.size());
+                    }
+                    return false;
+                },
+                [this, tap](bool) { mixer->RemoveTap(tap.get()); });
+        });
         s.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
             if (!Allowed(req, res, false)) return;
             QJsonArray lines;  // newest first
@@ -571,6 +612,7 @@ struct WebServer::Impl {
 
     WebOptions options;
     OnHoldPlayer& player;
+    Mixer* mixer = player.device() ? &player.device()->mixer() : nullptr;  // lives as long as the player
     SystemClock clock;
     std::unique_ptr<httplib::Server> server;
     std::thread thread;

@@ -145,6 +145,26 @@ TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
     ASSERT_GE(lines.size(), 2);
     EXPECT_NE(lines[0].toString().indexOf("status - "), -1);  // newest first
     EXPECT_FALSE(Json(client->Get("/api/settings", headers))["loudness"].toBool());
+    // Listening in: an MP3 stream of the mix, in which the song is heard.
+    {
+        std::string mp3;
+        client->Get("/api/listen", headers, [&mp3](const char* data, size_t length) {
+            mp3.append(data, length);
+            return mp3.size() < 48000;  // 3 s at 128 kb/s
+        });
+        tw::test::WriteText("heard.mp3", mp3);
+        ASSERT_EQ(std::system("ffmpeg -nostdin -loglevel error -y -i heard.mp3 -ac 1 -ar 8000 "
+                              "-f s16le heard.raw"),
+                  0);
+        const std::string raw = ReadText("heard.raw");
+        std::vector<float> heard(raw.size() / 2);
+        for (size_t i = 0; i < heard.size(); ++i)
+            heard[i] = static_cast<int16_t>(static_cast<uint8_t>(raw[2 * i]) |
+                                            static_cast<uint8_t>(raw[2 * i + 1]) << 8) / 32768.0f;
+        ASSERT_GT(heard.size(), 8000u);
+        EXPECT_GT(tw::test::ToneMagnitude(heard, 8000, 440),
+                  10 * tw::test::ToneMagnitude(heard, 8000, 600));
+    }
     // A change without the token, or with another, is refused; with it, done.
     EXPECT_EQ(Status(client->Post("/api/playback", headers, "{\"play\": false}", "application/json")),
               403);
