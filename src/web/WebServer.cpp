@@ -649,7 +649,11 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
     // A slow or silent client costs a thread for a few seconds at most, never the player.
     i.server->set_read_timeout(10, 0);
     i.server->set_write_timeout(10, 0);
-    i.server->set_keep_alive_max_count(100);
+    // A connection is closed after each answer: a page that polls holds no thread
+    // between its polls, so fifty of them are served by a few threads. Sixteen
+    // threads: four listeners, uploads and everyone else.
+    i.server->set_keep_alive_max_count(1);
+    i.server->new_task_queue = [] { return new httplib::ThreadPool(16); };
     i.server->set_payload_max_length(options.uploadLimit);
     i.Routes();
     i.port = options.port == 0 ? i.server->bind_to_any_port(options.address)
