@@ -31,6 +31,7 @@
 #include "OnHoldPlayer.h"
 #include "Paths.h"
 #include "SoundsFolder.h"
+#include "TonewellConf.h"
 #include "VoiceMessages.h"
 #include "WebPassword.h"
 
@@ -580,6 +581,34 @@ struct WebServer::Impl {
                     {"web", QString::fromStdString(options.address + ":" + std::to_string(port))},
                     {"https", tls},
                 }};
+            }));
+        });
+        // What Settings may change on a box with no desktop: whether playing starts
+        // at start, and loudness levelling (from the next sound loaded).
+        s.Post("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+            if (!Allowed(req, res, true)) return;
+            QJsonParseError parsed{};
+            const QJsonObject body =
+                QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &parsed).object();
+            if (parsed.error != QJsonParseError::NoError)
+                return Send(res, Error(400, "the body is not a JSON object"));
+            for (const char* key : {"start_playing", "loudness"})
+                if (body.contains(key) && !body[key].isBool())
+                    return Send(res, Error(400, std::string(key) + " is true or false"));
+            Send(res, OnMain([this, body] {
+                std::string why;
+                if (body.contains("start_playing")) {
+                    player.settings().startPlaying = body["start_playing"].toBool() ? 1 : 0;
+                    if (!player.settings().SaveSettings(&why))
+                        return Error(500, "Unable to save settings.cfg: " + why);
+                }
+                if (body.contains("loudness")) {
+                    if (!SetTonewellConfValue("loudness", body["loudness"].toBool() ? "on" : "off", &why))
+                        return Error(500, "Unable to save tonewell.conf: " + why);
+                    player.ReadLevellingSettings();
+                }
+                Log("status - web console: settings changed");
+                return Answer{200, QJsonObject{{"saved", true}}};
             }));
         });
         s.Get("/api/sounds", [this](const httplib::Request& req, httplib::Response& res) {

@@ -266,6 +266,13 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
         EXPECT_EQ(Status(Change(path, body, csrf)), 400) << path << " " << body;
     EXPECT_NE(ReadText("audio.cfg").find("sounds\\Music Tracks\\T\\New song.wav\n"),
               std::string::npos);
+    // Settings: levelling on, kept in a private tonewell.conf; nonsense refused.
+    EXPECT_EQ(Status(Change("/api/settings", "{\"loudness\": \"yes\"}", csrf)), 400);
+    ASSERT_EQ(Status(Change("/api/settings", "{\"loudness\": true}", csrf)), 200);
+    EXPECT_NE(ReadText("tonewell.conf").find("loudness = on"), std::string::npos);
+    EXPECT_EQ(fs::status("tonewell.conf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(Json(client->Get("/api/settings", headers))["loudness"].toBool());
     // The sounds tree shows what was uploaded.
     const QJsonObject sounds = Json(client->Get("/api/sounds", headers));
     EXPECT_EQ(sounds["music"].toObject()["T"].toArray().size(), 2);
