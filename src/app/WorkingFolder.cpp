@@ -21,6 +21,28 @@ bool HasConfiguration(const std::string& folder) {
            fs::exists(fs::path(folder) / "default.cfg", ec);
 }
 
+bool FillFromInstalled(const std::string& folder, std::string& why) {
+    // The installed default selection, sounds, help and stylesheet.
+    const fs::path installed = InstalledDataDir();
+    std::error_code ec;
+    if (!fs::exists(installed / "default.cfg", ec)) {
+        why = "the installed data is missing (" + installed.string() + ")";
+        return false;
+    }
+    fs::copy(installed, folder, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
+    if (ec) {
+        why = "copying " + installed.string() + ": " + ec.message();
+        return false;
+    }
+    Log("status - %s filled from %s", folder.c_str(), installed.c_str());
+    return true;
+}
+
+bool IsFreshFolder(const std::string& folder) {
+    std::error_code ec;
+    return !HasConfiguration(folder) && !fs::exists(fs::path(folder) / "sounds", ec);
+}
+
 bool EnterDesktopFolder(std::string& why) {
     // XDG: an unset, empty or relative XDG_DATA_HOME means ~/.local/share.
     const char* data = std::getenv("XDG_DATA_HOME");
@@ -46,21 +68,9 @@ bool EnterDesktopFolder(std::string& why) {
         why = folder.string() + ": " + reason;
         return false;
     }
-    if (!HasConfiguration(folder.string())) {
-        // First use: the installed default selection, sounds, help and stylesheet.
-        const fs::path installed = InstalledDataDir();
-        if (!fs::exists(installed / "default.cfg", ec)) {
-            why = "the installed data is missing (" + installed.string() + ")";
-            fs::current_path(folder, ec);  // an empty folder of its own all the same
-            return false;
-        }
-        fs::copy(installed, folder, fs::copy_options::recursive | fs::copy_options::skip_existing,
-                 ec);
-        if (ec) {
-            why = "copying " + installed.string() + ": " + ec.message();
-            return false;
-        }
-        Log("status - %s filled from %s", folder.c_str(), installed.c_str());
+    if (!HasConfiguration(folder.string()) && !FillFromInstalled(folder.string(), why)) {
+        fs::current_path(folder, ec);  // an empty folder of its own all the same
+        return false;
     }
     fs::current_path(folder, ec);
     if (ec) {

@@ -16,6 +16,13 @@ std::string InstalledDataDir();
 // Whether `folder` holds a configuration of the program.
 bool HasConfiguration(const std::string& folder);
 
+// Copies the installed data into `folder` (nothing already there is replaced).
+bool FillFromInstalled(const std::string& folder, std::string& why);
+
+// A folder with nothing of ours yet (no configuration, no sounds; a tonewell.conf
+// written ahead is fine): a service's new state folder.
+bool IsFreshFolder(const std::string& folder);
+
 // Chooses and enters the desktop working folder, filling it from the installed
 // data when it has no configuration yet. False (and `why`) when it cannot be
 // used; the program then stays where it is.

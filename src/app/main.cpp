@@ -292,6 +292,12 @@ int main(int argc, char** argv) {
             renderOut = std::filesystem::absolute(renderOut, ec).string();
         std::filesystem::current_path(workdir, ec);
         if (ec) return Usage("--workdir " + workdir + ": " + ec.message());
+        // A new service's state folder starts with the installed content, as a new
+        // account's desktop folder does.
+        if (!coverage && !render && !setWebPassword && tw::IsFreshFolder(".")) {
+            std::string why;
+            if (!tw::FillFromInstalled(".", why)) tw::Log("error - %s: nothing to play yet", why.c_str());
+        }
     }
     // Started from the menu, or where there is nothing of ours: the folder of our
     // own. (A render works where it is asked to.)
@@ -463,7 +469,7 @@ int main(int argc, char** argv) {
     if (headless) {
         QCoreApplication app(argc, argv);
         std::unique_ptr<QLockFile> lock;
-        if (!tw::AcquireInstanceLock(lock)) {
+        if (!tw::AcquireInstanceLock(lock, true)) {
             tw::ConsoleMessageBox().Show(kAlreadyRunning, "Tonewell");
             return 1;
         }
