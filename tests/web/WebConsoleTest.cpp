@@ -280,3 +280,25 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
     EXPECT_NE(ReadText("err.txt").find("status - web console: schedule on the music list"),
               std::string::npos);
 }
+
+// With a certificate and key in tonewell.conf the console speaks HTTPS only, and its
+// session cookie is marked Secure.
+TEST_F(WebConsole, HttpsWithACertificate) {
+    ASSERT_EQ(std::system("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem "
+                          "-days 2 -subj /CN=127.0.0.1 >/dev/null 2>&1"),
+              0);
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    tw::test::WriteText("tonewell.conf", "web-cert = cert.pem\nweb-key = key.pem\n");
+    Start();
+    httplib::SSLClient tls("127.0.0.1", port);
+    tls.enable_server_certificate_verification(false);
+    const auto page = tls.Get("/");
+    ASSERT_EQ(Status(page), 200);
+    const auto login =
+        tls.Post("/api/login", "{\"password\": \"s3cret pass\"}", "application/json");
+    ASSERT_EQ(Status(login), 200);
+    EXPECT_NE(login->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+    EXPECT_EQ(Status(client->Get("/")), -1);  // no plain HTTP beside it
+    EXPECT_NE(ReadText("err.txt").find("status - web console on https://127.0.0.1:"),
+              std::string::npos);
+}
