@@ -9,7 +9,7 @@
 // libshout keeps its socket to itself: the socket is found as the one connection
 // to the server's port that a connect made.
 //
-// Used by the stream's thread only.
+// Used by the stream's thread only; Sockets() by any thread.
 
 #include <chrono>
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "WebServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <sodium.h>
@@ -14,10 +15,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <condition_variable>
 #include <deque>
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "AtomicFile.h"
@@ -30,6 +33,7 @@
 #include "Log.h"
 #include "OnHoldPlayer.h"
 #include "Paths.h"
+#include "ServerProgress.h"
 #include "SoundsFolder.h"
 #include "TonewellConf.h"
 #include "VoiceMessages.h"
@@ -219,6 +223,22 @@ std::string CookieValue(const httplib::Request& req) {
         at = end;
     }
     return "";
+}
+
+int PortOf(const sockaddr_storage& a) {
+    if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
+    if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
+    return -1;
+}
+
+// "ADDRESS PORT" of a peer, as cpp-httplib names it in a request.
+std::string Endpoint(const sockaddr_storage& a) {
+    char host[INET6_ADDRSTRLEN] = "";
+    if (a.ss_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, host, sizeof host);
+    else if (a.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, host, sizeof host);
+    return std::string(host) + " " + std::to_string(PortOf(a));
 }
 
 }  // namespace
@@ -427,11 +447,55 @@ struct WebServer::Impl {
         Send(res, {201, QJsonObject{{"name", QString::fromStdString(stored)}}});
     }
 
+    // cpp-httplib times out each read, not a whole request: a client that sends
+    // a byte every few seconds would hold a thread for ever. Once a second, every
+    // connection to the console that has not finished its request line and
+    // headers within 15 seconds is shut down (its thread then ends it).
+    void GuardAgainstSlowClients() {
+        std::map<std::string, Steady::time_point> firstSeen;
+        std::unique_lock<std::mutex> hold(lock);
+        while (!guardStop.wait_for(hold, std::chrono::seconds(1), [this] { return !listening; })) {
+            hold.unlock();
+            const auto now = Steady::now();
+            std::map<std::string, Steady::time_point> seen;
+            for (int fd : ServerProgress::Sockets()) {
+                sockaddr_storage local{}, peer{};
+                socklen_t a = sizeof local, b = sizeof peer;
+                if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &a) != 0 ||
+                    ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &b) != 0 ||
+                    PortOf(local) != port)
+                    continue;
+                const std::string key = Endpoint(peer);
+                const auto it = firstSeen.find(key);
+                seen[key] = it == firstSeen.end() ? now : it->second;
+                bool started = false;
+                {
+                    std::lock_guard<std::mutex> h(lock);
+                    started = requested.count(key) != 0;
+                }
+                if (!started && now - seen[key] > std::chrono::seconds(15)) {
+                    ::shutdown(fd, SHUT_RDWR);
+                    Log("status - web console: %s sent no whole request in 15 s; cut off",
+                        key.c_str());
+                }
+            }
+            firstSeen = std::move(seen);
+            hold.lock();
+            // Connections that are gone are forgotten.
+            for (auto it = requested.begin(); it != requested.end();)
+                it = firstSeen.count(*it) ? std::next(it) : requested.erase(it);
+        }
+    }
+
     void Routes() {
         httplib::Server& s = *server;
         // Before any body is read: an upload without a session or token, or larger
         // than the limit, is answered at once and never stored, not even in part.
         s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                requested.insert(req.remote_addr + " " + std::to_string(req.remote_port));
+            }
             if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0)
                 return httplib::Server::HandlerResponse::Unhandled;
             if (!Allowed(req, res, true)) return httplib::Server::HandlerResponse::Handled;
@@ -652,6 +716,9 @@ struct WebServer::Impl {
     Steady::time_point started = Steady::now();
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     std::mutex lock;
+    std::condition_variable guardStop;
+    std::thread guard;
+    std::set<std::string> requested;  // peers whose request has arrived whole
     std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf
     std::map<std::string, std::deque<Steady::time_point>> failures;
 };
@@ -695,6 +762,7 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
     i.listening = true;
     SetLogHistory(200);  // the page's log, newest first
     i.thread = std::thread([&i] { i.server->listen_after_bind(); });
+    i.guard = std::thread([&i] { i.GuardAgainstSlowClients(); });
     const bool loopback = options.address == "127.0.0.1" || options.address == "::1" ||
                           options.address == "localhost";
     Log("status - web console on %s://%s:%d", i.tls ? "https" : "http", options.address.c_str(), i.port);
@@ -705,6 +773,12 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
 
 WebServer::~WebServer() {
     *impl_->alive = false;
+    {
+        std::lock_guard<std::mutex> hold(impl_->lock);
+        impl_->listening = false;
+    }
+    impl_->guardStop.notify_all();
+    if (impl_->guard.joinable()) impl_->guard.join();
     if (impl_->server) impl_->server->stop();
     if (impl_->thread.joinable()) impl_->thread.join();
 }

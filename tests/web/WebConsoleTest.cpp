@@ -302,3 +302,39 @@ TEST_F(WebConsole, HttpsWithACertificate) {
     EXPECT_NE(ReadText("err.txt").find("status - web console on https://127.0.0.1:"),
               std::string::npos);
 }
+
+// A client that sends a byte every second never finishes its request: it is cut
+// off after 15 seconds, and others are served meanwhile.
+TEST_F(WebConsole, ASlowClientIsCutOffAndOthersAreServed) {
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    Start();
+    const int slow = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string request = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: ";
+    const auto start = std::chrono::steady_clock::now();
+    double cut = -1;
+    for (size_t i = 0; i < 40; ++i) {
+        const char byte = i < request.size() ? request[i] : 'x';
+        if (send(slow, &byte, 1, MSG_NOSIGNAL) != 1) {
+            cut = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            break;
+        }
+        char answer;
+        if (recv(slow, &answer, 1, MSG_DONTWAIT) == 0) {
+            cut = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            break;
+        }
+        if (i == 5) {
+            EXPECT_EQ(Status(client->Get("/api/status")), 401);  // others are served
+        }
+        std::this_thread::sleep_for(1s);
+    }
+    close(slow);
+    EXPECT_GT(cut, 13);
+    EXPECT_LT(cut, 20);
+    EXPECT_NE(ReadText("err.txt").find("sent no whole request in 15 s; cut off"), std::string::npos);
+}
