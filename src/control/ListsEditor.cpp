@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "AtomicFile.h"
+#include "Clock.h"
 #include "Paths.h"
 #include "ScheduleCoverage.h"
 
@@ -18,16 +19,11 @@ const char* const kListsChangedElsewhere =
 namespace {
 
 bool RealDate(const DateOrTime& d) {
-    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int y = d.First(), m = d.Second(), day = d.Third();
-    if (y < 1970 || y > 9999 || m < 1 || m > 12 || day < 1) return false;
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return day <= (m == 2 && !leap ? 28 : kDays[m - 1]);
+    return d.First() <= 9999 && IsRealLocalTime({d.First(), d.Second(), d.Third(), 0, 0, 0});
 }
 
 bool RealTime(const DateOrTime& t) {
-    return t.First() >= 0 && t.First() < 24 && t.Second() >= 0 && t.Second() < 60 &&
-           t.Third() >= 0 && t.Third() < 60;
+    return IsRealLocalTime({1970, 1, 1, t.First(), t.Second(), t.Third()});
 }
 
 }  // namespace
@@ -42,16 +38,11 @@ std::string ListsEditor::CurrentVersion() {
     return ReadWholeFile("audio.cfg", text) ? text : std::string();
 }
 
-const std::vector<int>& ListsEditor::GapChoices() {
-    static const std::vector<int> kChoices = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 30, 40, 50, 60};
-    return kChoices;
-}
-
 bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::string& why) {
     const std::string prefix = isMusic ? kMusicPrefix : kVoicePrefix;
     for (const std::string& name : names) {
         if (name.compare(0, prefix.size(), prefix) != 0 || !StaysUnder(name, "sounds") ||
-            name.size() > 255) {
+            name.size() > kMaxNameLength) {
             why = "not a " + std::string(isMusic ? "music track" : "voice message") + ": " + name;
             return false;
         }
@@ -92,9 +83,9 @@ void ListsEditor::Clear(bool isMusic) {
 }
 
 bool ListsEditor::SetGap(bool isMusic, int seconds) {
-    const auto& choices = GapChoices();
-    const bool offered = std::find(choices.begin(), choices.end(), seconds) != choices.end() &&
-                         (isMusic ? seconds <= 10 : seconds >= 10 && seconds % 10 == 0);
+    // What the dialogs offer: music 1 to 10 s, voice 10 to 60 s in tens.
+    const bool offered = isMusic ? seconds >= 1 && seconds <= 10
+                                 : seconds >= 10 && seconds <= 60 && seconds % 10 == 0;
     if (offered) List(isMusic).SetGapSeconds(seconds);
     return offered;
 }

@@ -58,9 +58,6 @@ class ListsEditor {
     // what went wrong.
     Saved Save(std::string& why);
 
-    // The gaps the dialogs offer, in seconds.
-    static const std::vector<int>& GapChoices();
-
   private:
     std::unique_ptr<AudioConfig> working_;
     std::string base_;

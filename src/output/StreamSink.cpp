@@ -190,6 +190,16 @@ bool StreamSink::Configure() {
            shout_set_nonblocking(shout_, 1) == SHOUTERR_SUCCESS;
 }
 
+std::string StreamSink::RefusalReason(int rc) {
+    if (rc == SHOUTERR_BUSY) return "the server did not answer within 5 seconds";
+    if (rc != SHOUTERR_NOLOGIN) return std::string("the server refused: ") + shout_get_error(shout_);
+    // Asked once per run of refusals: a listener's look costs the server little.
+    if (lastProblem_.find("the server refused") != std::string::npos) return lastProblem_;
+    return MountIsServed(target_)
+               ? "the server refused: the mount " + target_.mount + " is in use by another source"
+               : "the server refused: wrong user name or password";
+}
+
 bool StreamSink::Connect() {
     // Non-blocking: the connection is made while this thread polls, so a server
     // that never answers costs a timeout, not a hang.
@@ -201,19 +211,7 @@ bool StreamSink::Connect() {
         rc = shout_get_connected(shout_);
     }
     if (rc != SHOUTERR_SUCCESS && rc != SHOUTERR_CONNECTED) {
-        if (quit_) {
-        } else if (rc == SHOUTERR_BUSY) {
-            Refused("the server did not answer within 5 seconds");
-        } else if (rc == SHOUTERR_NOLOGIN) {
-            // Asked once per run of refusals: a listener's look costs the server little.
-            if (lastProblem_.find("the server refused") == std::string::npos)
-                Refused(MountIsServed(target_)
-                            ? "the server refused: the mount " + target_.mount +
-                                  " is in use by another source"
-                            : std::string("the server refused: wrong user name or password"));
-        } else {
-            Refused(std::string("the server refused: ") + shout_get_error(shout_));
-        }
+        if (!quit_) Refused(RefusalReason(rc));
         shout_close(shout_);
         return false;
     }

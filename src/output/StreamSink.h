@@ -56,6 +56,8 @@ class StreamSink : public PcmSink {
     void Run();
     bool Configure();
     bool Connect();
+    // Why a connection failed with libshout's code `rc`, for the log.
+    std::string RefusalReason(int rc);
     void Disconnect(const std::string& why);
     void Refused(const std::string& why);
 

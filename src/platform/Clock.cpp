@@ -45,6 +45,12 @@ bool ParseLocalTime(const std::string& text, LocalTime& out) {
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
                     &t.minute, &t.second, &tail) != 6)
         return false;
+    if (!IsRealLocalTime(t)) return false;
+    out = t;
+    return true;
+}
+
+bool IsRealLocalTime(const LocalTime& t) {
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour < 0 || t.hour > 23 ||
         t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59 || t.year < 1970)
         return false;
@@ -52,9 +58,7 @@ bool ParseLocalTime(const std::string& text, LocalTime& out) {
     std::time_t s = static_cast<std::time_t>(ToSeconds(t));
     std::tm back{};
     gmtime_r(&s, &back);
-    if (back.tm_mday != t.day || back.tm_mon + 1 != t.month) return false;
-    out = t;
-    return true;
+    return back.tm_mday == t.day && back.tm_mon + 1 == t.month;
 }
 
 }  // namespace tw

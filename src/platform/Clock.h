@@ -43,4 +43,7 @@ class VirtualClock : public Clock {
 // Reads "YYYY-MM-DD HH:MM:SS"; false for anything else or an impossible date.
 bool ParseLocalTime(const std::string& text, LocalTime& out);
 
+// Whether a date and time exist: a year from 1970, no 31 April, no 25:00.
+bool IsRealLocalTime(const LocalTime& t);
+
 }  // namespace tw

@@ -502,7 +502,7 @@ bool OnHoldPlayer::WatchSilence() {
     if (r.verdict == SilenceWatchdog::Verdict::Quiet) return false;
     if (r.verdict == SilenceWatchdog::Verdict::Unplayable) {
         // A restart would only cut what still plays: say once what is wrong, and go on.
-        const int count = SilenceFacts(r.isMusic).inSchedule;
+        const int count = r.inSchedule;
         loadBoxes_.Show(std::string(r.isMusic ? "No music can play: " : "No voice message can play: ") +
                             (count == 1 ? std::string("the one track in schedule")
                                         : "all " + std::to_string(count) + " tracks in schedule") +

@@ -137,7 +137,6 @@ class OnHoldPlayer : private OnHoldChannels {
 
     bool isPlaying() const { return isPlaying_; }
     bool neverStarted() const { return neverStarted_; }
-    const SilenceWatchdog& watchdog() const { return watchdog_; }
     const AudioChannel& music() const { return music_; }
     const AudioChannel& voice() const { return voice_; }
     AudioConfig& config() { return config_; }

@@ -59,7 +59,8 @@ SilenceWatchdog::Result SilenceWatchdog::Watch(Channel& c, const Facts& facts, b
     const int64_t limit = isMusic ? 30 + facts.gapSeconds : std::max<int64_t>(2 * facts.gapSeconds, 20);
     if (c.silent < limit || facts.inSchedule == 0) return {};
     c.handled = true;
-    return {facts.loadable > 0 ? Verdict::Restart : Verdict::Unplayable, isMusic, c.silent};
+    return {facts.loadable > 0 ? Verdict::Restart : Verdict::Unplayable, isMusic, c.silent,
+            facts.inSchedule};
 }
 
 }  // namespace tw

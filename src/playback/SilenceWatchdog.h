@@ -37,6 +37,7 @@ class SilenceWatchdog {
         Verdict verdict = Verdict::Quiet;
         bool isMusic = false;
         int silentSeconds = 0;
+        int inSchedule = 0;  // the channel's tracks in schedule, to say why
     };
 
     // A sound started on the channel: it sounds, nothing counts.

@@ -49,16 +49,7 @@ class PhoneOutput : public tw::test::TempFolderTest {
   protected:
     void SetUp() override {
         TempFolderTest::SetUp();
-        std::filesystem::create_directories("sounds/Music Tracks/T");
-        std::filesystem::create_directories("sounds/Voice Messages/V");
-        tw::test::WriteTone("sounds/Music Tracks/T/a.wav", 60, 440, 44100, 2, 0.5);
-        tw::test::WriteTone("sounds/Voice Messages/V/m.wav", 2, 1000, 8000, 1, 0.5);
-        tw::test::WriteText(
-            "audio.cfg",
-            "[VOICE]\n4\n10\n0\n\n[MUSIC]\n1\n10\n0\n\n[MUSIC_LIST]\n"
-            "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n"
-            "[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav\n"
-            "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n");
+        tw::test::WriteSongAndMessage(4);
     }
     static std::vector<float> Slice(const std::vector<float>& mono, double from, double to) {
         return {mono.begin() + static_cast<long>(from * kRate),

@@ -1,6 +1,9 @@
 #include "Wav.h"
 
+#include "TempFolder.h"
+
 #include <cmath>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -142,6 +145,23 @@ bool ReadWav16(const std::string& path, std::vector<float>& samples, int& channe
         pos += 8 + size + (size & 1);
     }
     return false;
+}
+
+}  // namespace tw::test
+
+namespace tw::test {
+
+void WriteSongAndMessage(int voiceGapSeconds) {
+    std::filesystem::create_directories("sounds/Music Tracks/T");
+    std::filesystem::create_directories("sounds/Voice Messages/V");
+    WriteTone("sounds/Music Tracks/T/a.wav", 60, 440, 44100, 2, 0.5);
+    WriteTone("sounds/Voice Messages/V/m.wav", 2, 1000, 8000, 1, 0.5);
+    WriteText("audio.cfg",
+              "[VOICE]\n" + std::to_string(voiceGapSeconds) +
+                  "\n10\n0\n\n[MUSIC]\n1\n10\n0\n\n[MUSIC_LIST]\n"
+                  "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n"
+                  "[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav\n"
+                  "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n");
 }
 
 }  // namespace tw::test

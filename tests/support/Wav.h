@@ -30,6 +30,11 @@ void WriteBinary(const std::string& path, const std::string& bytes);
 void WriteTone(const std::string& path, double seconds, double hz = 440.0, uint32_t rate = 44100,
                uint16_t channels = 1, double amplitude = 0.5);
 
+// In the working folder: a 60 s 440 Hz song "T\a.wav" (44.1 kHz stereo) and a 2 s
+// 1 kHz message "V\m.wav" (8 kHz mono), listed in "audio.cfg" with a music gap of
+// 1 s and the voice gap given.
+void WriteSongAndMessage(int voiceGapSeconds);
+
 double Rms(const float* samples, size_t count, size_t stride = 1);
 double Db(double ratio);
 // Magnitude of frequency `hz` in `samples` (mono) at `rate`, Hann-windowed.
