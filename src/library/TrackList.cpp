@@ -5,6 +5,11 @@
 
 namespace tw {
 
+std::string ShownTrackName(const std::string& stored, bool isMusic) {
+    const size_t prefix = isMusic ? kMusicPrefixLength : kVoicePrefixLength;
+    return stored.size() > prefix ? stored.substr(prefix) : stored;
+}
+
 bool TrackList::TrackName(size_t index, std::string& name) const {
     if (index >= tracks.size()) return false;
     name = tracks[index].name;

@@ -171,12 +171,9 @@ void ManageAudioDlg::Fill(const Side& side) {
     side.list->clear();
     static const QIcon clock(QStringLiteral(":/tonewell/clock.svg"));
     static const QIcon blank(QStringLiteral(":/tonewell/blank.svg"));
-    const size_t prefix = side.isMusic ? kMusicPrefixLength : kVoicePrefixLength;
-    for (const Track& t : ListOf(side).tracks) {
-        const std::string shown = t.name.size() > prefix ? t.name.substr(prefix) : t.name;
+    for (const Track& t : ListOf(side).tracks)
         side.list->addItem(new QListWidgetItem(t.schedule.HasAnyRange() ? clock : blank,
-                                               QString::fromStdString(shown)));
-    }
+                                               QString::fromStdString(ShownTrackName(t.name, side.isMusic))));
     // Every change of a list passes here: the coverage of the year from today.
     side.coverage->setText(
         QString::fromStdString(editor_->CoverageText(side.isMusic, services_.clock().Now())));

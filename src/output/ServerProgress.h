@@ -9,7 +9,7 @@
 // libshout keeps its socket to itself: the socket is found as the one connection
 // to the server's port that a connect made.
 //
-// Used by the stream's thread only; Sockets() by any thread.
+// Used by the stream's thread only.
 
 #include <chrono>
 #include <cstdint>
@@ -21,9 +21,8 @@ class ServerProgress {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // This process's sockets now, to tell the new one after a connect.
-    static std::set<int> Sockets();
-    // Follows the socket connected to `port` that is not among `before` (none
+    // Follows the socket connected to `port` that is not among `before` (this
+    // process's sockets before the connect, from OpenSockets; none
     // found: Stalled only ever looks at `queued`).
     void Attach(const std::set<int>& before, int port, Clock::time_point now);
     void Detach() { fd_ = -1; }

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "Log.h"
+#include "Sockets.h"
 #include "StreamEncoder.h"
 
 namespace tw {
@@ -203,7 +204,7 @@ std::string StreamSink::RefusalReason(int rc) {
 bool StreamSink::Connect() {
     // Non-blocking: the connection is made while this thread polls, so a server
     // that never answers costs a timeout, not a hang.
-    const std::set<int> before = ServerProgress::Sockets();
+    const std::set<int> before = OpenSockets();
     int rc = shout_open(shout_);
     const auto deadline = Steady::now() + kConnectTimeout;
     while (rc == SHOUTERR_BUSY && !quit_ && Steady::now() < deadline) {

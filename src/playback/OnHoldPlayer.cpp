@@ -23,12 +23,6 @@ const char* const kFirstRunNotice =
     "Since this is your first time running Tonewell, default audio tracks have been selected.  "
     "You may\ncustomize the track selection by clicking on the Manage Audio button.";
 
-// The category and file name: the stored name without its kind folder.
-std::string ShownName(const std::string& path, bool isMusic) {
-    const size_t prefix = isMusic ? kMusicPrefixLength : kVoicePrefixLength;
-    return path.size() > prefix ? path.substr(prefix) : path;
-}
-
 // A track is a file under "sounds": a stored name that climbs out of it, or is
 // absolute, is refused like a missing file. Any thread.
 LoadedSound ReadTrack(const std::string& path, Leveller& leveller, bool isMusic) {
@@ -79,7 +73,7 @@ std::vector<std::string> OnePass(TrackList& list, bool isMusic) {
     int pass = 0;
     for (bool first = true; list.NextTrack(name, pass); first = false) {
         if (!first && pass == 0) break;
-        rows.push_back(ShownName(name, isMusic));
+        rows.push_back(ShownTrackName(name, isMusic));
     }
     return rows;
 }
@@ -216,11 +210,11 @@ std::string OnHoldPlayer::StatusText() {
     if (!isPlaying_) return "Paused";
     std::vector<std::string> parts;
     if (music_.current.fileData)
-        parts.push_back("Playing " + ShownName(music_.current.path, true));
+        parts.push_back("Playing " + ShownTrackName(music_.current.path, true));
     else if (std::string why = NothingPlays(true); !why.empty())
         parts.push_back(why);
     if (voice_.current.fileData) {
-        parts.push_back("Message " + ShownName(voice_.current.path, false));
+        parts.push_back("Message " + ShownTrackName(voice_.current.path, false));
     } else if (std::string why = NothingPlays(false); !why.empty()) {
         parts.push_back(why);
     } else if (const int64_t seconds = NextMessageInSeconds(); seconds >= 0) {
@@ -249,7 +243,7 @@ void OnHoldPlayer::ShowFailedTracks() {
     PlayerView::TrackProblems voice, music;
     for (const auto& [path, why] : failed_) {
         const bool isMusic = path.compare(0, kMusicPrefixLength, kMusicPrefix) == 0;
-        (isMusic ? music : voice)[ShownName(path, isMusic)] = why;
+        (isMusic ? music : voice)[ShownTrackName(path, isMusic)] = why;
     }
     view_.MarkFailedTracks(voice, music);
 }
@@ -313,7 +307,7 @@ void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& p
     if (ticket != channel.ticket || !device_) return;  // dropped meanwhile
     channel.loading = false;
     Log(isMusic ? "status - preload music %s" : "status - preload voice %s",
-        ShownName(path, isMusic).c_str());
+        ShownTrackName(path, isMusic).c_str());
     if (!sound.data) {
         loadBoxes_.Show(sound.error, "Error");
         if (failed_[path] != sound.error) {
@@ -358,7 +352,7 @@ void OnHoldPlayer::Play(AudioChannel& channel, bool isMusic) {
     isMusic ? SelectMusicRow() : SelectVoiceRow();
     channel.seenPlaying = false;
     Log(isMusic ? "status - play music %s" : "status - play voice %s",
-        ShownName(channel.current.path, isMusic).c_str());
+        ShownTrackName(channel.current.path, isMusic).c_str());
 }
 
 void OnHoldPlayer::PlayMusic() {

@@ -1,9 +1,7 @@
 #include "WebServer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
-#include <sodium.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -15,15 +13,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <condition_variable>
 #include <deque>
 #include <future>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "AtomicFile.h"
+#include "ConsoleAnswers.h"
 #include "Clock.h"
 #include "ListsEditor.h"
 #include "MixTap.h"
@@ -33,9 +30,8 @@
 #include "Log.h"
 #include "OnHoldPlayer.h"
 #include "Paths.h"
-#include "ServerProgress.h"
+#include "SlowClientGuard.h"
 #include "SoundsFolder.h"
-#include "TonewellConf.h"
 #include "VoiceMessages.h"
 #include "WebPassword.h"
 
@@ -48,150 +44,11 @@ constexpr const char* kCookie = "tw_session";
 constexpr int kMostFailures = 5;  // a minute, per address
 constexpr auto kSessionIdle = std::chrono::hours(12);
 
-struct Answer {
-    int status = 200;
-    QJsonObject body;
-};
-
-Answer Error(int status, const std::string& text) {
-    return {status, QJsonObject{{"error", QString::fromStdString(text)}}};
-}
-
 void Send(httplib::Response& res, const Answer& answer) {
     res.status = answer.status;
     res.set_header("Cache-Control", "no-store");
     res.set_content(QJsonDocument(answer.body).toJson(QJsonDocument::Compact).toStdString(),
                     "application/json");
-}
-
-std::string Shown(const std::string& stored, bool isMusic) {
-    const size_t prefix = isMusic ? kMusicPrefixLength : kVoicePrefixLength;
-    return stored.size() > prefix ? stored.substr(prefix) : stored;
-}
-
-QString DateText(const DateOrTime& d) {
-    return QString::asprintf("%04d-%02d-%02d", d.First(), d.Second(), d.Third());
-}
-QString TimeText(const DateOrTime& t) {
-    return QString::asprintf("%02d:%02d:%02d", t.First(), t.Second(), t.Third());
-}
-
-// "2027-02-31" or "09:00[:00]" into three numbers, not yet checked for sense.
-bool ReadTriple(const QJsonValue& v, bool isDate, DateOrTime& out) {
-    const QStringList parts = v.toString().split(isDate ? '-' : ':');
-    if (parts.size() < (isDate ? 3 : 2) || parts.size() > 3) return false;
-    int n[3] = {0, 0, 0};
-    for (int i = 0; i < parts.size(); ++i) {
-        bool ok = false;
-        n[i] = parts[i].toInt(&ok);
-        if (!ok) return false;
-    }
-    out.Set(n[0], n[1], n[2]);
-    return true;
-}
-
-// A short, stable name for the version of "audio.cfg" a page edits.
-std::string VersionOf(const std::string& text) {
-    unsigned char hash[16];
-    crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(text.data()),
-                       text.size(), nullptr, 0);
-    char hex[2 * sizeof hash + 1];
-    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
-    return hex;
-}
-
-QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
-    ListsEditor editor(player.config());
-    QJsonObject out;
-    for (bool isMusic : {true, false}) {
-        const TrackList& list = editor.List(isMusic);
-        QJsonArray tracks;
-        for (const Track& t : list.tracks) {
-            const TrackSchedule& s = t.schedule;
-            tracks.append(QJsonObject{
-                {"name", QString::fromStdString(t.name)},
-                {"shown", QString::fromStdString(Shown(t.name, isMusic))},
-                {"in_schedule", t.inSchedule},
-                {"failed", QString::fromStdString(player.failedTracks().count(t.name)
-                                                      ? player.failedTracks().at(t.name)
-                                                      : std::string())},
-                {"date", QJsonObject{{"on", s.dateRangeOn},
-                                     {"from", DateText(s.dateFrom)},
-                                     {"to", DateText(s.dateTo)}}},
-                {"time", QJsonObject{{"on", s.timeRangeOn},
-                                     {"from", TimeText(s.timeFrom)},
-                                     {"to", TimeText(s.timeTo)}}},
-            });
-        }
-        out[isMusic ? "music" : "voice"] = tracks;
-        out[isMusic ? "music_settings" : "voice_settings"] = QJsonObject{
-            {"gap", list.gapSeconds},
-            {"volume", list.volume},
-            {"random", list.random != 0},
-            {"coverage", QString::fromStdString(editor.CoverageText(isMusic, now))},
-        };
-    }
-    out["version"] = QString::fromStdString(VersionOf(editor.baseVersion()));
-    return out;
-}
-
-// One edit of a list, on the main thread: refused over a newer version, saved, and
-// the player restarted on the new lists, as Manage Audio's OK does.
-Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& action,
-            const QJsonObject& body) {
-    ListsEditor editor(player.config());
-    if (body.contains("version") &&
-        body["version"].toString().toStdString() != VersionOf(editor.baseVersion()))
-        return Error(409, kListsChangedElsewhere);
-    std::vector<int> rows;
-    for (const QJsonValue& v : body["rows"].toArray()) rows.push_back(v.toInt(-1));
-    std::string why;
-    bool ok = true;
-    if (action == "add") {
-        std::vector<std::string> names;
-        for (const QJsonValue& v : body["names"].toArray()) names.push_back(v.toString().toStdString());
-        ok = !names.empty() && editor.Add(isMusic, names, why);
-        if (names.empty()) why = "no names given";
-    } else if (action == "remove") {
-        editor.Remove(isMusic, rows);
-    } else if (action == "move") {
-        ok = editor.Move(isMusic, body["row"].toInt(-1), body["step"].toInt(0));
-        why = "that track cannot move there (was it deleted elsewhere?)";
-    } else if (action == "clear") {
-        editor.Clear(isMusic);
-    } else if (action == "settings") {
-        if (body.contains("gap") && !editor.SetGap(isMusic, body["gap"].toInt(-1)))
-            ok = false, why = "that gap is not one of the choices";
-        if (body.contains("volume") && !editor.SetVolume(isMusic, body["volume"].toInt(-1)))
-            ok = false, why = "a volume is 0 to 10";
-        if (body.contains("random") && !editor.SetOrder(isMusic, body["random"].toBool() ? 1 : 0))
-            ok = false;
-    } else if (action == "schedule") {
-        TrackSchedule s;
-        const QJsonObject date = body["date"].toObject(), time = body["time"].toObject();
-        s.dateRangeOn = date["on"].toBool();
-        s.timeRangeOn = time["on"].toBool();
-        if ((s.dateRangeOn && (!ReadTriple(date["from"], true, s.dateFrom) ||
-                               !ReadTriple(date["to"], true, s.dateTo))) ||
-            (s.timeRangeOn && (!ReadTriple(time["from"], false, s.timeFrom) ||
-                               !ReadTriple(time["to"], false, s.timeTo))))
-            return Error(400, "dates are YYYY-MM-DD and times HH:MM");
-        ok = editor.ApplySchedule(isMusic, rows, s, why);
-    } else {
-        return Error(404, "no such edit: " + action);
-    }
-    if (!ok) return Error(400, why);
-    switch (editor.Save(why)) {
-        case ListsEditor::Saved::Conflict:
-            return Error(409, why);
-        case ListsEditor::Saved::Failed:
-            return Error(500, "Unable to save audio.cfg: " + why);
-        case ListsEditor::Saved::Ok:
-            break;
-    }
-    Log("status - web console: %s on the %s list", action.c_str(), isMusic ? "music" : "voice");
-    player.ReloadConfiguration();
-    return {200, ListsJson(player, now)};
 }
 
 // What a file name in a category may be: one plain part, valid UTF-8, a WAV or
@@ -223,22 +80,6 @@ std::string CookieValue(const httplib::Request& req) {
         at = end;
     }
     return "";
-}
-
-int PortOf(const sockaddr_storage& a) {
-    if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
-    if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port);
-    return -1;
-}
-
-// "ADDRESS PORT" of a peer, as cpp-httplib names it in a request.
-std::string Endpoint(const sockaddr_storage& a) {
-    char host[INET6_ADDRSTRLEN] = "";
-    if (a.ss_family == AF_INET)
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, host, sizeof host);
-    else if (a.ss_family == AF_INET6)
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, host, sizeof host);
-    return std::string(host) + " " + std::to_string(PortOf(a));
 }
 
 }  // namespace
@@ -447,55 +288,12 @@ struct WebServer::Impl {
         Send(res, {201, QJsonObject{{"name", QString::fromStdString(stored)}}});
     }
 
-    // cpp-httplib times out each read, not a whole request: a client that sends
-    // a byte every few seconds would hold a thread for ever. Once a second, every
-    // connection to the console that has not finished its request line and
-    // headers within 15 seconds is shut down (its thread then ends it).
-    void GuardAgainstSlowClients() {
-        std::map<std::string, Steady::time_point> firstSeen;
-        std::unique_lock<std::mutex> hold(lock);
-        while (!guardStop.wait_for(hold, std::chrono::seconds(1), [this] { return !listening; })) {
-            hold.unlock();
-            const auto now = Steady::now();
-            std::map<std::string, Steady::time_point> seen;
-            for (int fd : ServerProgress::Sockets()) {
-                sockaddr_storage local{}, peer{};
-                socklen_t a = sizeof local, b = sizeof peer;
-                if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &a) != 0 ||
-                    ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &b) != 0 ||
-                    PortOf(local) != port)
-                    continue;
-                const std::string key = Endpoint(peer);
-                const auto it = firstSeen.find(key);
-                seen[key] = it == firstSeen.end() ? now : it->second;
-                bool started = false;
-                {
-                    std::lock_guard<std::mutex> h(lock);
-                    started = requested.count(key) != 0;
-                }
-                if (!started && now - seen[key] > std::chrono::seconds(15)) {
-                    ::shutdown(fd, SHUT_RDWR);
-                    Log("status - web console: %s sent no whole request in 15 s; cut off",
-                        key.c_str());
-                }
-            }
-            firstSeen = std::move(seen);
-            hold.lock();
-            // Connections that are gone are forgotten.
-            for (auto it = requested.begin(); it != requested.end();)
-                it = firstSeen.count(*it) ? std::next(it) : requested.erase(it);
-        }
-    }
-
     void Routes() {
         httplib::Server& s = *server;
         // Before any body is read: an upload without a session or token, or larger
         // than the limit, is answered at once and never stored, not even in part.
         s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                requested.insert(req.remote_addr + " " + std::to_string(req.remote_port));
-            }
+            if (guard) guard->RequestArrived(req.remote_addr + " " + std::to_string(req.remote_port));
             if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0)
                 return httplib::Server::HandlerResponse::Unhandled;
             if (!Allowed(req, res, true)) return httplib::Server::HandlerResponse::Handled;
@@ -529,31 +327,8 @@ struct WebServer::Impl {
         s.Get("/api/status", [this](const httplib::Request& req, httplib::Response& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([this] {
-                OnHoldPlayer& p = player;
-                const bool sounding = p.music().current.fileData || p.voice().current.fileData;
-                auto name = [](const SoundSlot& slot, bool isMusic) {
-                    return slot.fileData ? QJsonValue(QString::fromStdString(Shown(slot.path, isMusic)))
-                                         : QJsonValue(QJsonValue::Null);
-                };
-                const int64_t next = p.NextMessageInSeconds();
-                QJsonArray failed;
-                for (const auto& [path, why] : p.failedTracks())
-                    failed.append(QJsonObject{{"name", QString::fromStdString(path)},
-                                              {"why", QString::fromStdString(why)}});
-                return Answer{200, QJsonObject{
-                    {"state", !p.isPlaying() ? "paused" : sounding ? "playing" : "silent"},
-                    {"music", name(p.music().current, true)},
-                    {"voice", name(p.voice().current, false)},
-                    {"next_message_in", next >= 0 ? QJsonValue(static_cast<qint64>(next))
-                                                  : QJsonValue(QJsonValue::Null)},
-                    {"status", QString::fromStdString(p.StatusText())},
-                    {"output", QString::fromStdString(p.OutputState())},
-                    {"music_level", p.ChannelLevel(true, 0) / 100.0},
-                    {"voice_level", p.ChannelLevel(false, 0) / 100.0},
-                    {"uptime", static_cast<qint64>(std::chrono::duration_cast<std::chrono::seconds>(
-                                   Steady::now() - started).count())},
-                    {"failed", failed},
-                }};
+                return StatusAnswer(player, std::chrono::duration_cast<std::chrono::seconds>(
+                                                Steady::now() - started).count());
             }));
         });
         s.Post("/api/playback", [this](const httplib::Request& req, httplib::Response& res) {
@@ -632,19 +407,7 @@ struct WebServer::Impl {
         s.Get("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([this] {
-                const LevellingOptions levelling = player.leveller().options();
-                const AppSettings& a = player.settings();
-                return Answer{200, QJsonObject{
-                    {"output", QString::fromStdString(player.OutputState())},
-                    {"start_automatically", a.autoStart != 0},
-                    {"start_playing", a.startPlaying != 0},
-                    {"tray_icon", a.trayIcon != 0},
-                    {"loudness", levelling.on},
-                    {"loudness_music", levelling.musicLufs},
-                    {"loudness_voice", levelling.voiceLufs},
-                    {"web", QString::fromStdString(options.address + ":" + std::to_string(port))},
-                    {"https", tls},
-                }};
+                return SettingsAnswer(player, options.address + ":" + std::to_string(port), tls);
             }));
         });
         // What Settings may change on a box with no desktop: whether playing starts
@@ -659,39 +422,11 @@ struct WebServer::Impl {
             for (const char* key : {"start_playing", "loudness"})
                 if (body.contains(key) && !body[key].isBool())
                     return Send(res, Error(400, std::string(key) + " is true or false"));
-            Send(res, OnMain([this, body] {
-                std::string why;
-                if (body.contains("start_playing")) {
-                    player.settings().startPlaying = body["start_playing"].toBool() ? 1 : 0;
-                    if (!player.settings().SaveSettings(&why))
-                        return Error(500, "Unable to save settings.cfg: " + why);
-                }
-                if (body.contains("loudness")) {
-                    if (!SetTonewellConfValue("loudness", body["loudness"].toBool() ? "on" : "off", &why))
-                        return Error(500, "Unable to save tonewell.conf: " + why);
-                    player.ReadLevellingSettings();
-                }
-                Log("status - web console: settings changed");
-                return Answer{200, QJsonObject{{"saved", true}}};
-            }));
+            Send(res, OnMain([this, body] { return ChangeSettings(player, body); }));
         });
         s.Get("/api/sounds", [this](const httplib::Request& req, httplib::Response& res) {
             if (!Allowed(req, res, false)) return;
-            Send(res, OnMain([] {
-                QJsonObject out;
-                for (bool isMusic : {true, false}) {
-                    QJsonObject kind;
-                    for (const std::string& c : ListCategories(isMusic)) {
-                        QJsonArray files;
-                        for (const std::string& f : ListTracks(isMusic, c))
-                            files.append(QJsonObject{{"file", QString::fromStdString(f)},
-                                                     {"name", QString::fromStdString(StoredTrackName(isMusic, c, f))}});
-                        kind[QString::fromStdString(c)] = files;
-                    }
-                    out[isMusic ? "music" : "voice"] = kind;
-                }
-                return Answer{200, out};
-            }));
+            Send(res, OnMain([] { return SoundsAnswer(); }));
         });
         s.Put(R"(/api/recording/([^/]+))",
               [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
@@ -716,9 +451,7 @@ struct WebServer::Impl {
     Steady::time_point started = Steady::now();
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     std::mutex lock;
-    std::condition_variable guardStop;
-    std::thread guard;
-    std::set<std::string> requested;  // peers whose request has arrived whole
+    std::unique_ptr<SlowClientGuard> guard;  // made before the server listens
     std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf
     std::map<std::string, std::deque<Steady::time_point>> failures;
 };
@@ -761,8 +494,8 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
     }
     i.listening = true;
     SetLogHistory(200);  // the page's log, newest first
+    i.guard = std::make_unique<SlowClientGuard>(i.port);
     i.thread = std::thread([&i] { i.server->listen_after_bind(); });
-    i.guard = std::thread([&i] { i.GuardAgainstSlowClients(); });
     const bool loopback = options.address == "127.0.0.1" || options.address == "::1" ||
                           options.address == "localhost";
     Log("status - web console on %s://%s:%d", i.tls ? "https" : "http", options.address.c_str(), i.port);
@@ -773,14 +506,9 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
 
 WebServer::~WebServer() {
     *impl_->alive = false;
-    {
-        std::lock_guard<std::mutex> hold(impl_->lock);
-        impl_->listening = false;
-    }
-    impl_->guardStop.notify_all();
-    if (impl_->guard.joinable()) impl_->guard.join();
     if (impl_->server) impl_->server->stop();
     if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->guard.reset();
 }
 
 bool WebServer::started() const {

@@ -1,0 +1,223 @@
+#include "ConsoleAnswers.h"
+
+#include <sodium.h>
+
+#include <QJsonArray>
+
+#include "ListsEditor.h"
+#include "Log.h"
+#include "OnHoldPlayer.h"
+#include "SoundsFolder.h"
+#include "TonewellConf.h"
+
+namespace tw {
+
+Answer Error(int status, const std::string& text) {
+    return {status, QJsonObject{{"error", QString::fromStdString(text)}}};
+}
+
+namespace {
+
+QString DateText(const DateOrTime& d) {
+    return QString::asprintf("%04d-%02d-%02d", d.First(), d.Second(), d.Third());
+}
+QString TimeText(const DateOrTime& t) {
+    return QString::asprintf("%02d:%02d:%02d", t.First(), t.Second(), t.Third());
+}
+
+// "2027-02-31" or "09:00[:00]" into three numbers, not yet checked for sense.
+bool ReadTriple(const QJsonValue& v, bool isDate, DateOrTime& out) {
+    const QStringList parts = v.toString().split(isDate ? '-' : ':');
+    if (parts.size() < (isDate ? 3 : 2) || parts.size() > 3) return false;
+    int n[3] = {0, 0, 0};
+    for (int i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        n[i] = parts[i].toInt(&ok);
+        if (!ok) return false;
+    }
+    out.Set(n[0], n[1], n[2]);
+    return true;
+}
+
+// A short, stable name for the version of "audio.cfg" a page edits.
+std::string VersionOf(const std::string& text) {
+    unsigned char hash[16];
+    crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size(), nullptr, 0);
+    char hex[2 * sizeof hash + 1];
+    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+    return hex;
+}
+
+}  // namespace
+
+QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
+    ListsEditor editor(player.config());
+    QJsonObject out;
+    for (bool isMusic : {true, false}) {
+        const TrackList& list = editor.List(isMusic);
+        QJsonArray tracks;
+        for (const Track& t : list.tracks) {
+            const TrackSchedule& s = t.schedule;
+            tracks.append(QJsonObject{
+                {"name", QString::fromStdString(t.name)},
+                {"shown", QString::fromStdString(ShownTrackName(t.name, isMusic))},
+                {"in_schedule", t.inSchedule},
+                {"failed", QString::fromStdString(player.failedTracks().count(t.name)
+                                                      ? player.failedTracks().at(t.name)
+                                                      : std::string())},
+                {"date", QJsonObject{{"on", s.dateRangeOn},
+                                     {"from", DateText(s.dateFrom)},
+                                     {"to", DateText(s.dateTo)}}},
+                {"time", QJsonObject{{"on", s.timeRangeOn},
+                                     {"from", TimeText(s.timeFrom)},
+                                     {"to", TimeText(s.timeTo)}}},
+            });
+        }
+        out[isMusic ? "music" : "voice"] = tracks;
+        out[isMusic ? "music_settings" : "voice_settings"] = QJsonObject{
+            {"gap", list.gapSeconds},
+            {"volume", list.volume},
+            {"random", list.random != 0},
+            {"coverage", QString::fromStdString(editor.CoverageText(isMusic, now))},
+        };
+    }
+    out["version"] = QString::fromStdString(VersionOf(editor.baseVersion()));
+    return out;
+}
+
+// One edit of a list, on the main thread: refused over a newer version, saved, and
+// the player restarted on the new lists, as Manage Audio's OK does.
+Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& action,
+            const QJsonObject& body) {
+    ListsEditor editor(player.config());
+    if (body.contains("version") &&
+        body["version"].toString().toStdString() != VersionOf(editor.baseVersion()))
+        return Error(409, kListsChangedElsewhere);
+    std::vector<int> rows;
+    for (const QJsonValue& v : body["rows"].toArray()) rows.push_back(v.toInt(-1));
+    std::string why;
+    bool ok = true;
+    if (action == "add") {
+        std::vector<std::string> names;
+        for (const QJsonValue& v : body["names"].toArray()) names.push_back(v.toString().toStdString());
+        ok = !names.empty() && editor.Add(isMusic, names, why);
+        if (names.empty()) why = "no names given";
+    } else if (action == "remove") {
+        editor.Remove(isMusic, rows);
+    } else if (action == "move") {
+        ok = editor.Move(isMusic, body["row"].toInt(-1), body["step"].toInt(0));
+        why = "that track cannot move there (was it deleted elsewhere?)";
+    } else if (action == "clear") {
+        editor.Clear(isMusic);
+    } else if (action == "settings") {
+        if (body.contains("gap") && !editor.SetGap(isMusic, body["gap"].toInt(-1)))
+            ok = false, why = "that gap is not one of the choices";
+        if (body.contains("volume") && !editor.SetVolume(isMusic, body["volume"].toInt(-1)))
+            ok = false, why = "a volume is 0 to 10";
+        if (body.contains("random") && !editor.SetOrder(isMusic, body["random"].toBool() ? 1 : 0))
+            ok = false;
+    } else if (action == "schedule") {
+        TrackSchedule s;
+        const QJsonObject date = body["date"].toObject(), time = body["time"].toObject();
+        s.dateRangeOn = date["on"].toBool();
+        s.timeRangeOn = time["on"].toBool();
+        if ((s.dateRangeOn && (!ReadTriple(date["from"], true, s.dateFrom) ||
+                               !ReadTriple(date["to"], true, s.dateTo))) ||
+            (s.timeRangeOn && (!ReadTriple(time["from"], false, s.timeFrom) ||
+                               !ReadTriple(time["to"], false, s.timeTo))))
+            return Error(400, "dates are YYYY-MM-DD and times HH:MM");
+        ok = editor.ApplySchedule(isMusic, rows, s, why);
+    } else {
+        return Error(404, "no such edit: " + action);
+    }
+    if (!ok) return Error(400, why);
+    switch (editor.Save(why)) {
+        case ListsEditor::Saved::Conflict:
+            return Error(409, why);
+        case ListsEditor::Saved::Failed:
+            return Error(500, "Unable to save audio.cfg: " + why);
+        case ListsEditor::Saved::Ok:
+            break;
+    }
+    Log("status - web console: %s on the %s list", action.c_str(), isMusic ? "music" : "voice");
+    player.ReloadConfiguration();
+    return {200, ListsJson(player, now)};
+}
+
+
+Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
+    const bool sounding = p.music().current.fileData || p.voice().current.fileData;
+    auto name = [](const SoundSlot& slot, bool isMusic) {
+        return slot.fileData ? QJsonValue(QString::fromStdString(ShownTrackName(slot.path, isMusic)))
+                             : QJsonValue(QJsonValue::Null);
+    };
+    const int64_t next = p.NextMessageInSeconds();
+    QJsonArray failed;
+    for (const auto& [path, why] : p.failedTracks())
+        failed.append(QJsonObject{{"name", QString::fromStdString(path)},
+                                  {"why", QString::fromStdString(why)}});
+    return Answer{200, QJsonObject{
+        {"state", !p.isPlaying() ? "paused" : sounding ? "playing" : "silent"},
+        {"music", name(p.music().current, true)},
+        {"voice", name(p.voice().current, false)},
+        {"next_message_in", next >= 0 ? QJsonValue(static_cast<qint64>(next))
+                                      : QJsonValue(QJsonValue::Null)},
+        {"status", QString::fromStdString(p.StatusText())},
+        {"output", QString::fromStdString(p.OutputState())},
+        {"music_level", p.ChannelLevel(true, 0) / 100.0},
+        {"voice_level", p.ChannelLevel(false, 0) / 100.0},
+        {"uptime", static_cast<qint64>(uptimeSeconds)},
+        {"failed", failed},
+    }};
+}
+
+Answer SettingsAnswer(OnHoldPlayer& p, const std::string& web, bool https) {
+    const LevellingOptions levelling = p.leveller().options();
+    const AppSettings& a = p.settings();
+    return Answer{200, QJsonObject{
+        {"output", QString::fromStdString(p.OutputState())},
+        {"start_automatically", a.autoStart != 0},
+        {"start_playing", a.startPlaying != 0},
+        {"tray_icon", a.trayIcon != 0},
+        {"loudness", levelling.on},
+        {"loudness_music", levelling.musicLufs},
+        {"loudness_voice", levelling.voiceLufs},
+        {"web", QString::fromStdString(web)},
+        {"https", https},
+    }};
+}
+
+Answer ChangeSettings(OnHoldPlayer& p, const QJsonObject& body) {
+    std::string why;
+    if (body.contains("start_playing")) {
+        p.settings().startPlaying = body["start_playing"].toBool() ? 1 : 0;
+        if (!p.settings().SaveSettings(&why))
+            return Error(500, "Unable to save settings.cfg: " + why);
+    }
+    if (body.contains("loudness")) {
+        if (!SetTonewellConfValue("loudness", body["loudness"].toBool() ? "on" : "off", &why))
+            return Error(500, "Unable to save tonewell.conf: " + why);
+        p.ReadLevellingSettings();
+    }
+    Log("status - web console: settings changed");
+    return Answer{200, QJsonObject{{"saved", true}}};
+}
+
+Answer SoundsAnswer() {
+    QJsonObject out;
+    for (bool isMusic : {true, false}) {
+        QJsonObject kind;
+        for (const std::string& c : ListCategories(isMusic)) {
+            QJsonArray files;
+            for (const std::string& f : ListTracks(isMusic, c))
+                files.append(QJsonObject{{"file", QString::fromStdString(f)},
+                                         {"name", QString::fromStdString(StoredTrackName(isMusic, c, f))}});
+            kind[QString::fromStdString(c)] = files;
+        }
+        out[isMusic ? "music" : "voice"] = kind;
+    }
+    return Answer{200, out};
+}
+
+}  // namespace tw
