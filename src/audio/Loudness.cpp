@@ -53,9 +53,12 @@ bool FileKey(const std::string& storedName, long long& size, long long& mtime) {
 
 }  // namespace
 
-bool MeasureLoudness(const LoadedSound& sound, LoudnessFigures& out) {
-    if (!sound.data) return false;
-    const WaveFormat& f = sound.info.format;
+bool MeasureLoudness(const std::string& storedName, LoudnessFigures& out,
+                     const std::atomic<bool>* keepGoing) {
+    std::unique_ptr<SoundSource> source;
+    LoadedSound opened;
+    if (!OpenSoundSource(storedName, source, opened)) return false;
+    const WaveFormat& f = source->format();
     const unsigned channels = f.channels;
     const size_t align = f.blockAlign();
     if (channels == 0 || align == 0) return false;
@@ -64,34 +67,37 @@ bool MeasureLoudness(const LoadedSound& sound, LoudnessFigures& out) {
     if (!st) return false;
     // A mono sound plays on both sides at once: measured as it is heard.
     if (channels == 1) ebur128_set_channel(st, 0, EBUR128_DUAL_MONO);
-    const uint8_t* p = sound.data->data() + sound.info.dataOffset;
-    const size_t frames = sound.info.dataSize / align;
+    // One pass, a block at a time: the cost does not grow with the sound.
+    std::vector<uint8_t> block(kChunkFrames * align);
     std::vector<int> widened;
+    std::vector<float> floats;
     bool ok = true;
-    for (size_t at = 0; at < frames && ok; at += kChunkFrames) {
-        const size_t n = std::min<size_t>(kChunkFrames, frames - at);
-        const uint8_t* chunk = p + at * align;
+    for (;;) {
+        if (keepGoing && !keepGoing->load()) {
+            ok = false;
+            break;
+        }
+        const int64_t got = source->Read(block.data(), kChunkFrames);
+        if (got <= 0) break;
+        const size_t n = static_cast<size_t>(got);
+        const uint8_t* chunk = block.data();
         int rc = EBUR128_SUCCESS;
         if (f.formatTag == kFormatFloat) {
-            // Stored little-endian, as this machine keeps floats; not aligned, so copied.
-            std::vector<float> v(n * channels);
-            std::memcpy(v.data(), chunk, v.size() * sizeof(float));
-            for (float& x : v)
+            floats.resize(n * channels);
+            std::memcpy(floats.data(), chunk, floats.size() * sizeof(float));
+            for (float& x : floats)
                 if (!std::isfinite(x)) x = 0;
-            rc = ebur128_add_frames_float(st, v.data(), n);
+            rc = ebur128_add_frames_float(st, floats.data(), n);
         } else if (f.bitsPerSample == 16) {
-            std::vector<short> v(n * channels);
-            std::memcpy(v.data(), chunk, v.size() * sizeof(short));
-            rc = ebur128_add_frames_short(st, v.data(), n);
+            rc = ebur128_add_frames_short(st, reinterpret_cast<const short*>(chunk), n);
         } else if (f.bitsPerSample == 32) {
-            std::vector<int> v(n * channels);
-            std::memcpy(v.data(), chunk, v.size() * sizeof(int));
-            rc = ebur128_add_frames_int(st, v.data(), n);
+            rc = ebur128_add_frames_int(st, reinterpret_cast<const int*>(chunk), n);
         } else {
             WidenToInt(chunk, f.bitsPerSample, n * channels, widened);
             rc = ebur128_add_frames_int(st, widened.data(), n);
         }
         ok = rc == EBUR128_SUCCESS;
+        if (!ok) break;
     }
     double lufs = 0, peak = 0;
     ok = ok && ebur128_loudness_global(st, &lufs) == EBUR128_SUCCESS;
@@ -134,22 +140,29 @@ LevellingOptions Leveller::options() const {
     return options_;
 }
 
-int Leveller::GainFor(const std::string& storedName, const LoadedSound& sound, bool isMusic) {
+bool Leveller::KnownGain(const std::string& storedName, bool isMusic, int& gain) {
     const LevellingOptions options = this->options();
-    if (!options.on || !sound.data) return 0;  // off: not even the file is looked at
+    gain = 0;
+    if (!options.on) return true;  // off: not even the file is looked at
+    long long size = 0, mtime = 0;
+    if (!FileKey(storedName, size, mtime)) return false;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!loaded_) Load();
+    const auto it = cache_.find(storedName);
+    if (it == cache_.end() || it->second.size != size || it->second.mtime != mtime) return false;
+    gain = LevellingGain(it->second.figures, isMusic ? options.musicLufs : options.voiceLufs);
+    return true;
+}
+
+int Leveller::GainFor(const std::string& storedName, bool isMusic,
+                      const std::atomic<bool>* keepGoing) {
+    int gain = 0;
+    if (KnownGain(storedName, isMusic, gain)) return gain;
     long long size = 0, mtime = 0;
     const bool keyed = FileKey(storedName, size, mtime);
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (!loaded_) Load();
-        const auto it = cache_.find(storedName);
-        if (keyed && it != cache_.end() && it->second.size == size && it->second.mtime == mtime)
-            return LevellingGain(it->second.figures,
-                                 isMusic ? options.musicLufs : options.voiceLufs);
-    }
     // Measured outside the lock: a long track does not hold up another reader.
     LoudnessFigures figures;
-    if (!MeasureLoudness(sound, figures)) return 0;
+    if (!MeasureLoudness(storedName, figures, keepGoing)) return 0;
     ++measurements_;
     Log("status - loudness of %s: %.1f LUFS, true peak %.1f dBTP", storedName.c_str(), figures.lufs,
         figures.peakDb);
@@ -161,6 +174,7 @@ int Leveller::GainFor(const std::string& storedName, const LoadedSound& sound, b
         // followed by a rewrite of the whole cache.
         if (std::chrono::steady_clock::now() - lastSave_ >= kSaveEvery) Save();
     }
+    const LevellingOptions options = this->options();
     return LevellingGain(figures, isMusic ? options.musicLufs : options.voiceLufs);
 }
 

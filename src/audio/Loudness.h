@@ -27,8 +27,12 @@ struct LoudnessFigures {
     double peakDb = 0;  // true peak, dBTP
 };
 
-// Measures a loaded sound; false when its samples cannot be measured.
-bool MeasureLoudness(const LoadedSound& sound, LoudnessFigures& out);
+// Measures a sound file (a stored name) in one pass, a block at a time; false when
+// its samples cannot be measured.
+// `keepGoing`, when given, is looked at before each block: once false, the measure
+// gives up.
+bool MeasureLoudness(const std::string& storedName, LoudnessFigures& out,
+                     const std::atomic<bool>* keepGoing = nullptr);
 
 // The gain in hundredths of a dB that brings `figures` to `targetLufs`: at most
 // +12 dB, at most what keeps the true peak at 0 dBFS, none for silence.
@@ -46,11 +50,14 @@ class Leveller {
     ~Leveller();  // saves what was measured since the last save
     void SetOptions(const LevellingOptions& options);
     LevellingOptions options() const;
-    // The gain for a sound just read from `storedName` (0 when levelling is off),
-    // measured now unless the cache knows the file as it is. New figures are saved
-    // at most once every 5 seconds (and at the end), without the entries of files
-    // that are gone.
-    int GainFor(const std::string& storedName, const LoadedSound& sound, bool isMusic);
+    // The gain for the sound `storedName` when it is known without measuring: from
+    // the cache, when it knows the file as it is now, or 0 when levelling is off.
+    bool KnownGain(const std::string& storedName, bool isMusic, int& gain);
+    // The gain, measured now (a pass over the whole file) unless it is known. New
+    // figures are saved at most once every 5 seconds (and at the end), without the
+    // entries of files that are gone.
+    int GainFor(const std::string& storedName, bool isMusic,
+                const std::atomic<bool>* keepGoing = nullptr);
     // How many sounds were measured (not found in the cache) so far.
     int measurements() const { return measurements_; }
 

@@ -72,31 +72,28 @@ SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes)
     : mixer_(mixer),
       format_(format),
       own_(bytes),
-      samples_(own_.data()),
-      sampleFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
       size_(bytes),
-      totalFrames_(sampleFrames_),
+      fullSampleFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
+      fullTotalFrames_(fullSampleFrames_),
+      sampleFrames_(fullSampleFrames_),
+      totalFrames_(fullTotalFrames_),
       source_(2 * kChunk),
       resampled_(2 * kChunk) {
     // Silence is 0x80 in 8-bit unsigned samples, 0 (as allocated) in the others.
     if (format.bitsPerSample == 8) std::memset(own_.data(), 0x80, bytes);
 }
 
-SoundBuffer::SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes,
-                         std::shared_ptr<const SoundData> file, size_t offset, size_t length)
+SoundBuffer::SoundBuffer(Mixer& mixer, uint64_t bytes, std::shared_ptr<SoundStream> stream)
     : mixer_(mixer),
-      format_(format),
-      file_(std::move(file)),
-      samples_(file_->data() + std::min(offset, file_->fileSize())),
+      format_(stream->format()),
+      stream_(std::move(stream)),
       size_(bytes),
-      totalFrames_(format.blockAlign() ? bytes / format.blockAlign() : 0),
+      fullSampleFrames_(std::min<uint64_t>(stream_->frames(), bytes / format_.blockAlign())),
+      fullTotalFrames_(bytes / format_.blockAlign()),
+      sampleFrames_(fullSampleFrames_),
+      totalFrames_(fullTotalFrames_),
       source_(2 * kChunk),
-      resampled_(2 * kChunk) {
-    // Only whole frames that lie inside both the file and the buffer are played.
-    const size_t inFile = file_->fileSize() - std::min(offset, file_->fileSize());
-    const size_t usable = std::min<size_t>({length, inFile, bytes});
-    sampleFrames_ = format.blockAlign() ? static_cast<uint32_t>(usable / format.blockAlign()) : 0;
-}
+      resampled_(2 * kChunk) {}
 
 SoundBuffer::~SoundBuffer() {
     Stop();
@@ -104,7 +101,7 @@ SoundBuffer::~SoundBuffer() {
 }
 
 uint32_t SoundBuffer::Lock(uint8_t** region, uint32_t* bytes) {
-    if (file_) return 0x88780032;  // DSERR_INVALIDCALL: the samples belong to the file
+    if (stream_) return 0x88780032;  // DSERR_INVALIDCALL: the samples belong to the file
     *region = own_.data();
     *bytes = size();
     return 0;
@@ -138,6 +135,11 @@ uint32_t SoundBuffer::Play() {
         pending_ = 0;
     }
     if (readFrame_ == 0 && pending_ == 0) {
+        if (stream_ && streamUsed_) stream_->Restart();
+        streamUsed_ = false;
+        sampleFrames_ = fullSampleFrames_;
+        totalFrames_ = fullTotalFrames_;
+        dryFrames_ = 0;
         PrepareResampler();
         flushing_ = false;
         seenLevel_ = EffectiveLevel();
@@ -170,39 +172,68 @@ uint32_t SoundBuffer::SetVolume(int level) {
 }
 
 uint32_t SoundBuffer::GetCurrentPosition(uint32_t* playCursor) const {
-    *playCursor = cursorFrames_.load() * format_.blockAlign();
+    const uint64_t bytes = Position();
+    *playCursor = size_ <= 0xFFFFFFFFull
+                      ? static_cast<uint32_t>(bytes)
+                      : static_cast<uint32_t>(static_cast<unsigned __int128>(bytes) * 0xFFFFFFFFull /
+                                              size_);
     return 0;
 }
 
-int SoundBuffer::ReadSource(float* dest, int maxFrames, bool mono) {
-    const int frames = static_cast<int>(std::min<uint64_t>(maxFrames, totalFrames_ - readFrame_));
+void SoundBuffer::Convert(const uint8_t* p, float* dest, int frames, bool mono) const {
     const int align = format_.blockAlign();
     const int ch = format_.channels;
-    // Past the samples the buffer is silent.
-    const int sampled =
-        readFrame_ >= sampleFrames_
-            ? 0
-            : static_cast<int>(std::min<uint32_t>(frames, sampleFrames_ - readFrame_));
-    const int width = mono ? 1 : 2;
-    std::fill(dest + width * sampled, dest + width * frames, 0.0f);
-    const uint8_t* p = sampled ? samples_ + static_cast<size_t>(readFrame_) * align : samples_;
     switch (format_.bitsPerSample) {
         case 8:
-            Convert<8, false>(p, align, ch, dest, sampled, mono);
+            tw::Convert<8, false>(p, align, ch, dest, frames, mono);
             break;
         case 16:
-            Convert<16, false>(p, align, ch, dest, sampled, mono);
+            tw::Convert<16, false>(p, align, ch, dest, frames, mono);
             break;
         case 24:
-            Convert<24, false>(p, align, ch, dest, sampled, mono);
+            tw::Convert<24, false>(p, align, ch, dest, frames, mono);
             break;
         default:
             if (format_.formatTag == kFormatFloat)
-                Convert<32, true>(p, align, ch, dest, sampled, mono);
+                tw::Convert<32, true>(p, align, ch, dest, frames, mono);
             else
-                Convert<32, false>(p, align, ch, dest, sampled, mono);
+                tw::Convert<32, false>(p, align, ch, dest, frames, mono);
     }
-    readFrame_ += static_cast<uint32_t>(frames);
+}
+
+int SoundBuffer::ReadSource(float* dest, int maxFrames, bool mono) {
+    int frames = static_cast<int>(std::min<uint64_t>(maxFrames, totalFrames_ - readFrame_));
+    const int width = mono ? 1 : 2;
+    // Past the samples the buffer is silent.
+    int sampled = readFrame_ >= sampleFrames_
+                      ? 0
+                      : static_cast<int>(std::min<uint64_t>(frames, sampleFrames_ - readFrame_));
+    if (!stream_) {
+        Convert(own_.data() + readFrame_ * format_.blockAlign(), dest, sampled, mono);
+    } else {
+        int got = 0;
+        while (got < sampled) {
+            const uint8_t* at = nullptr;
+            const int n = static_cast<int>(stream_->Peek(&at, sampled - got));
+            if (n <= 0) break;
+            Convert(at, dest + width * got, n, mono);
+            stream_->Consume(n);
+            got += n;
+        }
+        if (got > 0) streamUsed_ = true;
+        if (got < sampled) {
+            if (stream_->Ended()) {
+                // The file ended before it said it would (cut short while it
+                // played): the sound ends there.
+                sampleFrames_ = totalFrames_ = readFrame_ + static_cast<uint64_t>(got);
+            } else {
+                dry_ = true;  // not read yet: silence for this sound until it is
+            }
+            frames = sampled = got;
+        }
+    }
+    std::fill(dest + width * sampled, dest + width * frames, 0.0f);
+    readFrame_ += static_cast<uint64_t>(frames);
     return frames;
 }
 
@@ -244,7 +275,8 @@ bool SoundBuffer::MixInto(float* out, int frames) {
     }
     int produced = 0;
     bool ended = false;
-    while (produced < frames && !ended) {
+    dry_ = false;
+    while (produced < frames && !ended && !dry_) {
         const int want = std::min(kChunk, frames - produced);
         if (!resampler_) {
             const int got = ReadSource(source_.data(), want, false);
@@ -256,6 +288,7 @@ bool SoundBuffer::MixInto(float* out, int frames) {
         if (pending_ == 0 && !flushing_) {
             pendingStart_ = 0;
             pending_ = ReadSource(source_.data(), kChunk, resampleChannels_ == 1);
+            if (pending_ == 0 && dry_) break;
             if (pending_ == 0) flushing_ = true;
         }
         size_t used = 0, made = 0;
@@ -283,7 +316,11 @@ bool SoundBuffer::MixInto(float* out, int frames) {
         finished_ = true;
         return false;
     }
-    cursorFrames_ = readFrame_ - static_cast<uint32_t>(pending_);
+    cursorFrames_ = readFrame_ - static_cast<uint64_t>(pending_);
+    if (dry_)
+        dryFrames_.fetch_add(static_cast<uint64_t>(frames - produced), std::memory_order_relaxed);
+    else
+        dryFrames_.store(0, std::memory_order_relaxed);
     return true;
 }
 

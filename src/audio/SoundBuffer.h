@@ -1,6 +1,7 @@
 #pragma once
 
-// One sound held whole in memory, played once through the mixer.
+// One sound played once through the mixer: samples of its own (a recording's
+// preview), or a sound streamed from its file.
 //
 // Threads: every public member is called on the main thread. The mixer's render
 // (audio thread) reads the samples and the volume and moves the play cursor while
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "LargeBlock.h"
-#include "SoundData.h"
+#include "SoundStream.h"
 #include "WaveFormat.h"
 
 namespace tw {
@@ -26,10 +27,9 @@ class SoundBuffer {
   public:
     // A silent buffer of its own, filled through Lock.
     SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes);
-    // A buffer of `bytes` that plays the `length` bytes at `offset` of a loaded file
-    // in place, then silence: the file is not copied a second time.
-    SoundBuffer(Mixer& mixer, const WaveFormat& format, uint32_t bytes,
-                std::shared_ptr<const SoundData> file, size_t offset, size_t length);
+    // A buffer of `bytes` (in the stream's format) that plays the stream's samples,
+    // then silence for the rest of its length. The stream must already be fed.
+    SoundBuffer(Mixer& mixer, uint64_t bytes, std::shared_ptr<SoundStream> stream);
     ~SoundBuffer();  // stops the sound first
     SoundBuffer(const SoundBuffer&) = delete;
     SoundBuffer& operator=(const SoundBuffer&) = delete;
@@ -48,23 +48,30 @@ class SoundBuffer {
     // A gain in hundredths of a dB added to the volume, -40 to +12 dB: loudness
     // levelling of this one sound. Any thread.
     void SetTrim(int level);
-    // Play cursor in bytes of the buffer's own format.
+    // Play cursor in bytes of the buffer's own format. A buffer past 4 GiB says it
+    // scaled to 32 bits, as a share of 0xFFFFFFFF: use Position for the bytes.
     uint32_t GetCurrentPosition(uint32_t* playCursor) const;
+    uint64_t Position() const { return cursorFrames_.load() * format_.blockAlign(); }
+    // How long the stream has had nothing for the render, in frames at the output
+    // rate: a read that falls behind leaves this sound silent meanwhile.
+    uint64_t DryFrames() const { return dryFrames_.load(); }
     bool IsPlaying() const { return playing_.load(); }
     // The buffer played to its end since its last Play (it then stopped by itself,
     // with its cursor back at 0).
     bool HasFinished() const { return finished_.load(); }
 
     const WaveFormat& format() const { return format_; }
-    uint32_t size() const { return size_; }
+    uint64_t size() const { return size_; }
 
   private:
     friend class Mixer;
     // Audio thread: adds this sound into `out` (stereo, output rate); false once it
     // has played to its end.
     bool MixInto(float* out, int frames);
-    // Converts from the cursor on: stereo, or one value a frame for `mono`.
+    // Converts from the cursor on: stereo, or one value a frame for `mono`. Sets
+    // dry_ when the stream has not read that far yet.
     int ReadSource(float* dest, int maxFrames, bool mono);
+    void Convert(const uint8_t* p, float* dest, int frames, bool mono) const;
     void Accumulate(float* out, const float* in, int frames);
     void AccumulateMono(float* out, const float* in, int frames);
     void PrepareResampler();     // main thread, before the sound starts
@@ -72,14 +79,17 @@ class SoundBuffer {
 
     Mixer& mixer_;
     WaveFormat format_;
-    LargeBlock own_;                         // a buffer's own samples, or
-    std::shared_ptr<const SoundData> file_;  // the loaded file they lie in
-    const uint8_t* samples_;
-    uint32_t sampleFrames_;  // frames of samples; the rest of the buffer is silence
-    uint32_t size_;
-    uint32_t totalFrames_;
+    LargeBlock own_;                       // a buffer's own samples, or
+    std::shared_ptr<SoundStream> stream_;  // the file they stream from
+    uint64_t size_;
+    uint64_t fullSampleFrames_;  // frames of samples; the rest of the buffer is silence
+    uint64_t fullTotalFrames_;
+    uint64_t sampleFrames_;  // the same, less when a file ended early while it played
+    uint64_t totalFrames_;
+    bool streamUsed_ = false;  // the stream must start again for a new play
 
-    std::atomic<uint32_t> cursorFrames_{0};
+    std::atomic<uint64_t> cursorFrames_{0};
+    std::atomic<uint64_t> dryFrames_{0};
     std::atomic<bool> playing_{false};
     std::atomic<bool> finished_{false};
     std::atomic<int> level_{0};
@@ -89,7 +99,8 @@ class SoundBuffer {
     soxr_t resampler_ = nullptr;
     unsigned resampleChannels_ = 2;
     bool flushing_ = false;
-    uint32_t readFrame_ = 0;  // next source frame to convert
+    uint64_t readFrame_ = 0;  // next source frame to convert
+    bool dry_ = false;
     int pending_ = 0;         // converted frames the resampler has not taken yet
     int pendingStart_ = 0;
     std::vector<float> source_;  // converted source frames, stereo

@@ -64,12 +64,15 @@ uint32_t SoundDevice::CreateSoundBuffer(const WaveFormat& format, uint32_t bytes
     return DS_OK;
 }
 
-uint32_t SoundDevice::CreateSoundBufferOver(const WaveFormat& format, uint32_t bytes,
-                                            std::shared_ptr<const SoundData> file, size_t offset,
-                                            size_t length, std::unique_ptr<SoundBuffer>& out) {
+uint32_t SoundDevice::CreateStreamBuffer(uint64_t bytes, std::shared_ptr<SoundStream> stream,
+                                         std::unique_ptr<SoundBuffer>& out) {
     out.reset();
-    if (!format.IsPlayable() || !file) return DSERR_BADFORMAT;
-    out = std::make_unique<SoundBuffer>(*mixer_, format, bytes, std::move(file), offset, length);
+    if (!stream || !stream->format().IsPlayable()) return DSERR_BADFORMAT;
+    if (!live_ && !null_)
+        stream->FeedInline();
+    else
+        stream->FeedInThread();
+    out = std::make_unique<SoundBuffer>(*mixer_, bytes, std::move(stream));
     return DS_OK;
 }
 

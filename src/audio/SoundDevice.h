@@ -1,7 +1,7 @@
 #pragma once
 
 // The program's one sound device: a mixer and the output that pulls from it. It
-// hands out buffers that each hold one whole sound. Main thread only.
+// hands out buffers that each play one sound. Main thread only.
 
 #include <memory>
 #include <string>
@@ -39,11 +39,12 @@ class SoundDevice {
     // cannot play.
     uint32_t CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
                                std::unique_ptr<SoundBuffer>& out);
-    // A buffer of `bytes` that plays `length` bytes of a loaded file in place (see
-    // SoundBuffer); the same format rules.
-    uint32_t CreateSoundBufferOver(const WaveFormat& format, uint32_t bytes,
-                                   std::shared_ptr<const SoundData> file, size_t offset,
-                                   size_t length, std::unique_ptr<SoundBuffer>& out);
+    // A buffer of `bytes` that plays a stream (see SoundBuffer); the same format
+    // rules. The stream is fed from here on: by a thread of its own, or, when the
+    // caller renders (Direct), by the render itself, so that a render is the same
+    // every time.
+    uint32_t CreateStreamBuffer(uint64_t bytes, std::shared_ptr<SoundStream> stream,
+                                std::unique_ptr<SoundBuffer>& out);
     Mixer& mixer() { return *mixer_; }
     // The sound output is open and carrying the mixer (not resting, not lost).
     bool OnOutput() const;

@@ -170,11 +170,13 @@ void AddTracksDlg::SpeakerClicked(int row) {
     loading_ = true;
     const uint64_t ticket = ++ticket_;
     TimerService* timers = &services_.timers();
+    const int rate = device_ ? device_->mixer().outputRate() : 0;
     reader_->PostTask([path = previewPath_, ticket, owner = std::weak_ptr<const char>(lifetime_),
-                       timers, leveller = services_.leveller(), isMusic = isMusic_, this] {
+                       timers, leveller = services_.leveller(), isMusic = isMusic_, rate, this] {
         LoadedSound sound;
-        ReadSound(path, sound);
-        if (leveller) sound.trim = leveller->GainFor(path, sound, isMusic);
+        // Levelled as the track will be on hold: measured first when the cache does
+        // not know it (one pass over the file, a block at a time).
+        if (ReadSound(path, sound, {rate}) && leveller) sound.trim = leveller->GainFor(path, isMusic);
         timers->PostTaskWhileAlive(owner, [ticket, sound, this] { PreviewRead(ticket, sound); });
     });
 }
@@ -182,10 +184,9 @@ void AddTracksDlg::SpeakerClicked(int row) {
 void AddTracksDlg::PreviewRead(uint64_t ticket, const LoadedSound& sound) {
     if (ticket != ticket_ || !loading_) return;  // stopped meanwhile
     loading_ = false;
-    if (sound.data && device_) {
+    if (sound.stream && device_) {
         MakeSoundBuffer(sound, previewPath_, *device_, buffer_, services_.boxes());
         if (buffer_) {
-            data_ = sound.data;
             // At the level a new buffer has, whatever the main window's sliders say,
             // levelled as the track will be on hold.
             buffer_->SetTrim(sound.trim);
@@ -193,7 +194,7 @@ void AddTracksDlg::PreviewRead(uint64_t ticket, const LoadedSound& sound) {
             started_ = false;
             return;
         }
-    } else if (!sound.data) {
+    } else if (!sound.stream) {
         services_.boxes().Show(sound.error, "Error");
     }
     // Nothing plays: the row gets its name back at once.
@@ -206,7 +207,6 @@ void AddTracksDlg::StopPreview() {
     ++ticket_;
     if (buffer_) buffer_->Stop();
     buffer_.reset();
-    data_.reset();
     if (QListWidgetItem* item = tracks_->item(playingRow_)) item->setText(Shown(RowFile(item)));
     playingRow_ = -1;
     started_ = false;
@@ -214,9 +214,7 @@ void AddTracksDlg::StopPreview() {
 
 void AddTracksDlg::OnTimer(int id) {
     if (id != kPreviewTimer || !buffer_) return;
-    uint32_t cursor = 0;
-    buffer_->GetCurrentPosition(&cursor);
-    if (cursor != 0) {
+    if (buffer_->Position() != 0) {
         started_ = true;
         return;
     }

@@ -71,7 +71,6 @@ class AddTracksDlg : public QDialog {
     OwnedServices services_;
 
     std::unique_ptr<SoundBuffer> buffer_;
-    std::shared_ptr<SoundData> data_;
     std::string previewPath_;
     int playingRow_ = -1;
     bool started_ = false;

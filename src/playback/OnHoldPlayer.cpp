@@ -23,15 +23,26 @@ const char* const kFirstRunNotice =
     "Since this is your first time running Tonewell, default audio tracks have been selected.  "
     "You may\ncustomize the track selection by clicking on the Manage Audio button.";
 
+// Seconds a stream may have nothing to play before its track ends as a failed load.
+constexpr uint64_t kStallSeconds = 10;
+
 // A track is a file under "sounds": a stored name that climbs out of it, or is
-// absolute, is refused like a missing file. Any thread.
-LoadedSound ReadTrack(const std::string& path, Leveller& leveller, bool isMusic) {
+// absolute, is refused like a missing file. Any thread. The loudness gain is set
+// when the cache knows it, or, with `measureNow`, measured at once (`trimKnown`
+// says which).
+LoadedSound ReadTrack(const std::string& path, Leveller& leveller, bool isMusic, int outputRate,
+                      bool measureNow, bool& trimKnown) {
     LoadedSound sound;
+    trimKnown = true;
     if (!StaysUnder(path, "sounds"))
         sound.error = "Unable to locate file (" + path + ")";
     else
-        ReadSound(path, sound);
-    sound.trim = leveller.GainFor(path, sound, isMusic);
+        ReadSound(path, sound, {outputRate});
+    if (!sound.stream) return sound;
+    if (measureNow)
+        sound.trim = leveller.GainFor(path, isMusic);
+    else
+        trimKnown = leveller.KnownGain(path, isMusic, sound.trim);
     return sound;
 }
 
@@ -83,7 +94,7 @@ std::vector<std::string> OnePass(TrackList& list, bool isMusic) {
 void SoundSlot::Free() {
     if (buffer) buffer->Stop();
     buffer.reset();
-    fileData.reset();
+    stream.reset();
 }
 
 MbResult OncePerRunBoxes::DoShow(const std::string& text, const std::string& caption,
@@ -124,13 +135,18 @@ OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox&
     }
     leveller_ = std::make_shared<Leveller>(LevellingOptions{});
     ReadLevellingSettings();
-    if (options_.backgroundPreload) worker_ = std::make_unique<MessageThread>();
+    if (options_.backgroundPreload) {
+        worker_ = std::make_unique<MessageThread>();
+        measurer_ = std::make_unique<MessageThread>();
+    }
     music_.volume = config_.music.volume;
     voice_.volume = config_.voice.volume;
     timers_.SetHandler([this](int id) { OnTimer(id); });
 }
 
 OnHoldPlayer::~OnHoldPlayer() {
+    *measuring_ = false;  // a long measurement gives up at its next block
+    measurer_.reset();
     worker_.reset();  // the reads asked for finish first; their results are dropped
     automaton_.DisarmAll();
     timers_.Stop(kTimerTick);
@@ -201,7 +217,7 @@ std::string OnHoldPlayer::OutputState() const {
 }
 
 int64_t OnHoldPlayer::NextMessageInSeconds() const {
-    if (!isPlaying_ || voice_.current.fileData || !automaton_.voiceGapArmed()) return -1;
+    if (!isPlaying_ || voice_.current.stream || !automaton_.voiceGapArmed()) return -1;
     const int64_t ms = timers_.RemainingMs(kTimerVoiceGap);
     return ms < 0 ? -1 : (ms + 999) / 1000;
 }
@@ -209,11 +225,11 @@ int64_t OnHoldPlayer::NextMessageInSeconds() const {
 std::string OnHoldPlayer::StatusText() {
     if (!isPlaying_) return "Paused";
     std::vector<std::string> parts;
-    if (music_.current.fileData)
+    if (music_.current.stream)
         parts.push_back("Playing " + ShownTrackName(music_.current.path, true));
     else if (std::string why = NothingPlays(true); !why.empty())
         parts.push_back(why);
-    if (voice_.current.fileData) {
+    if (voice_.current.stream) {
         parts.push_back("Message " + ShownTrackName(voice_.current.path, false));
     } else if (std::string why = NothingPlays(false); !why.empty()) {
         parts.push_back(why);
@@ -268,7 +284,7 @@ void OnHoldPlayer::InitAudioDevice() {
 
 void OnHoldPlayer::Preload(AudioChannel& channel, TrackList& list, bool isMusic) {
     // Without a device nothing is loaded: there is nothing to play it on.
-    if (!device_ || channel.next.fileData || channel.loading) return;
+    if (!device_ || channel.next.stream || channel.loading) return;
     // An unreadable file does not silence the channel: the following tracks are
     // tried, at most one pass of the list.
     channel.attemptsLeft = list.tracks.size();
@@ -283,32 +299,40 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
         if (!list.NextTrack(path, pass)) return;
         const uint64_t ticket = ++tickets_;
         channel.ticket = ticket;
+        const int rate = device_->mixer().outputRate();
         if (worker_) {
             // The file is read and decoded on the worker; the result comes back to
             // this thread as a posted task, and only if this player still wants it.
             channel.loading = true;
+            // A loudness the cache does not know is measured later, beside the
+            // playing: a long track's first music must not wait for a whole pass.
             worker_->PostTask([this, owner = std::weak_ptr<const char>(lifetime_),
-                               leveller = leveller_, isMusic, ticket, path, pass] {
-                LoadedSound sound = ReadTrack(path, *leveller, isMusic);
-                timers_.PostTaskWhileAlive(owner, [this, isMusic, ticket, path, pass, sound] {
-                    Preloaded(isMusic, ticket, path, pass, sound);
-                });
+                               leveller = leveller_, isMusic, ticket, path, pass, rate] {
+                bool trimKnown = true;
+                LoadedSound sound = ReadTrack(path, *leveller, isMusic, rate, false, trimKnown);
+                timers_.PostTaskWhileAlive(
+                    owner, [this, isMusic, ticket, path, pass, sound, trimKnown] {
+                        Preloaded(isMusic, ticket, path, pass, sound, trimKnown);
+                    });
             });
             return;
         }
-        Preloaded(isMusic, ticket, path, pass, ReadTrack(path, *leveller_, isMusic));
-        if (channel.next.fileData) return;
+        // A render measures at once, so that it is the same every time.
+        bool trimKnown = true;
+        const LoadedSound sound = ReadTrack(path, *leveller_, isMusic, rate, true, trimKnown);
+        Preloaded(isMusic, ticket, path, pass, sound, trimKnown);
+        if (channel.next.stream) return;
     }
 }
 
 void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& path, int pass,
-                             const LoadedSound& sound) {
+                             const LoadedSound& sound, bool trimKnown) {
     AudioChannel& channel = isMusic ? music_ : voice_;
     if (ticket != channel.ticket || !device_) return;  // dropped meanwhile
     channel.loading = false;
     Log(isMusic ? "status - preload music %s" : "status - preload voice %s",
         ShownTrackName(path, isMusic).c_str());
-    if (!sound.data) {
+    if (!sound.stream) {
         loadBoxes_.Show(sound.error, "Error");
         if (failed_[path] != sound.error) {
             failed_[path] = sound.error;
@@ -322,8 +346,11 @@ void OnHoldPlayer::Preloaded(bool isMusic, uint64_t ticket, const std::string& p
     next.path = path;
     next.passNumber = pass;
     next.byteLength = sound.size;
+    next.trimKnown = trimKnown;
+    next.dryLogged = false;
     MakeSoundBuffer(sound, path, *device_, next.buffer, loadBoxes_);
-    next.fileData = sound.data;
+    next.stream = sound.stream;
+    if (!trimKnown) MeasureLater(isMusic, path, sound.stream);
     // The song starts at its channel's level, whatever happens before it plays.
     if (next.buffer) next.buffer->SetVolume(ChannelLevel(isMusic, 0));
     if (next.buffer) next.buffer->SetTrim(sound.trim);
@@ -343,7 +370,7 @@ void OnHoldPlayer::PreloadVoice() {
 }
 
 void OnHoldPlayer::Play(AudioChannel& channel, bool isMusic) {
-    if (!channel.next.fileData) return;
+    if (!channel.next.stream) return;
     watchdog_.Sounding(isMusic);
     channel.current = std::move(channel.next);
     channel.next = SoundSlot{};
@@ -363,7 +390,7 @@ void OnHoldPlayer::PlayVoice() {
 }
 
 void OnHoldPlayer::Stop(AudioChannel& channel, bool isMusic) {
-    if (channel.current.fileData) channel.current.Free();  // the path stays until the next play
+    if (channel.current.stream) channel.current.Free();  // the path stays until the next play
     watchdog_.Stopped(isMusic);
 }
 
@@ -376,7 +403,7 @@ void OnHoldPlayer::StopVoice() {
 }
 
 void OnHoldPlayer::DropNext(AudioChannel& channel) {
-    if (channel.next.fileData) channel.next.Free();
+    if (channel.next.stream) channel.next.Free();
     // A read still in flight is no longer wanted.
     channel.loading = false;
     channel.ticket = ++tickets_;
@@ -468,8 +495,8 @@ void OnHoldPlayer::GapEnded(bool isMusic) {
     // Nothing preloaded (a file was missing, or nothing was in schedule, or the read
     // is still under way): try again; a read that arrives later ends the wait.
     channel.gapWaiting = false;
-    if (!channel.next.fileData) isMusic ? PreloadMusic() : PreloadVoice();
-    if (!channel.next.fileData) {
+    if (!channel.next.stream) isMusic ? PreloadMusic() : PreloadVoice();
+    if (!channel.next.stream) {
         channel.gapWaiting = true;
         return;
     }
@@ -487,7 +514,7 @@ SilenceWatchdog::Facts OnHoldPlayer::SilenceFacts(bool isMusic) const {
         ++facts.inSchedule;
         if (!failed_.count(track.name)) ++facts.loadable;
     }
-    facts.coveredBy = isMusic && voice_.current.fileData != nullptr;
+    facts.coveredBy = isMusic && voice_.current.stream != nullptr;
     return facts;
 }
 
@@ -531,9 +558,8 @@ void OnHoldPlayer::ReportSaveProblem(const std::string& text) {
 void OnHoldPlayer::DetectEnd(AudioChannel& channel, bool isMusic) {
     SoundBuffer* buffer = channel.current.buffer.get();
     if (!buffer) return;
-    uint32_t cursor = 0;
-    buffer->GetCurrentPosition(&cursor);
-    if (cursor != 0) {
+    if (EndStalled(channel, isMusic)) return;
+    if (buffer->Position() != 0) {
         channel.seenPlaying = true;
         return;
     }
@@ -544,12 +570,61 @@ void OnHoldPlayer::DetectEnd(AudioChannel& channel, bool isMusic) {
     automaton_.HandleEvent(isMusic ? "musfin" : "vocfin");
 }
 
+bool OnHoldPlayer::EndStalled(AudioChannel& channel, bool isMusic) {
+    SoundSlot& slot = channel.current;
+    const uint64_t dry = slot.buffer->DryFrames();
+    const uint64_t rate = static_cast<uint64_t>(device_->mixer().outputRate());
+    if (dry < rate / 2) return false;  // a moment's wait is not a stall yet
+    const std::string shown = ShownTrackName(slot.path, isMusic);
+    if (!slot.dryLogged) {
+        slot.dryLogged = true;
+        Log("error - reading %s falls behind: it is silent until the file answers",
+            shown.c_str());
+    }
+    if (dry < kStallSeconds * rate) return false;
+    const std::string why = "Unable to read file (" + slot.path + "): it stopped answering";
+    loadBoxes_.Show(why, "Error");
+    failed_[slot.path] = why;
+    ShowFailedTracks();
+    Log(isMusic ? "status - music track finished" : "status - voice track finished");
+    automaton_.HandleEvent(isMusic ? "musfin" : "vocfin");
+    return true;
+}
+
+void OnHoldPlayer::MeasureLater(bool isMusic, const std::string& path,
+                                const std::shared_ptr<SoundStream>& stream) {
+    if (!measurer_) return;
+    measurer_->PostTask([this, owner = std::weak_ptr<const char>(lifetime_), leveller = leveller_,
+                         cancel = measuring_, isMusic, path,
+                         weak = std::weak_ptr<SoundStream>(stream)] {
+        // Nobody waits for a sound that is no longer loaded.
+        if (weak.expired() || !*cancel) return;
+        const int gain = leveller->GainFor(path, isMusic, cancel.get());
+        timers_.PostTaskWhileAlive(owner, [this, isMusic, weak, gain] {
+            if (auto stream = weak.lock()) Measured(isMusic, stream, gain);
+        });
+    });
+}
+
+void OnHoldPlayer::Measured(bool isMusic, const std::shared_ptr<SoundStream>& stream, int gain) {
+    AudioChannel& channel = isMusic ? music_ : voice_;
+    if (channel.next.stream == stream) {
+        channel.next.trimKnown = true;
+        if (channel.next.buffer) channel.next.buffer->SetTrim(gain);
+    } else if (channel.current.stream == stream && !channel.current.trimKnown) {
+        // Playing already: a cut takes effect now, a boost only from the next play,
+        // so that nobody hears a song jump up in the middle.
+        channel.current.trimKnown = true;
+        if (gain < 0 && channel.current.buffer) channel.current.buffer->SetTrim(gain);
+    }
+}
+
 void OnHoldPlayer::UpdateProgress() {
-    // 64-bit: a cursor times 100 overflows 32 bits past 42 MB.
     auto percent = [](const SoundSlot& s) {
-        uint32_t cursor = 0;
-        s.buffer->GetCurrentPosition(&cursor);
-        return s.byteLength ? static_cast<int>(uint64_t{cursor} * 100 / s.byteLength) : 0;
+        return s.byteLength ? static_cast<int>(std::min<uint64_t>(
+                                  100, static_cast<unsigned __int128>(s.buffer->Position()) * 100 /
+                                           s.byteLength))
+                            : 0;
     };
     if (music_.current.buffer) view_.SetMusicProgress(percent(music_.current));
     if (voice_.current.buffer) view_.SetVoiceProgress(percent(voice_.current));
@@ -569,7 +644,7 @@ void OnHoldPlayer::TogglePlayback() {
     // Both current sounds halt where they are, and resume from there.
     for (bool isMusic : {true, false}) {
         SoundSlot& current = (isMusic ? music_ : voice_).current;
-        if (!current.fileData) continue;
+        if (!current.stream) continue;
         if (isPlaying_) {
             ApplyLevels();
             if (current.buffer) current.buffer->Play();
@@ -629,7 +704,7 @@ void OnHoldPlayer::SelectMusicRow() {
 }
 void OnHoldPlayer::SelectVoiceRow() {
     // A message that has ended is not left selected.
-    view_.SelectVoiceRow(voice_.current.fileData ? voice_.current.passNumber : -1);
+    view_.SelectVoiceRow(voice_.current.stream ? voice_.current.passNumber : -1);
 }
 
 void OnHoldPlayer::ReloadConfiguration() {

@@ -9,6 +9,7 @@
 // Main thread only, like the timers, clock and message boxes it is given. The
 // sound device renders on the audio thread (see SoundBuffer).
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -34,10 +35,12 @@ extern const char* const kTitlePlaying;  // "Tonewell v1.0"
 extern const char* const kTitlePaused;   // "Tonewell v1.0 (paused)"
 
 struct SoundSlot {
-    std::unique_ptr<SoundBuffer> buffer;  // null when the sound has no buffer
-    std::shared_ptr<SoundData> fileData;  // a slot is loaded exactly when this is set
+    std::unique_ptr<SoundBuffer> buffer;   // null when the sound has no buffer
+    std::shared_ptr<SoundStream> stream;  // a slot is loaded exactly when this is set
     std::string path;
-    uint32_t byteLength = 0;
+    uint64_t byteLength = 0;
+    bool trimKnown = true;  // false until the sound's loudness has been measured
+    bool dryLogged = false;
     int passNumber = 0;
     void Free();
 };
@@ -145,8 +148,8 @@ class OnHoldPlayer : private OnHoldChannels {
     SoundDevice* device() { return device_.get(); }
 
   private:
-    bool MusicHasCurrent() const override { return music_.current.fileData != nullptr; }
-    bool VoiceHasCurrent() const override { return voice_.current.fileData != nullptr; }
+    bool MusicHasCurrent() const override { return music_.current.stream != nullptr; }
+    bool VoiceHasCurrent() const override { return voice_.current.stream != nullptr; }
     void SetMusicCurrentLevel(int level) override;
     int MusicGapSeconds() const override { return config_.music.GapSeconds(); }
     int VoiceGapSeconds() const override { return config_.voice.GapSeconds(); }
@@ -156,7 +159,7 @@ class OnHoldPlayer : private OnHoldChannels {
     void RequestNext(AudioChannel& channel, TrackList& list, bool isMusic);
     // A read came back (main thread): fills the next slot, or tries the next track.
     void Preloaded(bool isMusic, uint64_t ticket, const std::string& path, int pass,
-                   const LoadedSound& sound);
+                   const LoadedSound& sound, bool trimKnown);
     // One tick of silence watching; true when it restarted playback.
     bool WatchSilence();
     SilenceWatchdog::Facts SilenceFacts(bool isMusic) const;
@@ -167,6 +170,14 @@ class OnHoldPlayer : private OnHoldChannels {
     // A gap timer fired: raise "mussil" or "vocsil" once a next sound is ready.
     void GapEnded(bool isMusic);
     void DetectEnd(AudioChannel& channel, bool isMusic);
+    // A stream whose reads fall behind: logged once, and ended as a failed load
+    // once it has had nothing to play for 10 seconds. True when it ended.
+    bool EndStalled(AudioChannel& channel, bool isMusic);
+    // Measures a sound's loudness on the measuring thread; the gain comes back to
+    // the sound if it is still loaded.
+    void MeasureLater(bool isMusic, const std::string& path,
+                      const std::shared_ptr<SoundStream>& stream);
+    void Measured(bool isMusic, const std::shared_ptr<SoundStream>& stream, int gain);
     void ShowPlayingState();
     void ShowStatus();
     void ShowFailedTracks();
@@ -202,7 +213,9 @@ class OnHoldPlayer : private OnHoldChannels {
         LocalTime at;
     } until_[2];
     std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted results
-    std::unique_ptr<MessageThread> worker_;  // last: gone first, before what it uses
+    std::shared_ptr<std::atomic<bool>> measuring_ = std::make_shared<std::atomic<bool>>(true);
+    std::unique_ptr<MessageThread> measurer_;  // long passes over whole files, beside the reads
+    std::unique_ptr<MessageThread> worker_;    // last: gone first, before what it uses
 };
 
 }  // namespace tw

@@ -72,7 +72,7 @@ class RecordVoiceDlg : public QDialog {
     int seconds_ = 0;
     uintptr_t recordingNumber_ = 0;  // news of an earlier recording is stale
     std::unique_ptr<SoundBuffer> preview_buffer_;
-    std::shared_ptr<SoundData> previewData_;
+    std::shared_ptr<SoundStream> previewData_;
     std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted news
 
     QLabel* instructions_;

@@ -147,9 +147,9 @@ Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std:
 
 
 Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
-    const bool sounding = p.music().current.fileData || p.voice().current.fileData;
+    const bool sounding = p.music().current.stream || p.voice().current.stream;
     auto name = [](const SoundSlot& slot, bool isMusic) {
-        return slot.fileData ? QJsonValue(QString::fromStdString(ShownTrackName(slot.path, isMusic)))
+        return slot.stream ? QJsonValue(QString::fromStdString(ShownTrackName(slot.path, isMusic)))
                              : QJsonValue(QJsonValue::Null);
     };
     const int64_t next = p.NextMessageInSeconds();

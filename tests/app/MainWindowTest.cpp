@@ -91,7 +91,7 @@ TEST_F(MainWindow, StatusLineAndAMarkOnATrackThatDidNotLoad) {
     Settings(1);
     auto w = Open();
     // a.wav fails on the worker and b.wav is read instead.
-    ASSERT_TRUE(WaitFor([&] { return w->player().music().next.fileData != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return w->player().music().next.stream != nullptr; }));
     QListWidgetItem* failed = w->musicList()->item(0);
     EXPECT_FALSE(failed->icon().isNull());
     EXPECT_EQ(failed->toolTip(), "Unable to locate file (sounds\\Music Tracks\\T\\a.wav)");
@@ -147,9 +147,9 @@ TEST_F(MainWindow, AClickInAListGoesBackToThePlayingRow) {
     Settings(1);
     auto w = Open();
     w->player().OnTimer(10);
-    ASSERT_TRUE(WaitFor([&] { return w->player().music().next.fileData != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return w->player().music().next.stream != nullptr; }));
     w->player().OnTimer(11);  // the first song starts: row 0
-    ASSERT_TRUE(w->player().music().current.fileData != nullptr);
+    ASSERT_TRUE(w->player().music().current.stream != nullptr);
     EXPECT_EQ(w->musicList()->currentRow(), 0);
     QTest::mouseClick(w->musicList()->viewport(), Qt::LeftButton, {},
                       w->musicList()->visualItemRect(w->musicList()->item(2)).center());

@@ -208,7 +208,7 @@ TEST_F(AddTracks, TheSpeakerIsTheStartOfTheRowAndMixesWithWhatIsOnHold) {
     // On hold: a 440 Hz song plays; the 1 kHz preview is heard over it, at full level.
     std::unique_ptr<SoundBuffer> song;
     test::WriteTone("song.wav", 2, 440, 44100, 1, 0.5);
-    std::shared_ptr<SoundData> songData;
+    std::shared_ptr<SoundStream> songData;
     uint32_t size = 0;
     ASSERT_TRUE(LoadSound(song, songData, "song.wav", size, device.get(), boxes));
     song->SetVolume(-1500);

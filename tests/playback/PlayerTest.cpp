@@ -246,7 +246,7 @@ TEST_F(Player, ABoxInsideAnActionNeverHaltsTheCycle) {
     EXPECT_TRUE(log.With("Error - Unhandled event").empty());
     EXPECT_FALSE(player().automaton().automatonHalted());
     EXPECT_GE(log.With("status - play voice V\\m.wav").size(), 3u);
-    EXPECT_NE(player().music().current.fileData, nullptr);
+    EXPECT_NE(player().music().current.stream, nullptr);
     session.reset();
 }
 
@@ -256,7 +256,7 @@ TEST_F(Player, AHaltedAutomatonStartsANewCycle) {
     Config(60, 1, {Song("a.wav", 30)}, {});
     Start();
     session->Run(5000);
-    ASSERT_NE(player().music().current.fileData, nullptr);
+    ASSERT_NE(player().music().current.stream, nullptr);
     player().automaton().HandleEvent("nonsense");
     ASSERT_TRUE(player().automaton().automatonHalted());
     session->Run(1000);
@@ -266,7 +266,7 @@ TEST_F(Player, AHaltedAutomatonStartsANewCycle) {
     // Music again within three seconds of the halt: the restart, its start tick,
     // and the first gap of one second.
     EXPECT_EQ(log.With("status - play music T\\a.wav").size(), 2u);
-    EXPECT_NE(player().music().current.fileData, nullptr);
+    EXPECT_NE(player().music().current.stream, nullptr);
     player().automaton().HandleEvent("nonsense");
     session->Run(4000);
     ASSERT_EQ(boxes.boxes().size(), 1u);  // shown once a run
@@ -365,7 +365,7 @@ TEST_F(Player, PreloadsOnTheWorkerKeepTheCycle) {
         session->Run(100);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    EXPECT_NE(player().music().current.fileData, nullptr);
+    EXPECT_NE(player().music().current.stream, nullptr);
     session.reset();  // the worker stops with the player
 }
 
@@ -562,9 +562,55 @@ TEST_F(Player, UnknownOutputGivesTwoBoxesAndPlaysNothing) {
     EXPECT_EQ(boxes.boxes()[1].text, "DSERR_NODRIVER");
     EXPECT_EQ(boxes.boxes()[1].caption, "DirectSound Error");
     EXPECT_EQ(player.device(), nullptr);
-    EXPECT_EQ(player.music().next.fileData, nullptr);
+    EXPECT_EQ(player.music().next.stream, nullptr);
     timers.Advance(10000);  // the gap timer keeps trying, and nothing breaks
-    EXPECT_EQ(player.music().current.fileData, nullptr);
+    EXPECT_EQ(player.music().current.stream, nullptr);
 }
 
 }  // namespace
+
+TEST_F(Player, AnHourLongMp3StreamsAndASongCutShortEndsWhereTheFileNowEnds) {
+    // An hour of MP3 in a few MB: one minute of 8 kbit/s frames, sixty times over.
+    test::WriteTone("minute.wav", 60, 440, 8000, 1, 0.5);
+    ASSERT_EQ(std::system("lame --quiet -t -b 8 minute.wav minute.mp3"), 0);
+    std::string hour;
+    const std::string minute = test::ReadText("minute.mp3");
+    for (int i = 0; i < 60; ++i) hour += minute;
+    test::WriteText("sounds/Music Tracks/T/hour.mp3", hour);
+    Config(600, 2, {"sounds\\Music Tracks\\T\\hour.mp3", Song("b.wav", 2)}, {});
+    Start();
+    std::vector<float> last;
+    session->Run(40000, [&](const float* s, int n) { last.assign(s, s + 2 * n); });
+    // Its length is known from the first note: sixty times the minute as mpg123
+    // decodes it, and 1% of it has played (the cursor runs ahead of what is heard by
+    // what the resampler holds).
+    EXPECT_EQ(When("status - play music T\\hour.mp3"), 2000);
+    const SoundSlot& hourSlot = player().music().current;
+    ASSERT_NE(hourSlot.buffer, nullptr);
+    ASSERT_EQ(std::system("mpg123 -q -w peer.wav minute.mp3"), 0);
+    std::vector<float> pcm;
+    int channels = 0, rate = 0;
+    ASSERT_TRUE(test::ReadWav16("peer.wav", pcm, channels, rate));
+    EXPECT_EQ(hourSlot.byteLength, 44 + 60 * 2 * pcm.size());
+    EXPECT_NEAR(static_cast<double>(hourSlot.buffer->Position()), 38.0 * 8000 * 2, 8000 * 2 * 0.25);
+    EXPECT_EQ(view.musicProgress.back(), 1);
+    float peak = 0;
+    for (float v : last) peak = std::max(peak, std::abs(v));
+    EXPECT_GT(peak, 0.1f);
+
+    // A song cut short while it plays ends where the file now ends, and the next one
+    // follows.
+    session.reset();
+    Config(600, 2, {Song("a.wav", 20), "sounds\\Music Tracks\\T\\b.wav"}, {});
+    Start();
+    session->Run(5000);
+    std::filesystem::resize_file("sounds/Music Tracks/T/a.wav", 44 + 10 * 44100 * 4);
+    session->Run(12000);
+    EXPECT_TRUE(log.Has("error - sounds\\Music Tracks\\T\\a.wav: the file ends before its samples "
+                        "do; the sound ends there"));
+    const int64_t ended = When("status - music track finished");
+    // 10 s of it from 2 s on, seen at the next tick; not the 20 s it first had.
+    EXPECT_GE(ended, 12000);
+    EXPECT_LE(ended, 13000);
+    EXPECT_GT(When("status - play music T\\b.wav"), ended);
+}

@@ -114,7 +114,7 @@ TEST_F(Recorder, StatesRecordingStopsByItselfAtSixtyAndSaves) {
     EXPECT_EQ(LastBox().rfind("The voice message could not be saved (", 0), 0u) << LastBox();
     // The saved message plays.
     std::unique_ptr<SoundBuffer> buffer;
-    std::shared_ptr<SoundData> data;
+    std::shared_ptr<SoundStream> data;
     uint32_t size = 0;
     EXPECT_TRUE(
         LoadSound(buffer, data, "sounds\\Voice Messages\\Custom\\ 2 .wav", size, nullptr, boxes));

@@ -72,7 +72,7 @@ TEST_F(Writer, BlocksInOrderAndOnlyWhileAFileIsOpen) {
 
     // Read back by the sound loader, it is a sound of 10000 samples.
     std::unique_ptr<SoundBuffer> buffer;
-    std::shared_ptr<SoundData> data;
+    std::shared_ptr<SoundStream> data;
     uint32_t size = 0;
     RecordingMessageBox boxes;
     ASSERT_TRUE(LoadSound(buffer, data, "sound.wav", size, nullptr, boxes));

@@ -1,0 +1,204 @@
+#include "SoundSource.h"
+
+#include <mpg123.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "AtomicFile.h"
+#include "WavParser.h"
+
+namespace tw {
+namespace {
+
+class FileHandle {
+  public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
+
+class WavSource : public SoundSource {
+  public:
+    WavSource(int fd, const WavInfo& info) : fd_(fd), offset_(info.dataOffset) {
+        format_ = info.format;
+        frames_ = info.dataSize / info.format.blockAlign();
+    }
+    int64_t Read(uint8_t* dest, int64_t maxFrames) override {
+        const uint64_t align = format_.blockAlign();
+        const uint64_t frames = std::min<uint64_t>(static_cast<uint64_t>(maxFrames), frames_ - at_);
+        uint64_t got = 0;  // bytes
+        const uint64_t want = frames * align;
+        while (got < want) {
+            const ssize_t n = ::pread(fd_.get(), dest + got, want - got,
+                                      static_cast<off_t>(offset_ + at_ * align + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                problem_ = std::strerror(errno);
+                return -1;
+            }
+            if (n == 0) break;
+            got += static_cast<uint64_t>(n);
+        }
+        if (got < want) problem_ = "the file ends before its samples do";
+        at_ += got / align;
+        return static_cast<int64_t>(got / align);
+    }
+    bool Rewind() override {
+        at_ = 0;
+        return true;
+    }
+
+  private:
+    FileHandle fd_;
+    uint64_t offset_;
+    uint64_t at_ = 0;  // next frame
+};
+
+struct Mpg123Deleter {
+    void operator()(mpg123_handle* h) const {
+        mpg123_close(h);
+        mpg123_delete(h);
+    }
+};
+using Mpg123Handle = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
+
+class Mp3Source : public SoundSource {
+  public:
+    Mp3Source(int fd, Mpg123Handle handle, long rate, int channels, uint64_t frames)
+        : fd_(fd), mh_(std::move(handle)) {
+        format_.formatTag = kFormatPcm;
+        format_.channels = static_cast<uint16_t>(channels);
+        format_.samplesPerSec = static_cast<uint32_t>(rate);
+        format_.bitsPerSample = 16;
+        frames_ = frames;
+    }
+    int64_t Read(uint8_t* dest, int64_t maxFrames) override {
+        const size_t align = format_.blockAlign();
+        const uint64_t frames = std::min<uint64_t>(static_cast<uint64_t>(maxFrames), frames_ - at_);
+        size_t got = 0;
+        // libmpg123 hands out whole decoded frames; a part frame stays with it.
+        while (got < frames * align && !done_) {
+            size_t n = 0;
+            const int r = mpg123_read(mh_.get(), dest + got, frames * align - got, &n);
+            got += n;
+            if (r == MPG123_DONE) {
+                done_ = true;
+            } else if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
+                // A damaged stream keeps what came before the damage.
+                problem_ = mpg123_plain_strerror(r);
+                done_ = true;
+            } else if (n == 0 && r == MPG123_OK) {
+                done_ = true;  // nothing more, yet no end said: do not spin
+            }
+        }
+        if (done_ && at_ + got / align < frames_ && problem_.empty())
+            problem_ = "the file ends before its samples do";
+        at_ += got / align;
+        return static_cast<int64_t>(got / align);
+    }
+    bool Rewind() override {
+        if (mpg123_seek(mh_.get(), 0, SEEK_SET) < 0) return false;
+        at_ = 0;
+        done_ = false;
+        problem_.clear();
+        return true;
+    }
+
+  private:
+    FileHandle fd_;  // closed after the handle, which reads it
+    Mpg123Handle mh_;
+    uint64_t at_ = 0;
+    bool done_ = false;
+};
+
+// Only 16-bit output at `rate` (every rate when 0), in the file's channel count.
+void AllowFormats(mpg123_handle* mh, long rate) {
+    mpg123_format_none(mh);
+    if (rate) {
+        mpg123_format(mh, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        return;
+    }
+    const long* rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i)
+        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+}
+
+}  // namespace
+
+SourceResult OpenWavSource(const std::string& nativePath, std::unique_ptr<SoundSource>& out,
+                           uint64_t& fileBytes, uint64_t& dataOffset) {
+    const int fd = OpenRegularFile(nativePath);
+    if (fd < 0) return SourceResult::Missing;
+    FileHandle file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0) return SourceResult::Missing;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) return SourceResult::NotASound;
+    WavInfo info;
+    const bool isSound = ParseWav(static_cast<const uint8_t*>(map), size, info);
+    ::munmap(map, size);
+    if (!isSound || !info.format.IsPlayable()) return SourceResult::NotASound;
+    fileBytes = size;
+    dataOffset = info.dataOffset;
+    out = std::make_unique<WavSource>(file.release(), info);
+    return SourceResult::Ok;
+}
+
+SourceResult OpenMp3Source(const std::string& nativePath, std::unique_ptr<SoundSource>& out,
+                           long rate) {
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+    const int fd = OpenRegularFile(nativePath);
+    if (fd < 0) return SourceResult::Missing;
+    FileHandle file(fd);
+    int err = MPG123_OK;
+    Mpg123Handle mh(mpg123_new(nullptr, &err));
+    if (!mh) return SourceResult::NoAudio;
+    mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    AllowFormats(mh.get(), rate);
+    if (mpg123_open_fd(mh.get(), fd) != MPG123_OK) return SourceResult::NoAudio;
+    long actualRate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(mh.get(), &actualRate, &channels, &encoding) != MPG123_OK) {
+        // This libmpg123 cannot convert to `rate`: decode at the stream's own.
+        if (rate == 0) return SourceResult::NoAudio;
+        mh.reset();
+        return OpenMp3Source(nativePath, out, 0);
+    }
+    // Keep the first format: a stream that changes it midway is unusual, and the
+    // mixer plays one format per sound.
+    mpg123_format_none(mh.get());
+    mpg123_format(mh.get(), actualRate, channels, encoding);
+    // The frame headers, not what a header claims: a file that promises an hour
+    // and holds two seconds is two seconds long.
+    if (mpg123_scan(mh.get()) != MPG123_OK) return SourceResult::NoAudio;
+    const off_t length = mpg123_length(mh.get());
+    if (length <= 0) return SourceResult::NoAudio;
+    if (mpg123_seek(mh.get(), 0, SEEK_SET) < 0) return SourceResult::NoAudio;
+    out = std::make_unique<Mp3Source>(file.release(), std::move(mh), actualRate, channels,
+                                      static_cast<uint64_t>(length));
+    return SourceResult::Ok;
+}
+
+}  // namespace tw
