@@ -33,7 +33,9 @@ bool OpenSoundSource(const std::string& path, std::unique_ptr<SoundSource>& sour
     const bool isMp3 = AsciiLower(path).find(".mp3") != std::string::npos;
     uint64_t dataOffset = 44;
     const SourceResult result =
-        isMp3 ? OpenMp3Source(native, source, options.outputRate == kPhoneRate ? kPhoneRate : 0)
+        isMp3 ? (options.outputRate == kPhoneRate
+                     ? OpenMp3Source(native, source, kPhoneRate, options.monoOutput)
+                     : OpenMp3Source(native, source))
               : OpenWavSource(native, source, out.size, dataOffset);
     switch (result) {
         case SourceResult::Ok:

@@ -25,10 +25,12 @@ struct LoadedSound {
 };
 
 // How an MP3 is decoded: at the mixer's rate when that is a phone's 8000 Hz
-// (libmpg123 converts on the way, cheaper than a full decode and a resample);
-// otherwise at the file's own rate. 0: always the file's own rate.
+// (libmpg123 converts on the way, cheaper than a full decode and a resample), and
+// then in mono when the output keeps one channel; otherwise at the file's own
+// rate and channels. 0: always the file's own rate.
 struct LoadOptions {
     int outputRate = 0;
+    bool monoOutput = false;
 };
 
 // The reading half of LoadSound, safe on any thread: no box, no device. `path`

@@ -14,6 +14,8 @@ class PcmSink {
     virtual ~PcmSink() = default;
     // The mixer's rate for this sink.
     virtual int rate() const = 0;
+    // How many channels it keeps of the stereo mix (1: it mixes them down).
+    virtual int channels() const { return 2; }
     // Pacing thread: `frames` stereo float frames at rate(), in [-1, 1].
     virtual void Consume(const float* stereo, int frames) = 0;
     // What it is doing now, for a status page ("streaming to ...", "retrying: ...").

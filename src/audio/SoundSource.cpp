@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "WavParser.h"
@@ -72,6 +73,69 @@ class WavSource : public SoundSource {
     uint64_t at_ = 0;  // next frame
 };
 
+// An MP3 file as libmpg123 reads it: through a buffer, so that each frame's header
+// and body are not each a system call (a scan alone would make two per frame).
+class BufferedFile {
+  public:
+    explicit BufferedFile(int fd) : fd_(fd), buffer_(64 * 1024) {}
+    static mpg123_ssize_t Read(void* handle, void* dest, size_t bytes) {
+        return static_cast<BufferedFile*>(handle)->Read(static_cast<uint8_t*>(dest), bytes);
+    }
+    static off_t Seek(void* handle, off_t offset, int whence) {
+        return static_cast<BufferedFile*>(handle)->Seek(offset, whence);
+    }
+
+  private:
+    // The descriptor always stands at start_ + filled_.
+    mpg123_ssize_t Read(uint8_t* dest, size_t bytes) {
+        size_t done = 0;
+        while (done < bytes) {
+            if (at_ == filled_) {
+                start_ += static_cast<off_t>(filled_);
+                at_ = filled_ = 0;
+                const ssize_t n = ::read(fd_.get(), buffer_.data(), buffer_.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) return done ? static_cast<mpg123_ssize_t>(done) : -1;
+                if (n == 0) break;
+                filled_ = static_cast<size_t>(n);
+            }
+            const size_t n = std::min(bytes - done, filled_ - at_);
+            std::memcpy(dest + done, buffer_.data() + at_, n);
+            at_ += n;
+            done += n;
+        }
+        return static_cast<mpg123_ssize_t>(done);
+    }
+    off_t Seek(off_t offset, int whence) {
+        off_t target = offset;
+        if (whence == SEEK_CUR) {
+            target = start_ + static_cast<off_t>(at_) + offset;
+        } else if (whence == SEEK_END) {
+            struct stat st {};
+            if (::fstat(fd_.get(), &st) != 0) return -1;
+            target = st.st_size + offset;
+        } else if (whence != SEEK_SET) {
+            return -1;
+        }
+        if (target < 0) return -1;
+        // Within what is buffered (skipping a frame's body, mostly): no system call.
+        if (target >= start_ && target <= start_ + static_cast<off_t>(filled_)) {
+            at_ = static_cast<size_t>(target - start_);
+            return target;
+        }
+        if (::lseek(fd_.get(), target, SEEK_SET) < 0) return -1;
+        start_ = target;
+        at_ = filled_ = 0;
+        return target;
+    }
+
+    FileHandle fd_;
+    std::vector<uint8_t> buffer_;
+    off_t start_ = 0;  // where in the file the buffer starts
+    size_t filled_ = 0;
+    size_t at_ = 0;
+};
+
 struct Mpg123Deleter {
     void operator()(mpg123_handle* h) const {
         mpg123_close(h);
@@ -82,8 +146,9 @@ using Mpg123Handle = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
 class Mp3Source : public SoundSource {
   public:
-    Mp3Source(int fd, Mpg123Handle handle, long rate, int channels, uint64_t frames)
-        : fd_(fd), mh_(std::move(handle)) {
+    Mp3Source(std::unique_ptr<BufferedFile> file, Mpg123Handle handle, long rate, int channels,
+              uint64_t frames)
+        : file_(std::move(file)), mh_(std::move(handle)) {
         format_.formatTag = kFormatPcm;
         format_.channels = static_cast<uint16_t>(channels);
         format_.samplesPerSec = static_cast<uint32_t>(rate);
@@ -123,24 +188,25 @@ class Mp3Source : public SoundSource {
     }
 
   private:
-    FileHandle fd_;  // closed after the handle, which reads it
+    std::unique_ptr<BufferedFile> file_;  // closed after the handle, which reads it
     Mpg123Handle mh_;
     uint64_t at_ = 0;
     bool done_ = false;
 };
 
-// Only 16-bit output at `rate` (every rate when 0), in the file's channel count.
-void AllowFormats(mpg123_handle* mh, long rate) {
+// Only 16-bit output at `rate` (every rate when 0), mono when asked, else in the
+// file's channel count.
+void AllowFormats(mpg123_handle* mh, long rate, bool mono) {
     mpg123_format_none(mh);
+    const int channels = mono ? MPG123_MONO : MPG123_MONO | MPG123_STEREO;
     if (rate) {
-        mpg123_format(mh, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        mpg123_format(mh, rate, channels, MPG123_ENC_SIGNED_16);
         return;
     }
     const long* rates = nullptr;
     size_t count = 0;
     mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; ++i)
-        mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    for (size_t i = 0; i < count; ++i) mpg123_format(mh, rates[i], channels, MPG123_ENC_SIGNED_16);
 }
 
 }  // namespace
@@ -166,25 +232,29 @@ SourceResult OpenWavSource(const std::string& nativePath, std::unique_ptr<SoundS
 }
 
 SourceResult OpenMp3Source(const std::string& nativePath, std::unique_ptr<SoundSource>& out,
-                           long rate) {
+                           long rate, bool mono) {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
     const int fd = OpenRegularFile(nativePath);
     if (fd < 0) return SourceResult::Missing;
-    FileHandle file(fd);
+    auto file = std::make_unique<BufferedFile>(fd);
     int err = MPG123_OK;
     Mpg123Handle mh(mpg123_new(nullptr, &err));
     if (!mh) return SourceResult::NoAudio;
-    mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    AllowFormats(mh.get(), rate);
-    if (mpg123_open_fd(mh.get(), fd) != MPG123_OK) return SourceResult::NoAudio;
+    // Mixed to mono by the decoder, which then synthesizes one channel, not two.
+    mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET | (mono ? MPG123_MONO_MIX : 0), 0);
+    AllowFormats(mh.get(), rate, mono);
+    if (mpg123_replace_reader_handle(mh.get(), BufferedFile::Read, BufferedFile::Seek, nullptr) !=
+            MPG123_OK ||
+        mpg123_open_handle(mh.get(), file.get()) != MPG123_OK)
+        return SourceResult::NoAudio;
     long actualRate = 0;
     int channels = 0, encoding = 0;
     if (mpg123_getformat(mh.get(), &actualRate, &channels, &encoding) != MPG123_OK) {
         // This libmpg123 cannot convert to `rate`: decode at the stream's own.
         if (rate == 0) return SourceResult::NoAudio;
         mh.reset();
-        return OpenMp3Source(nativePath, out, 0);
+        return OpenMp3Source(nativePath, out, 0, mono);
     }
     // Keep the first format: a stream that changes it midway is unusual, and the
     // mixer plays one format per sound.
@@ -196,7 +266,7 @@ SourceResult OpenMp3Source(const std::string& nativePath, std::unique_ptr<SoundS
     const off_t length = mpg123_length(mh.get());
     if (length <= 0) return SourceResult::NoAudio;
     if (mpg123_seek(mh.get(), 0, SEEK_SET) < 0) return SourceResult::NoAudio;
-    out = std::make_unique<Mp3Source>(file.release(), std::move(mh), actualRate, channels,
+    out = std::make_unique<Mp3Source>(std::move(file), std::move(mh), actualRate, channels,
                                       static_cast<uint64_t>(length));
     return SourceResult::Ok;
 }

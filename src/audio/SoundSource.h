@@ -45,10 +45,11 @@ SourceResult OpenWavSource(const std::string& nativePath, std::unique_ptr<SoundS
                            uint64_t& fileBytes, uint64_t& dataOffset);
 
 // An MP3's source: 16-bit PCM at the stream's own rate and channel count, or at
-// `rate` when it is not 0 (libmpg123 converts, which costs less than decoding at
-// the full rate and resampling after). Its length comes from a scan of the frame
-// headers, so a header that promises more than the file holds is not believed.
+// `rate` when it is not 0, and in mono for `mono` (libmpg123 converts, which costs
+// less than decoding all and converting after). Its length comes from a scan of
+// the frame headers, so a header that promises more than the file holds is not
+// believed.
 SourceResult OpenMp3Source(const std::string& nativePath, std::unique_ptr<SoundSource>& out,
-                           long rate = 0);
+                           long rate = 0, bool mono = false);
 
 }  // namespace tw

@@ -1,5 +1,7 @@
 #include "SoundStream.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -115,11 +117,14 @@ void SoundStream::FeedInline() {
 }
 
 void SoundStream::FeedLoop(std::shared_ptr<Shared> shared) {
+    pthread_setname_np(pthread_self(), "tonewell-feed");
     Shared& s = *shared;
     for (;;) {
         {
             std::unique_lock<std::mutex> hold(s.lock);
-            s.wake.wait_for(hold, std::chrono::milliseconds(50), [&s] {
+            // The render cannot wake it (that could make the render wait): it looks
+            // every 200 ms, and the ring holds 4 s.
+            s.wake.wait_for(hold, std::chrono::milliseconds(200), [&s] {
                 return s.stop.load() || s.restart.load() ||
                        (!s.ended.load() && s.Free() >= s.block);
             });
@@ -171,8 +176,8 @@ int64_t SoundStream::Peek(const uint8_t** at, int64_t maxFrames) {
 
 void SoundStream::Consume(int64_t frames) {
     Shared& s = *shared_;
-    // No wake-up for the feeder from here: it looks every 50 ms, and a notify could
-    // make the render wait on the condition's own lock.
+    // No wake-up for the feeder from here: a notify could make the render wait on
+    // the condition's own lock.
     s.read.store(s.read.load(std::memory_order_relaxed) + static_cast<uint64_t>(frames),
                  std::memory_order_release);
 }

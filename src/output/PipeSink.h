@@ -22,6 +22,7 @@ class PipeSink : public PcmSink {
     PipeSink(int fd, int rate, int channels, std::function<void(int error)> onEnd);
     ~PipeSink() override;
     int rate() const override { return rate_; }
+    int channels() const override { return channels_; }
     void Consume(const float* stereo, int frames) override;
     bool readerGone() const { return gone_; }
     std::string State() const override {

@@ -48,6 +48,7 @@ class StreamSink : public PcmSink {
     explicit StreamSink(StreamTarget target);
     ~StreamSink() override;
     int rate() const override { return target_.rate; }
+    int channels() const override { return target_.channels; }
     void Consume(const float* stereo, int frames) override;
     bool connected() const { return connected_; }
     std::string State() const override;

@@ -30,14 +30,14 @@ constexpr uint64_t kStallSeconds = 10;
 // absolute, is refused like a missing file. Any thread. The loudness gain is set
 // when the cache knows it, or, with `measureNow`, measured at once (`trimKnown`
 // says which).
-LoadedSound ReadTrack(const std::string& path, Leveller& leveller, bool isMusic, int outputRate,
-                      bool measureNow, bool& trimKnown) {
+LoadedSound ReadTrack(const std::string& path, Leveller& leveller, bool isMusic,
+                      LoadOptions load, bool measureNow, bool& trimKnown) {
     LoadedSound sound;
     trimKnown = true;
     if (!StaysUnder(path, "sounds"))
         sound.error = "Unable to locate file (" + path + ")";
     else
-        ReadSound(path, sound, {outputRate});
+        ReadSound(path, sound, load);
     if (!sound.stream) return sound;
     if (measureNow)
         sound.trim = leveller.GainFor(path, isMusic);
@@ -299,7 +299,8 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
         if (!list.NextTrack(path, pass)) return;
         const uint64_t ticket = ++tickets_;
         channel.ticket = ticket;
-        const int rate = device_->mixer().outputRate();
+        const LoadOptions load{device_->mixer().outputRate(),
+                               options_.sink && options_.sink->channels() == 1};
         if (worker_) {
             // The file is read and decoded on the worker; the result comes back to
             // this thread as a posted task, and only if this player still wants it.
@@ -307,9 +308,9 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
             // A loudness the cache does not know is measured later, beside the
             // playing: a long track's first music must not wait for a whole pass.
             worker_->PostTask([this, owner = std::weak_ptr<const char>(lifetime_),
-                               leveller = leveller_, isMusic, ticket, path, pass, rate] {
+                               leveller = leveller_, isMusic, ticket, path, pass, load] {
                 bool trimKnown = true;
-                LoadedSound sound = ReadTrack(path, *leveller, isMusic, rate, false, trimKnown);
+                LoadedSound sound = ReadTrack(path, *leveller, isMusic, load, false, trimKnown);
                 timers_.PostTaskWhileAlive(
                     owner, [this, isMusic, ticket, path, pass, sound, trimKnown] {
                         Preloaded(isMusic, ticket, path, pass, sound, trimKnown);
@@ -319,7 +320,7 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
         }
         // A render measures at once, so that it is the same every time.
         bool trimKnown = true;
-        const LoadedSound sound = ReadTrack(path, *leveller_, isMusic, rate, true, trimKnown);
+        const LoadedSound sound = ReadTrack(path, *leveller_, isMusic, load, true, trimKnown);
         Preloaded(isMusic, ticket, path, pass, sound, trimKnown);
         if (channel.next.stream) return;
     }

@@ -166,6 +166,11 @@ TEST_F(Loading, Mp3StreamsWithTheLengthOfItsFramesAndNoTmpWav) {
     for (int i = 1000; i < 7000; ++i) phoneLeft.push_back(out[2 * i]);
     EXPECT_GT(test::ToneMagnitude(phoneLeft, 8000, 440), 0.1);
     buffer.reset();
+    // A phone line that keeps one channel gets it mixed down by the decoder.
+    LoadedSound mono;
+    ASSERT_TRUE(ReadSound("Tone.MP3", mono, {8000, true}));
+    EXPECT_EQ(mono.info.format.channels, 1);
+    EXPECT_EQ(mono.size, 44 + (size - 44) / 2);
 
     fs::copy_file(TONEWELL_CORPUS "/bad-mp3/id3-tag-only.mp3", "broken.mp3");
     EXPECT_FALSE(Load("broken.mp3"));
