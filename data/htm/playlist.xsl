@@ -11,7 +11,7 @@
         <h1>Tonewell playlist</h1>
         <p><i>Made <xsl:value-of select="substring(date:date-time(), 1, 10)"/> at
           <xsl:value-of select="substring(date:date-time(), 12, 5)"/>.
-          These are the tracks that may play at that moment, in the order they play.</i></p>
+          These are the tracks that may play at that moment.</i></p>
         <h2>Voice messages</h2>
         <xsl:apply-templates select="voice"/>
         <h2>Music tracks</h2>
@@ -21,6 +21,12 @@
   </xsl:template>
 
   <xsl:template match="voice|music">
+    <xsl:if test="track">
+      <xsl:choose>
+        <xsl:when test="@order = 'random'"><p><i>They play in random order.</i></p></xsl:when>
+        <xsl:otherwise><p><i>In the order they play.</i></p></xsl:otherwise>
+      </xsl:choose>
+    </xsl:if>
     <xsl:choose>
       <xsl:when test="track">
         <table cellpadding="3">

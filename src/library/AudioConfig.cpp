@@ -198,9 +198,11 @@ bool AudioConfig::ExportPlaylist() const {
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<?xml-stylesheet type=\"text/xsl\" href=\"htm/playlist.xsl\"?>\n"
-        "<playlist>\n<voice>\n";
+        "<playlist>\n";
+    // A list that plays at random says so: its order on paper is not the play order.
+    out += voice.random ? "<voice order=\"random\">\n" : "<voice>\n";
     ExportList(voice, kVoicePrefixLength, clock_, out);
-    out += "</voice>\n<music>\n";
+    out += music.random ? "</voice>\n<music order=\"random\">\n" : "</voice>\n<music>\n";
     ExportList(music, kMusicPrefixLength, clock_, out);
     out += "</music>\n</playlist>\n";
     return WriteFileAtomically(kPlaylistFile, out);

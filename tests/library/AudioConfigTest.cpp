@@ -291,13 +291,14 @@ TEST_F(Config, PlaylistListsExactlyTheTracksInScheduleEscaped) {
     config.music.AddTrack("sounds\\Music Tracks\\Jazz\\Off hours.wav", never);
     config.music.AddTrack("sounds\\Music Tracks\\R&B\\<Soul> \"live\".mp3", TrackSchedule{});
     config.voice.AddTrack("sounds\\Voice Messages\\Custom\\Holiday hours.wav", TrackSchedule{});
+    config.music.SetRandom(1);
     ASSERT_TRUE(config.ExportPlaylist());
     EXPECT_EQ(test::ReadText("playlist.xml"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<?xml-stylesheet type=\"text/xsl\" href=\"htm/playlist.xsl\"?>\n"
               "<playlist>\n<voice>\n"
               "<track><cat>Custom</cat><name>Holiday hours.wav</name></track>\n"
-              "</voice>\n<music>\n"
+              "</voice>\n<music order=\"random\">\n"
               "<track><cat>R&amp;B</cat><name>&lt;Soul&gt; &quot;live&quot;.mp3</name></track>\n"
               "</music>\n</playlist>\n");
 }
