@@ -1,5 +1,8 @@
 #include "OnHoldDlg.h"
 
+#include "RecordVoiceDlg.h"
+#include "WindowPlace.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -10,6 +13,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,6 +27,7 @@
 
 #include "AboutDlg.h"
 #include "ManageAudioDlg.h"
+#include "RecordVoiceDlg.h"
 #include "PageDlg.h"
 #include "SettingsDlg.h"
 #include "Skin.h"
@@ -70,6 +75,13 @@ OnHoldDlg::OnHoldDlg(Options options)
     playerOptions.backgroundPreload = true;
     player_ = std::make_unique<OnHoldPlayer>(clock_, timers_, boxes_, *this, playerOptions);
     BuildWindow();
+    RestorePlace(this, QStringLiteral("main"));
+    placeSaver_ = new QTimer(this);
+    placeSaver_->setSingleShot(true);
+    placeSaver_->setInterval(500);
+    connect(placeSaver_, &QTimer::timeout, this, [this] {
+        if (isVisible() && !isMinimized()) SavePlace(this, QStringLiteral("main"));
+    });
 
     // Initialisation, before the window first shows.
     {
@@ -95,17 +107,16 @@ OnHoldDlg::~OnHoldDlg() {
 void OnHoldDlg::BuildWindow() {
     picture_ = new QLabel(this);
     picture_->setPixmap(Picture(320, 145));
+    // The banner gives way on a small screen (or at a large scale): down to half.
+    picture_->setScaledContents(true);
+    picture_->setMaximumSize(320, 145);
+    picture_->setMinimumSize(160, 72);
+    picture_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     manage_ = new QPushButton(tr("Manage &Audio"), this);
     play_ = new QPushButton(tr("&Play"), this);
     pause_ = new QPushButton(tr("&Pause"), this);
     settings_ = new QPushButton(tr("&Settings"), this);
     for (QPushButton* b : {manage_, play_, pause_, settings_}) b->setAutoDefault(false);
-    // Present in the layout but never shown.
-    for (const char* text : {"&Help", "&Close Window", "Pri&nt Playlist", "Shut &Down"}) {
-        auto* hidden = new QPushButton(tr(text), this);
-        hidden->setEnabled(false);
-        hidden->hide();
-    }
 
     auto* left = new QVBoxLayout;
     left->addWidget(picture_);
@@ -125,10 +136,14 @@ void OnHoldDlg::BuildWindow() {
         auto* grid = new QGridLayout(box);
         files = new QListWidget(box);
         files->setSelectionMode(QAbstractItemView::SingleSelection);
-        files->setMinimumHeight(90);
+        files->setMinimumHeight(48);
         files->setIconSize(QSize(16, 16));  // the mark of a track that did not load
         progress = ProgressBar(box);
         volume = VolumeSlider(box);
+        // Each label names its control for screen readers, with the group's title.
+        files->setAccessibleName(title + tr(" files"));
+        progress->setAccessibleName(title + tr(" progress"));
+        volume->setAccessibleName(title + tr(" volume"));
         grid->addWidget(new QLabel(tr("Files:"), box), 0, 0, Qt::AlignTop);
         grid->addWidget(files, 0, 1);
         grid->addWidget(new QLabel(tr("Progress:"), box), 1, 0);
@@ -150,16 +165,14 @@ void OnHoldDlg::BuildWindow() {
         group(tr("Music Tracks"), musicFiles_, musicProgress_, musicVolume_, musicValue_));
 
     // What plays, what comes next, or why nothing plays.
-    status_ = new QLabel(this);
+    status_ = new ElidedLabel(this);
     status_->setObjectName(QStringLiteral("status"));
-    status_->setAccessibleName(tr("Status"));
-    status_->setWordWrap(true);
-    status_->setTextFormat(Qt::PlainText);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     status_->setFocusPolicy(Qt::TabFocus);
     right->addWidget(status_);
 
     auto* top = new QHBoxLayout(this);
+    top->setMenuBar(BuildMenuBar());
     top->addLayout(left);
     top->addLayout(right, 1);
     resize(820, 480);
@@ -178,8 +191,8 @@ void OnHoldDlg::BuildWindow() {
     connect(voiceFiles_, &QListWidget::itemSelectionChanged, this,
             [this] { player_->SelectVoiceRow(); });
 
+    // The same, on a right click (F1 is the menu bar's).
     auto* help = new QAction(tr("&Help"), this);
-    help->setShortcut(QKeySequence::HelpContents);  // F1
     connect(help, &QAction::triggered, this, [this] { OpenHelp(); });
     auto* playlist = new QAction(tr("Pri&nt Playlist..."), this);
     connect(playlist, &QAction::triggered, this, [this] { OpenPlaylist(); });
@@ -215,12 +228,42 @@ void OnHoldDlg::SetVoiceProgress(int percent) {
 }
 void OnHoldDlg::SetTitle(const std::string& title) {
     setWindowTitle(QString::fromStdString(title));
-    if (tray_) tray_->setToolTip(QString::fromStdString(title));
+    UpdateTrayToolTip();
 }
 
 void OnHoldDlg::SetButtons(bool playEnabled, bool pauseEnabled) {
     play_->setEnabled(playEnabled);
     pause_->setEnabled(pauseEnabled);
+    playAction_->setEnabled(playEnabled);
+    pauseAction_->setEnabled(pauseEnabled);
+    // The tray's item says what it will do.
+    if (playPause_) playPause_->setText(pauseEnabled ? tr("&Pause") : tr("&Play"));
+}
+
+void OnHoldDlg::UpdateTrayToolTip() {
+    if (!tray_) return;
+    // What plays, not only the program's name: the tray is all there is to see.
+    const QString status = status_->fullText();
+    tray_->setToolTip(status.isEmpty() ? windowTitle() : windowTitle() + "\n" + status);
+}
+
+QMenuBar* OnHoldDlg::BuildMenuBar() {
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(tr("&File"));
+    file->addAction(tr("&Manage Audio..."), this, [this] { OpenManageAudio(); });
+    file->addAction(tr("&Record..."), this, [this] { OpenRecorder(); });
+    file->addAction(tr("Pri&nt Playlist..."), this, [this] { OpenPlaylist(); });
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"), this, [this] { close(); });
+    quit->setShortcut(QKeySequence::Quit);
+    QMenu* playback = bar->addMenu(tr("P&layback"));
+    playAction_ = playback->addAction(tr("&Play"), this, [this] { player_->TogglePlayback(); });
+    pauseAction_ = playback->addAction(tr("P&ause"), this, [this] { player_->TogglePlayback(); });
+    QMenu* help = bar->addMenu(tr("&Help"));
+    QAction* contents = help->addAction(tr("&Help"), this, [this] { OpenHelp(); });
+    contents->setShortcut(QKeySequence::HelpContents);  // F1
+    help->addAction(tr("&About Tonewell..."), this, [this] { OpenAbout(); });
+    return bar;
 }
 
 void OnHoldDlg::SetFileLists(const std::vector<std::string>& voice,
@@ -239,8 +282,8 @@ void OnHoldDlg::EnableManageAudio(bool enabled) {
 }
 
 void OnHoldDlg::SetStatus(const std::string& text) {
-    const QString line = QString::fromStdString(text);
-    if (status_->text() != line) status_->setText(line);
+    status_->setFullText(QString::fromStdString(text));
+    UpdateTrayToolTip();
 }
 
 void OnHoldDlg::MarkFailedTracks(const TrackProblems& voice, const TrackProblems& music) {
@@ -251,8 +294,13 @@ void OnHoldDlg::MarkFailedTracks(const TrackProblems& voice, const TrackProblems
             QListWidgetItem* item = list->item(row);
             const auto found = problems.find(item->text().toStdString());
             item->setIcon(found == problems.end() ? QIcon() : warning);
-            item->setToolTip(found == problems.end() ? QString()
-                                                     : QString::fromStdString(found->second));
+            // The mark's meaning as text too, for its tooltip and screen readers.
+            const QString why = found == problems.end()
+                                    ? QString()
+                                    : tr("Could not load: %1").arg(QString::fromStdString(found->second));
+            item->setToolTip(why);
+            item->setData(Qt::AccessibleTextRole,
+                          why.isEmpty() ? QVariant() : QVariant(item->text() + ", " + why));
         }
     };
     mark(voiceFiles_, voice);
@@ -274,13 +322,24 @@ void OnHoldDlg::reject() {
 void OnHoldDlg::closeEvent(QCloseEvent* event) {
     if (player_->CloseNeedsConfirmation() &&
         boxes_.Show("Warning: Shutting down Tonewell will stop all music/voice playback.\nAre "
-                    "you sure you want do to this?",
+                    "you sure you want to do this?",
                     "Shutdown Tonewell", MbButtons::YesNo) != MbResult::Yes) {
         event->ignore();
         return;
     }
     event->accept();
+    SavePlace(this, QStringLiteral("main"));
     done(QDialog::Rejected);
+}
+
+void OnHoldDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    if (placeSaver_ && isVisible()) placeSaver_->start();
+}
+
+void OnHoldDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (placeSaver_ && isVisible()) placeSaver_->start();
 }
 
 void OnHoldDlg::changeEvent(QEvent* event) {
@@ -292,6 +351,7 @@ void OnHoldDlg::changeEvent(QEvent* event) {
 
 void OnHoldDlg::MinimizeWindow() {
     if (player_->settings().trayIcon == 1 && QSystemTrayIcon::isSystemTrayAvailable()) {
+        SavePlace(this, QStringLiteral("main"));
         hide();
         SetTrayIcon(true);
     } else {
@@ -300,10 +360,21 @@ void OnHoldDlg::MinimizeWindow() {
 }
 
 void OnHoldDlg::RestoreFromTray() {
+    RestorePlace(this, QStringLiteral("main"));  // where it was, not where a new window goes
     showNormal();
     raise();
     activateWindow();
     SetTrayIcon(false);
+}
+
+void OnHoldDlg::BringForward() {
+    if (iconInTray_) {
+        RestoreFromTray();
+        return;
+    }
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void OnHoldDlg::SetTrayIcon(bool add) {
@@ -312,7 +383,8 @@ void OnHoldDlg::SetTrayIcon(bool add) {
         tray_->setToolTip(QStringLiteral("Tonewell"));
         trayMenu_ = new QMenu(this);
         trayMenu_->addAction(tr("&Show"), this, [this] { RestoreFromTray(); });
-        trayMenu_->addAction(tr("&Play/Pause"), this, [this] { player_->TogglePlayback(); });
+        playPause_ = trayMenu_->addAction(pause_->isEnabled() ? tr("&Pause") : tr("&Play"), this,
+                                          [this] { player_->TogglePlayback(); });
         trayMenu_->addAction(tr("&Help"), this, [this] { OpenHelp(); });
         trayMenu_->addAction(tr("Pri&nt Playlist..."), this, [this] { OpenPlaylist(); });
         trayMenu_->addAction(tr("&About Tonewell..."), this, [this] { OpenAbout(); });
@@ -334,6 +406,13 @@ void OnHoldDlg::OpenManageAudio() {
         player_->config(), player_->device(),
         DialogServices{options_.dialogTimers, options_.boxes, nullptr, &player_->leveller()}, this);
     if (dialog.exec() == QDialog::Accepted && dialog.modified()) player_->ReloadConfiguration();
+}
+
+void OnHoldDlg::OpenRecorder() {
+    RecordVoiceDlg recorder(
+        player_->device(),
+        DialogServices{options_.dialogTimers, options_.boxes, nullptr, &player_->leveller()}, this);
+    recorder.exec();
 }
 
 void OnHoldDlg::OpenSettings() {

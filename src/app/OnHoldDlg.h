@@ -6,9 +6,13 @@
 // the way to the settings. It owns the playback class and shows it.
 
 #include <QDialog>
+
+class QMenuBar;
+class QTimer;
 #include <memory>
 
 #include "Clock.h"
+#include "ElidedLabel.h"
 #include "OnHoldPlayer.h"
 #include "PlayerView.h"
 #include "WebServer.h"
@@ -54,10 +58,14 @@ class OnHoldDlg : public QDialog, public PlayerView {
     // Minimize: to the tray when the settings ask for it and a tray exists.
     void MinimizeWindow();
     void RestoreFromTray();
+    // A second start: out of the tray, or up from under other windows.
+    void BringForward();
     // "Manage Audio": on OK with changes, playback restarts on the new lists.
     void OpenManageAudio();
     void OpenSettings();
     void OpenAbout();
+    // The recorder, as Manage Audio's "Record" opens it.
+    void OpenRecorder();
     // The help window (also F1), and the playlist of what may play now.
     void OpenHelp();
     void OpenPlaylist();
@@ -74,17 +82,22 @@ class OnHoldDlg : public QDialog, public PlayerView {
     void EnableManageAudio(bool enabled) override;
     void SetStatus(const std::string& text) override;
     void MarkFailedTracks(const TrackProblems& voice, const TrackProblems& music) override;
-    QLabel* statusLine() const { return status_; }
+    ElidedLabel* statusLine() const { return status_; }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Where the user puts the window is kept (half a second after it stops moving).
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void reject() override;
 
   private:
     void BuildWindow();
     void SetTrayIcon(bool add);
+    QMenuBar* BuildMenuBar();
+    void UpdateTrayToolTip();
 
     QtTimerService timers_;
     QtMessageBox ownBoxes_;
@@ -108,9 +121,13 @@ class OnHoldDlg : public QDialog, public PlayerView {
     QSlider* musicVolume_ = nullptr;
     QLabel* voiceValue_ = nullptr;
     QLabel* musicValue_ = nullptr;
-    QLabel* status_ = nullptr;
+    ElidedLabel* status_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
+    QTimer* placeSaver_ = nullptr;
+    QAction* playPause_ = nullptr;  // the tray's, named for what it will do
+    QAction* playAction_ = nullptr;
+    QAction* pauseAction_ = nullptr;
 };
 
 }  // namespace tw

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <cstring>
 #include <filesystem>
@@ -20,18 +21,23 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
     ApplySkin(this, kSkinDialog);
     setWindowTitle(tr("Settings"));
-    autoStart_ = new QCheckBox(tr("Start Tonewell automatically when I log in"), this);
-    startPlaying_ = new QCheckBox(tr("Start playing audio when Tonewell starts"), this);
-    trayIcon_ = new QCheckBox(tr("Show icon in tray when minimized"), this);
-    levelling_ = new QCheckBox(tr("Even out loudness between tracks"), this);
+    autoStart_ = new QCheckBox(tr("Start Tonewell &automatically when I log in"), this);
+    startPlaying_ = new QCheckBox(tr("Start &playing audio when Tonewell starts"), this);
+    trayIcon_ = new QCheckBox(tr("Show &icon in tray when minimized"), this);
+    levelling_ = new QCheckBox(tr("&Even out loudness between tracks"), this);
     devices_ = new QComboBox(this);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons_->button(QDialogButtonBox::Ok)->setText(tr("&OK"));
+    buttons_->button(QDialogButtonBox::Cancel)->setText(tr("&Cancel"));
 
     auto* layout = new QVBoxLayout(this);
     for (QCheckBox* box : {autoStart_, startPlaying_, trayIcon_, levelling_})
         layout->addWidget(box);
     layout->addSpacing(8);
-    layout->addWidget(new QLabel(tr("Audio device used for playback:"), this));
+    auto* deviceLabel = new QLabel(tr("Audio &device used for playback:"), this);
+    deviceLabel->setBuddy(devices_);
+    devices_->setAccessibleName(tr("Audio device used for playback"));
+    layout->addWidget(deviceLabel);
     layout->addWidget(devices_);
     layout->addSpacing(8);
     layout->addWidget(buttons_);

@@ -494,6 +494,8 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tonewell/icon.svg")));
     std::unique_ptr<QLockFile> lock;
     if (!tw::AcquireInstanceLock(lock)) {
+        // The running window comes forward instead; the box only when it cannot.
+        if (tw::AskRunningWindowForward()) return 0;
         tw::QtMessageBox().Show(kAlreadyRunning, "Tonewell");
         return 1;
     }
@@ -519,6 +521,7 @@ int main(int argc, char** argv) {
         // box closed while the window is in the tray is not the last window closing.
         QApplication::setQuitOnLastWindowClosed(false);
         QObject::connect(&window, &QDialog::finished, &app, &QCoreApplication::quit);
+        tw::ListenForSecondStarts(&window, [&window] { window.BringForward(); });
         window.show();
         code = QApplication::exec();
     }

@@ -84,6 +84,9 @@ class LiveOutput {
     // null output and the device is tried again every 2 seconds).
     bool Start();
     bool OnDevice() const { return onDevice_; }
+    // Off the device, and not for want of anything to play: the output was lost (or
+    // never opened), and is tried again every 2 seconds.
+    bool Lost() const { return !onDevice_ && !resting_; }
 
   private:
     void Watch();
@@ -98,7 +101,7 @@ class LiveOutput {
     std::condition_variable wake_;
     bool quit_ = false;
     bool woken_ = false;
-    bool resting_ = false;  // closed for want of anything to play
+    std::atomic<bool> resting_{false};  // closed for want of anything to play
 };
 
 }  // namespace tw

@@ -56,6 +56,10 @@ bool SoundDevice::OnOutput() const {
     return live_ && live_->OnDevice();
 }
 
+bool SoundDevice::OutputLost() const {
+    return live_ && live_->Lost();
+}
+
 uint32_t SoundDevice::CreateSoundBuffer(const WaveFormat& format, uint32_t bytes,
                                         std::unique_ptr<SoundBuffer>& out) {
     out.reset();

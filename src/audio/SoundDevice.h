@@ -48,6 +48,8 @@ class SoundDevice {
     Mixer& mixer() { return *mixer_; }
     // The sound output is open and carrying the mixer (not resting, not lost).
     bool OnOutput() const;
+    // A sound card output that was lost (or would not open) and is being tried again.
+    bool OutputLost() const;
 
   private:
     SoundDevice() = default;

@@ -1,6 +1,10 @@
 #include "AddTracksDlg.h"
 
+#include <algorithm>
+
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,8 +15,10 @@
 #include <QVBoxLayout>
 
 #include "Log.h"
+#include "WindowPlace.h"
 #include "Loudness.h"
 #include "Skin.h"
+#include "SoundImport.h"
 #include "SoundsFolder.h"
 #include "TrackList.h"
 
@@ -62,9 +68,13 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
     tracks_->viewport()->installEventFilter(this);
     selectAll_ = new QPushButton(tr("Select &All"), this);
     preview_ = new QPushButton(tr("Pre&view"), this);
-    ok_ = new QPushButton(tr("OK"), this);
-    cancel_ = new QPushButton(tr("Cancel"), this);
-    for (QPushButton* b : {selectAll_, preview_, ok_, cancel_}) b->setAutoDefault(false);
+    import_ = new QPushButton(tr("&Import..."), this);
+    ok_ = new QPushButton(tr("&OK"), this);
+    cancel_ = new QPushButton(tr("&Cancel"), this);
+    for (QPushButton* b : {selectAll_, preview_, import_, ok_, cancel_}) b->setAutoDefault(false);
+    ok_->setDefault(true);  // Enter on the list adds what is chosen
+    tracks_->setAccessibleName(isMusic ? tr("Music tracks to add") : tr("Voice messages to add"));
+    categories_->setAccessibleName(tr("Category"));
 
     auto* categoryRow = new QHBoxLayout;
     categoryRow->addWidget(categoryLabel);
@@ -72,6 +82,7 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(selectAll_);
     buttons->addWidget(preview_);
+    buttons->addWidget(import_);
     buttons->addStretch();
     buttons->addWidget(ok_);
     buttons->addWidget(cancel_);
@@ -81,6 +92,7 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
     top->addWidget(tracks_, 1);
     top->addLayout(buttons);
     resize(460, 520);
+    FitToScreen(this);
 
     for (const std::string& c : ListCategories(isMusic))
         categories_->addItem(Shown(c), QByteArray::fromStdString(c));
@@ -95,6 +107,11 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
     connect(selectAll_, &QPushButton::clicked, tracks_, &QListWidget::selectAll);
     connect(preview_, &QPushButton::clicked, this,
             [this] { SpeakerClicked(tracks_->currentRow()); });
+    connect(import_, &QPushButton::clicked, this, [this] {
+        const QStringList paths = QFileDialog::getOpenFileNames(
+            this, tr("Import"), QDir::homePath(), tr("Sounds (*.wav *.WAV *.mp3 *.MP3)"));
+        if (!paths.isEmpty()) ImportFiles(paths);
+    });
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     services_.timers().SetHandler([this](int id) { OnTimer(id); });
@@ -110,6 +127,47 @@ AddTracksDlg::~AddTracksDlg() {
 
 std::string AddTracksDlg::RowFile(const QListWidgetItem* item) {
     return item->data(kFileRole).toByteArray().toStdString();
+}
+
+bool AddTracksDlg::InList(const std::string& stored) const {
+    const TrackList& list = isMusic_ ? config_.music : config_.voice;
+    return std::any_of(list.tracks.begin(), list.tracks.end(),
+                       [&stored](const Track& t) { return t.name == stored; });
+}
+
+void AddTracksDlg::ImportFiles(const QStringList& paths) {
+    const std::string category = categories_->currentData().toByteArray().toStdString();
+    if (category.empty()) return;
+    std::vector<std::string> added;
+    for (const QString& path : paths) {
+        std::string stored, why;
+        switch (ImportSound(QFile::encodeName(path).toStdString(), isMusic_, category, stored, why)) {
+            case Imported::Ok:
+                added.push_back(stored);
+                break;
+            case Imported::NotASound:
+                services_.boxes().Show(why, "Error");
+                break;
+            case Imported::Exists:
+                services_.boxes().Show(
+                    tr("%1 is in this category already.").arg(path).toStdString(), "Error");
+                break;
+            case Imported::Failed:
+                services_.boxes().Show(
+                    tr("%1 could not be copied (%2).").arg(path, QString::fromStdString(why))
+                        .toStdString(),
+                    "Error");
+                break;
+        }
+    }
+    StopPreview();
+    FillTracks();
+    // What came in is chosen, ready for OK.
+    for (int row = 0; row < tracks_->count(); ++row) {
+        QListWidgetItem* item = tracks_->item(row);
+        const std::string stored = StoredTrackName(isMusic_, category, RowFile(item));
+        if (std::find(added.begin(), added.end(), stored) != added.end()) item->setSelected(true);
+    }
 }
 
 void AddTracksDlg::FillTracks() {
@@ -131,6 +189,10 @@ void AddTracksDlg::FillTracks() {
         if (!why.isEmpty()) {
             item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
             item->setToolTip(why);
+        } else if (InList(StoredTrackName(isMusic_, category, file))) {
+            // It may be added again (a track may play twice a pass), but not unknowingly.
+            item->setText(item->text() + tr("  (already in the list)"));
+            item->setToolTip(tr("This track is in the list already."));
         }
     }
     const bool any = !files.empty();
@@ -226,11 +288,21 @@ void AddTracksDlg::accept() {
     StopPreview();
     TrackList& list = isMusic_ ? config_.music : config_.voice;
     const std::string category = categories_->currentData().toByteArray().toStdString();
+    // Nothing selected, but a row has the focus (reached with the arrow keys): that
+    // row is what the user means.
+    const bool takeCurrent = tracks_->selectedItems().isEmpty();
     for (int row = 0; row < tracks_->count(); ++row) {
         const QListWidgetItem* item = tracks_->item(row);
-        if (!item->isSelected() || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled())
-            continue;
+        const bool chosen = item->isSelected() || (takeCurrent && row == tracks_->currentRow());
+        if (!chosen || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled()) continue;
         const std::string name = StoredTrackName(isMusic_, category, RowFile(item));
+        // A file that cannot play (empty, not a sound) is refused here, with the
+        // loader's words, not found out later on hold.
+        LoadedSound sound;
+        if (!ReadSound(name, sound)) {
+            services_.boxes().Show(sound.error, "Error");
+            continue;
+        }
         if (name.size() <= kMaxNameLength) list.AddTrack(name, TrackSchedule::New(list.clock()));
     }
     QDialog::accept();

@@ -50,6 +50,12 @@ class AddTracksDlg : public QDialog {
     QPushButton* previewButton() const { return preview_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* importButton() const { return import_; }
+
+    // Brings files from anywhere into the category shown ("Import..." asks for them
+    // in a file picker): each is checked by the loader, copied into place and
+    // listed, selected; one that is not a sound is refused with the loader's words.
+    void ImportFiles(const QStringList& paths);
 
     void accept() override;
     void reject() override;
@@ -59,6 +65,7 @@ class AddTracksDlg : public QDialog {
 
   private:
     void FillTracks();
+    bool InList(const std::string& stored) const;
     void StopPreview();
     void PreviewRead(uint64_t ticket, const LoadedSound& sound);
     void OnTimer(int id);
@@ -84,6 +91,7 @@ class AddTracksDlg : public QDialog {
     QPushButton* selectAll_;
     QPushButton* preview_;
     QPushButton* ok_;
+    QPushButton* import_ = nullptr;
     QPushButton* cancel_;
     std::unique_ptr<MessageThread> reader_;  // last: gone first
 };

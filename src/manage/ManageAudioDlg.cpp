@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -18,6 +19,7 @@
 #include "ScheduleDlg.h"
 #include "Skin.h"
 #include "TrackList.h"
+#include "WindowPlace.h"
 
 namespace tw {
 namespace {
@@ -43,21 +45,30 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
     auto* musicBox = new QGroupBox(tr("Music Tracks"), this);
     voice_ = BuildSide(false, voiceBox);
     music_ = BuildSide(true, musicBox);
-    ok_ = new QPushButton(tr("OK"), this);
+    ok_ = new QPushButton(tr("&OK"), this);
     ok_->setDefault(true);
-    cancel_ = new QPushButton(tr("Cancel"), this);
-    auto* sides = new QHBoxLayout;
+    cancel_ = new QPushButton(tr("&Cancel"), this);
+    // The two sides scroll when the screen (or the scale) leaves too little room;
+    // OK and Cancel stay in sight below them.
+    auto* page = new QWidget;
+    auto* sides = new QHBoxLayout(page);
+    sides->setContentsMargins(0, 0, 0, 0);
     sides->addWidget(voiceBox);
     sides->addWidget(musicBox);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(page);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok_);
     buttons->addWidget(cancel_);
     buttons->addStretch();
     auto* top = new QVBoxLayout(this);
-    top->addLayout(sides, 1);
+    top->addWidget(scroll, 1);
     top->addLayout(buttons);
     resize(820, 600);
+    RestorePlace(this, QStringLiteral("manage-audio"));
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -81,12 +92,14 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     s.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     s.list->setSelectionBehavior(QAbstractItemView::SelectRows);
     s.list->setIconSize(QSize(16, 16));
-    s.add = new QPushButton(tr("Add"), box);
-    s.remove = new QPushButton(tr("Delete"), box);
-    s.clear = new QPushButton(tr("Clear List"), box);
-    s.schedule = new QPushButton(tr("Schedule"), box);
-    s.up = new QPushButton(tr("Up"), box);
-    s.down = new QPushButton(tr("Down"), box);
+    // Both sides have the same buttons: each gets a letter of its own in the
+    // dialog (voice D E T S U W, and R for Record; music A L I H P N; OK, Cancel).
+    s.add = new QPushButton(isMusic ? tr("&Add") : tr("A&dd"), box);
+    s.remove = new QPushButton(isMusic ? tr("De&lete") : tr("D&elete"), box);
+    s.clear = new QPushButton(isMusic ? tr("Clear L&ist") : tr("Clear Lis&t"), box);
+    s.schedule = new QPushButton(isMusic ? tr("Sc&hedule") : tr("&Schedule"), box);
+    s.up = new QPushButton(isMusic ? tr("U&p") : tr("&Up"), box);
+    s.down = new QPushButton(isMusic ? tr("Dow&n") : tr("Do&wn"), box);
     s.interval = new QComboBox(box);
     s.order = new QComboBox(box);
     s.order->addItems({tr("In order"), tr("Random")});
@@ -104,6 +117,11 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     s.intervalLabel->setBuddy(s.interval);
     auto* orderLabel = new QLabel(tr("Track order:"), box);
     orderLabel->setBuddy(s.order);
+    // A combo box would be named after its current value: named after its label.
+    const QString sideName = isMusic ? tr("Music") : tr("Voice");
+    s.interval->setAccessibleName(s.intervalLabel->text().chopped(1));
+    s.order->setAccessibleName(sideName + " " + orderLabel->text().chopped(1).toLower());
+    s.list->setAccessibleName(isMusic ? tr("Music tracks") : tr("Voice messages"));
     for (QPushButton* b : {s.add, s.remove, s.clear, s.schedule, s.up, s.down})
         b->setAutoDefault(false);
 
@@ -166,14 +184,38 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     return s;
 }
 
+// "Scheduled: 15 December-15 January, 09:00-17:00": what the clock beside a track
+// means, for its tooltip and for screen readers.
+static QString ScheduleText(const TrackSchedule& s) {
+    QStringList parts;
+    if (s.dateRangeOn) {
+        auto day = [](const DateOrTime& d) {
+            return DayText(LocalTime{2000, d.Second(), d.Third(), 0, 0, 0});
+        };
+        parts << QString::fromStdString(day(s.dateFrom) + "-" + day(s.dateTo));
+    }
+    if (s.timeRangeOn) {
+        auto minute = [](const DateOrTime& t) { return MinuteText(t.First() * 60 + t.Second()); };
+        parts << QString::fromStdString(minute(s.timeFrom) + "-" + minute(s.timeTo));
+    }
+    return QObject::tr("Scheduled: %1").arg(parts.join(QStringLiteral(", ")));
+}
+
 void ManageAudioDlg::Fill(const Side& side) {
     QSignalBlocker block(side.list);
     side.list->clear();
     static const QIcon clock(QStringLiteral(":/tonewell/clock.svg"));
     static const QIcon blank(QStringLiteral(":/tonewell/blank.svg"));
-    for (const Track& t : ListOf(side).tracks)
-        side.list->addItem(new QListWidgetItem(t.schedule.HasAnyRange() ? clock : blank,
-                                               QString::fromStdString(ShownTrackName(t.name, side.isMusic))));
+    for (const Track& t : ListOf(side).tracks) {
+        const QString name = QString::fromStdString(ShownTrackName(t.name, side.isMusic));
+        auto* item = new QListWidgetItem(t.schedule.HasAnyRange() ? clock : blank, name);
+        if (t.schedule.HasAnyRange()) {
+            const QString when = ScheduleText(t.schedule);
+            item->setToolTip(when);
+            item->setData(Qt::AccessibleTextRole, name + ", " + when);
+        }
+        side.list->addItem(item);
+    }
     // Every change of a list passes here: the coverage of the year from today.
     side.coverage->setText(
         QString::fromStdString(editor_->CoverageText(side.isMusic, services_.clock().Now())));
@@ -242,6 +284,11 @@ void ManageAudioDlg::Schedule(const Side& side) {
     Fill(side);
     for (int row : rows) side.list->item(row)->setSelected(true);
     UpdateButtons(side);
+}
+
+void ManageAudioDlg::done(int result) {
+    SavePlace(this, QStringLiteral("manage-audio"));
+    QDialog::done(result);
 }
 
 void ManageAudioDlg::accept() {

@@ -51,6 +51,7 @@ class ManageAudioDlg : public QDialog {
     QPushButton* cancelButton() const { return cancel_; }
 
     void accept() override;
+    void done(int result) override;  // keeps the window's place for next time
 
   private:
     Side BuildSide(bool isMusic, QWidget* box);

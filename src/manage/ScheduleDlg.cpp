@@ -70,15 +70,20 @@ ScheduleDlg::ScheduleDlg(bool isMusic, std::vector<TrackSchedule*> schedules,
         p->setAlignment(Qt::AlignRight);
         return p;
     };
-    dateBox_ = new QCheckBox(tr("Only play during following date range:"), this);
-    timeBox_ = new QCheckBox(tr("Only play during following times:"), this);
+    dateBox_ = new QCheckBox(tr("Only play during the following &date range:"), this);
+    timeBox_ = new QCheckBox(tr("Only play during the following &times:"), this);
     dateFrom_ = datePicker();
     dateTo_ = datePicker();
     timeFrom_ = timePicker();
     timeTo_ = timePicker();
-    ok_ = new QPushButton(tr("OK"), this);
+    ok_ = new QPushButton(tr("&OK"), this);
     ok_->setDefault(true);
-    cancel_ = new QPushButton(tr("Cancel"), this);
+    cancel_ = new QPushButton(tr("&Cancel"), this);
+    // Two "From:" and two "To:" labels: each picker says which it is.
+    dateFrom_->setAccessibleName(tr("Date range from"));
+    dateTo_->setAccessibleName(tr("Date range to"));
+    timeFrom_->setAccessibleName(tr("Time range from"));
+    timeTo_->setAccessibleName(tr("Time range to"));
 
     auto* ranges = new QVBoxLayout;
     ranges->addWidget(RangeGroup(tr("Date Range"), dateBox_, dateFrom_, dateTo_, this));

@@ -21,7 +21,7 @@ namespace {
 
 const char* const kFirstRunNotice =
     "Since this is your first time running Tonewell, default audio tracks have been selected.  "
-    "You may\ncustomize the track selection by clicking on the Manage Audio button.";
+    "You may customize the track selection by clicking on the Manage Audio button.";
 
 // Seconds a stream may have nothing to play before its track ends as a failed load.
 constexpr uint64_t kStallSeconds = 10;
@@ -212,7 +212,9 @@ std::string OnHoldPlayer::OutputState() const {
         case OutputMode::Null:
             return "null: real time into nothing";
         default:
-            return device_->OnOutput() ? "sound card" : "sound card: resting, or lost and retrying";
+            return device_->OnOutput()       ? "sound card"
+                   : device_->OutputLost() ? "sound card: lost, trying again every 2 seconds"
+                                           : "sound card: resting while nothing plays";
     }
 }
 
@@ -225,6 +227,8 @@ int64_t OnHoldPlayer::NextMessageInSeconds() const {
 std::string OnHoldPlayer::StatusText() {
     if (!isPlaying_) return "Paused";
     std::vector<std::string> parts;
+    // Nothing can be heard, whatever plays: said first, until the output is back.
+    if (device_ && device_->OutputLost()) parts.push_back("Sound output lost: trying again");
     if (music_.current.stream)
         parts.push_back("Playing " + ShownTrackName(music_.current.path, true));
     else if (std::string why = NothingPlays(true); !why.empty())

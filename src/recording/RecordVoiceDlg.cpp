@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "VoiceMessages.h"
+#include "WindowPlace.h"
 #include "LoadSound.h"
 #include "Log.h"
 #include "Paths.h"
@@ -78,6 +79,7 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
     top->addLayout(nameRow);
     top->addLayout(okRow);
     resize(520, 230);
+    FitToScreen(this);
 
     connect(record_, &QPushButton::clicked, this, [this] {
         if (recording_) {
@@ -178,7 +180,10 @@ void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
                 StopRecording();
                 unsaved_ = true;
             }
-            services_.boxes().Show(event.text, "Tonewell");
+            // The code and the system's words went to the log.
+            services_.boxes().Show(
+                "The microphone stopped sending sound. What was recorded before is kept.",
+                "Tonewell");
             return;
     }
 }

@@ -94,16 +94,16 @@ TEST_F(MainWindow, StatusLineAndAMarkOnATrackThatDidNotLoad) {
     ASSERT_TRUE(WaitFor([&] { return w->player().music().next.stream != nullptr; }));
     QListWidgetItem* failed = w->musicList()->item(0);
     EXPECT_FALSE(failed->icon().isNull());
-    EXPECT_EQ(failed->toolTip(), "Unable to locate file (sounds\\Music Tracks\\T\\a.wav)");
+    EXPECT_EQ(failed->toolTip(), "Could not load: Unable to locate file (sounds\\Music Tracks\\T\\a.wav)");
     EXPECT_TRUE(w->musicList()->item(1)->icon().isNull());
     w->player().OnTimer(10);  // start
     w->player().OnTimer(11);  // the music gap ends: b.wav plays
     w->player().OnTimer(999);
-    EXPECT_EQ(w->statusLine()->text(),
+    EXPECT_EQ(w->statusLine()->fullText(),
               QString::fromUtf8("Playing T\\b.wav  \u00b7  No voice messages: add some with Manage "
                                 "Audio  \u00b7  1 track could not be loaded: see the list"));
     QTest::mouseClick(w->pauseButton(), Qt::LeftButton);
-    EXPECT_EQ(w->statusLine()->text(), "Paused");
+    EXPECT_EQ(w->statusLine()->fullText(), "Paused");
     EXPECT_TRUE(w->statusLine()->isVisible());
 }
 
@@ -121,7 +121,7 @@ TEST_F(MainWindow, CloseAsksOnlyWhilePlayingAndEscapeDoesNothing) {
     EXPECT_EQ(boxes.boxes()[0].caption, "Shutdown Tonewell");
     EXPECT_EQ(boxes.boxes()[0].text,
               "Warning: Shutting down Tonewell will stop all music/voice playback.\nAre you sure "
-              "you want do to this?");
+              "you want to do this?");
     EXPECT_EQ(boxes.boxes()[0].buttons, MbButtons::YesNo);
 
     QTest::mouseClick(w->pauseButton(), Qt::LeftButton);  // paused: no question
@@ -186,7 +186,7 @@ TEST_F(MainWindow, SettingsDialogDefaultsAndAnUnknownDevice) {
     EXPECT_EQ(test::ReadText("settings.cfg"),
               std::string("\x01\x01\x00", 3) + std::string(16, '\0'));
     // The login start is the desktop's autostart entry, which follows the box.
-    EXPECT_EQ(dialog.autoStartBox()->text(), "Start Tonewell automatically when I log in");
+    EXPECT_EQ(dialog.autoStartBox()->text(), "Start Tonewell &automatically when I log in");
     const std::string entry = test::ReadText(AutostartEntryPath());
     EXPECT_NE(
         entry.find(" -automation --workdir \"" + std::filesystem::current_path().string() + "\""),

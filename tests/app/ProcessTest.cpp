@@ -207,7 +207,94 @@ TEST_F(Processes, HidingToTheTrayNeverEndsTheProgram) {
         EXPECT_EQ(VisibleWindows("Tonewell v1.0"), "");
         // Still playing in the tray.
         EXPECT_GT(Plays(tw::test::ReadText("window.txt")), before);
+        // A second start brings it out of the tray, and ends.
+        Process second({}, "second.txt");
+        EXPECT_EQ(second.Wait(10s), 0) << tw::test::ReadText("second.txt");
+        std::string shown;
+        for (int i = 0; i < 50 && shown.empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+            shown = VisibleWindows("Tonewell v1.0");
+        }
+        EXPECT_FALSE(shown.empty());
+        EXPECT_EQ(p.Wait(0ms), -1);
     }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+// x, y, width, height of a window as xdotool sees it; empty when it cannot tell.
+std::vector<int> Geometry(const std::string& window) {
+    std::vector<int> g;
+    FILE* p = popen(("xdotool getwindowgeometry --shell " + window).c_str(), "r");
+    if (!p) return g;
+    char line[128];
+    int v = 0;
+    while (fgets(line, sizeof line, p))
+        for (const char* key : {"X=", "Y=", "WIDTH=", "HEIGHT="})
+            if (std::sscanf(line, (std::string(key) + "%d").c_str(), &v) == 1) g.push_back(v);
+    pclose(p);
+    return g;
+}
+
+std::string WaitForWindow(const std::string& title) {
+    std::string window;
+    for (int i = 0; i < 100 && window.empty(); ++i) {
+        std::this_thread::sleep_for(100ms);
+        window = VisibleWindows(title);
+    }
+    if (!window.empty()) window.resize(window.find('\n'));
+    return window;
+}
+
+// At twice the scale on a 1280x900 screen, the main window and Manage Audio lie on
+// the screen whole; the window comes back where it was left.
+TEST_F(Processes, WindowsFitTheScreenAtDoubleScaleAndTheWindowComesBackWhereItWas) {
+    const char* display = std::getenv("TONEWELL_X_DISPLAY");
+    if (!display) GTEST_SKIP() << "no X server";
+    std::filesystem::copy_file("default.cfg", "audio.cfg");
+    tw::AppSettings s;
+    s.startPlaying = 0;  // paused: closing asks nothing
+    ASSERT_TRUE(s.SaveSettings());
+    setenv("DISPLAY", display, 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    setenv("QT_SCALE_FACTOR", "2", 1);
+    setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+    auto onScreen = [](const std::vector<int>& g) {
+        return g.size() == 4 && g[0] >= 0 && g[1] >= 0 && g[0] + g[2] <= 1280 && g[1] + g[3] <= 900;
+    };
+    std::vector<int> left;
+    {
+        Process p({"--log"}, "first.txt");
+        const std::string window = WaitForWindow("Tonewell v1.0 \\(paused\\)");
+        ASSERT_FALSE(window.empty()) << tw::test::ReadText("first.txt");
+        EXPECT_TRUE(onScreen(Geometry(window))) << ::testing::PrintToString(Geometry(window));
+        // File > Manage Audio, from the keyboard.
+        std::system(("xdotool windowactivate --sync " + window + " key alt+f m").c_str());
+        const std::string manage = WaitForWindow("Manage Audio");
+        ASSERT_FALSE(manage.empty());
+        EXPECT_TRUE(onScreen(Geometry(manage))) << ::testing::PrintToString(Geometry(manage));
+        std::system(("xdotool windowactivate --sync " + manage + " key Escape").c_str());
+        std::system(("xdotool windowmove --sync " + window + " 10 30").c_str());
+        std::this_thread::sleep_for(1500ms);
+        left = Geometry(window);
+        std::system(("xdotool windowactivate --sync " + window + " key ctrl+q").c_str());
+        EXPECT_EQ(p.Wait(10s), 0) << tw::test::ReadText("first.txt");
+    }
+    {
+        Process p({"--log"}, "second.txt");
+        const std::string window = WaitForWindow("Tonewell v1.0 \\(paused\\)");
+        ASSERT_FALSE(window.empty());
+        std::this_thread::sleep_for(500ms);
+        const std::vector<int> back = Geometry(window);
+        ASSERT_EQ(back.size(), 4u);
+        ASSERT_EQ(left.size(), 4u);
+        EXPECT_NEAR(back[0], left[0], 4);
+        EXPECT_NEAR(back[1], left[1], 4);
+        EXPECT_EQ(back[2], left[2]);
+        EXPECT_EQ(back[3], left[3]);
+        std::system(("xdotool windowactivate --sync " + window + " key ctrl+q").c_str());
+        EXPECT_EQ(p.Wait(10s), 0);
+    }
+    unsetenv("QT_SCALE_FACTOR");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 

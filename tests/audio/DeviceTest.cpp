@@ -134,6 +134,7 @@ TEST_F(SoundServer, PlaybackGoesOnWhenTheServerGoesAndComesBack) {
     tone->GetCurrentPosition(&after);
     // Playback time goes on while the output is gone: about a second of 2-byte frames.
     EXPECT_NEAR(static_cast<double>(after - before), 96000.0, 20000.0);
+    EXPECT_TRUE(device->OutputLost());  // the status line says so
     ASSERT_EQ(std::system(std::getenv("TONEWELL_PULSE_START")), 0);
     bool back = false;
     for (int i = 0; i < 60 && !back; ++i) {
@@ -141,6 +142,7 @@ TEST_F(SoundServer, PlaybackGoesOnWhenTheServerGoesAndComesBack) {
         back = log.Has("status - sound output back");
     }
     EXPECT_TRUE(back);
+    EXPECT_FALSE(device->OutputLost());
     EXPECT_FALSE(log.With("error - sound output lost").empty());
     // The server may take a moment to carry the new stream.
     double rms = 0;

@@ -66,8 +66,10 @@ class AddTracks : public test::TempFolderTest {
 TEST_F(AddTracks, CategoriesTracksAndOkAppendsTheSelectionWithEmptySchedules) {
     for (const char* c : {"Zeta", "Custom", "alpha", "Beta"})
         fs::create_directories(std::string("sounds/Music Tracks/") + c);
-    for (const char* f : {"b.wav", "A.wav", ".hidden", "readme.txt"})
+    for (const char* f : {".hidden", "readme.txt"})
         test::WriteText(std::string("sounds/Music Tracks/Zeta/") + f, "");
+    for (const char* f : {"b.wav", "A.wav"})
+        test::WriteTone(std::string("sounds/Music Tracks/Zeta/") + f, 0.1);
     auto d = Open();
     EXPECT_EQ(d->windowTitle(), "Add Music Tracks");
     EXPECT_TRUE(d->helpText()->text().startsWith("You may add music tracks"));
@@ -84,21 +86,27 @@ TEST_F(AddTracks, CategoriesTracksAndOkAppendsTheSelectionWithEmptySchedules) {
     d->categoryBox()->setCurrentIndex(1);
     d->selectAllButton()->click();
     d->okButton()->click();
-    ASSERT_EQ(config.music.tracks.size(), 3u);
+    // What the loader cannot play is refused with its words, not added.
+    ASSERT_EQ(config.music.tracks.size(), 2u);
     EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\Zeta\\A.wav");
-    EXPECT_EQ(config.music.tracks[2].name, "sounds\\Music Tracks\\Zeta\\readme.txt");
+    EXPECT_EQ(config.music.tracks[1].name, "sounds\\Music Tracks\\Zeta\\b.wav");
+    ASSERT_FALSE(boxes.boxes().empty());
+    EXPECT_EQ(boxes.boxes().back().text,
+              "Unable to locate file (sounds\\Music Tracks\\Zeta\\readme.txt)");
     EXPECT_FALSE(config.music.tracks[0].schedule.HasAnyRange());
     EXPECT_TRUE(config.voice.tracks.empty());
     // The same file again is a second entry; Cancel adds nothing.
     auto again = Open();
+    EXPECT_EQ(again->trackList()->item(0)->text(), "A.wav  (already in the list)");
+    EXPECT_EQ(again->trackList()->item(2)->text(), "readme.txt");
     again->trackList()->item(0)->setSelected(true);
     again->okButton()->click();
-    EXPECT_EQ(config.music.tracks.size(), 4u);
-    EXPECT_EQ(config.music.tracks[3].name, config.music.tracks[0].name);
+    EXPECT_EQ(config.music.tracks.size(), 3u);
+    EXPECT_EQ(config.music.tracks[2].name, config.music.tracks[0].name);
     auto cancelled = Open();
     cancelled->selectAllButton()->click();
     cancelled->cancelButton()->click();
-    EXPECT_EQ(config.music.tracks.size(), 4u);
+    EXPECT_EQ(config.music.tracks.size(), 3u);
 }
 
 TEST_F(AddTracks, NoFoldersAndNamesThatCannotBeStored) {
@@ -112,7 +120,8 @@ TEST_F(AddTracks, NoFoldersAndNamesThatCannotBeStored) {
     }
     EXPECT_TRUE(config.voice.tracks.empty());
     const std::string c = "sounds/Voice Messages/General/";
-    test::WriteText(c + "fine.wav", "");
+    fs::create_directories(c);
+    test::WriteTone(c + "fine.wav", 0.1);
     test::WriteText(c + std::string(240, 'n') + ".wav", "");  // stored, it would pass 255
     test::WriteText(c + "caf\xE9.wav", "");                   // Latin-1, not UTF-8
     auto d = Open(false);
@@ -132,6 +141,35 @@ TEST_F(AddTracks, NoFoldersAndNamesThatCannotBeStored) {
     d->okButton()->click();
     ASSERT_EQ(config.voice.tracks.size(), 1u);
     EXPECT_EQ(config.voice.tracks[0].name, "sounds\\Voice Messages\\General\\fine.wav");
+}
+
+// Files from anywhere: a real sound is copied in, listed and chosen; a text file
+// named .wav is refused with the loader's words and never appears in the category;
+// a name that is there already is not replaced.
+TEST_F(AddTracks, ImportChecksCopiesAndListsFilesFromAnywhere) {
+    fs::create_directories("sounds/Music Tracks/T");
+    fs::create_directories("stick");
+    test::WriteTone("stick/Summer.wav", 0.2);
+    test::WriteText("stick/notes.wav", "these are my notes, not a sound");
+    test::WriteTone("sounds/Music Tracks/T/Taken.wav", 0.1);
+    test::WriteTone("stick/Taken.wav", 0.3);
+    const auto takenSize = fs::file_size("sounds/Music Tracks/T/Taken.wav");
+    auto d = Open();
+    d->ImportFiles({"stick/Summer.wav", "stick/notes.wav", "stick/Taken.wav"});
+    EXPECT_TRUE(fs::exists("sounds/Music Tracks/T/Summer.wav"));
+    EXPECT_FALSE(fs::exists("sounds/Music Tracks/T/notes.wav"));
+    EXPECT_EQ(fs::file_size("sounds/Music Tracks/T/Taken.wav"), takenSize);
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator("sounds/Music Tracks/T")) files += e.is_regular_file();
+    EXPECT_EQ(files, 2u);  // no temporary left behind
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Unsupported audio format (stick/notes.wav)");
+    EXPECT_EQ(boxes.boxes()[1].text, "stick/Taken.wav is in this category already.");
+    EXPECT_EQ(Rows(*d), (QStringList{"Summer.wav", "Taken.wav"}));
+    EXPECT_TRUE(d->trackList()->item(0)->isSelected());
+    d->okButton()->click();
+    ASSERT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\T\\Summer.wav");
 }
 
 TEST_F(AddTracks, PreviewStartsStopsSwitchesEndsAndFailsCleanly) {

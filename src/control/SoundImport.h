@@ -1,0 +1,23 @@
+#pragma once
+
+// A sound file from anywhere (a USB stick, the Downloads folder) brought into
+// "sounds/<kind>/<category>/" under its own name: copied beside its place under a
+// hidden name, checked by the loader, then linked into place. A file that is not
+// a sound never appears in the category, and nothing there is ever replaced. Any
+// thread but the audio thread; it reads the whole file.
+
+#include <string>
+
+namespace tw {
+
+enum class Imported {
+    Ok,
+    NotASound,  // the loader refused it: `why` is its message
+    Exists,     // a file of that name is in the category already
+    Failed,     // it could not be copied: `why` says why
+};
+
+Imported ImportSound(const std::string& from, bool isMusic, const std::string& category,
+                     std::string& stored, std::string& why);
+
+}  // namespace tw

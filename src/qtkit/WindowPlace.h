@@ -1,0 +1,21 @@
+#pragma once
+
+// Windows that fit the screen they open on, at any scale, and come back where the
+// user left them. Places are kept in the user's config folder
+// (~/.config/tonewell/windows.ini), not among the working folder's files. Main
+// thread.
+
+#include <QString>
+
+class QWidget;
+
+namespace tw {
+
+// No larger than the available area of the window's screen, and inside it.
+void FitToScreen(QWidget* window);
+// The saved size and position under `key`, fitted to the screen; only fitted when
+// none was saved.
+void RestorePlace(QWidget* window, const QString& key);
+void SavePlace(const QWidget* window, const QString& key);
+
+}  // namespace tw
