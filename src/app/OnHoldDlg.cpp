@@ -3,6 +3,8 @@
 #include "RecordVoiceDlg.h"
 #include "WindowPlace.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -63,8 +65,25 @@ QProgressBar* ProgressBar(QWidget* parent) {
 
 }  // namespace
 
+namespace {
+
+// The main window is built on a dialog but is the program's window: screen readers
+// are told so (a dialog is read as something to answer and close).
+QAccessibleInterface* MainWindowAccessible(const QString&, QObject* object) {
+    if (object && object->isWidgetType() && object->objectName() == QLatin1String(kSkinMainFrame))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
+}  // namespace
+
 OnHoldDlg::OnHoldDlg(Options options)
     : ownBoxes_(this), boxes_(options.boxes ? *options.boxes : ownBoxes_), options_(options) {
+    static const bool factory = [] {
+        QAccessible::installFactory(MainWindowAccessible);
+        return true;
+    }();
+    (void)factory;
     ApplySkin(this, kSkinMainFrame);
     setWindowTitle(kTitlePlaying);
     setWindowIcon(QIcon(QStringLiteral(":/tonewell/icon.svg")));
@@ -112,6 +131,7 @@ void OnHoldDlg::BuildWindow() {
     picture_->setMaximumSize(320, 145);
     picture_->setMinimumSize(160, 72);
     picture_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    picture_->setAccessibleName(tr("Tonewell: music and messages on hold"));
     manage_ = new QPushButton(tr("Manage &Audio"), this);
     play_ = new QPushButton(tr("&Play"), this);
     pause_ = new QPushButton(tr("&Pause"), this);
