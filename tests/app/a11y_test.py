@@ -31,6 +31,25 @@ def check(ok, what):
         failures.append(what)
 
 
+def descendants(pid):
+    """The processes started under `pid`, found in /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+                children.setdefault(ppid, []).append(int(entry))
+            except (OSError, ValueError, IndexError):
+                pass
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
 def walk(node, out):
     out.append(node)
     for i in range(node.childCount):
@@ -59,8 +78,8 @@ def main():
         f.write("[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
                 "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
                 ".\n\n[VOICE_LIST]\n.\n\n")
-    # Its own process group, without our output: the bus it starts is stopped with
-    # it, and nothing holds the test's output open after the end.
+    # Without our output: nothing holds the test's output open after the end. The
+    # bus it starts is stopped with it.
     bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            start_new_session=True)
@@ -104,7 +123,11 @@ def main():
     finally:
         app.kill()
         app.wait()
-        os.killpg(bus.pid, signal.SIGTERM)
+        for pid in descendants(bus.pid) + [bus.pid]:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
         bus.wait()
         shutil.rmtree(folder, ignore_errors=True)
     return 1 if failures else 0
