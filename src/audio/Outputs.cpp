@@ -116,9 +116,9 @@ void NullOutput::Stop() {
 }
 
 void NullOutput::Run() {
-    // A sink gets 50 ms blocks: a steady trickle for a phone system's reader, with
-    // few enough wake-ups to cost no more than a sound card's output.
-    const int frames = sink_ ? std::max(1, mixer_.outputRate() / 20) : kPeriodFrames;
+    // A sink gets 100 ms blocks: a steady trickle for a phone system's reader (whose
+    // pipe holds seconds), with few wake-ups here and in the sink's writer.
+    const int frames = sink_ ? std::max(1, mixer_.outputRate() / 10) : kPeriodFrames;
     std::vector<float> scratch(2 * static_cast<size_t>(frames));
     const auto period = std::chrono::nanoseconds(1000000000LL * frames / mixer_.outputRate());
     auto next = std::chrono::steady_clock::now();

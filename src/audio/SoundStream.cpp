@@ -123,8 +123,8 @@ void SoundStream::FeedLoop(std::shared_ptr<Shared> shared) {
         {
             std::unique_lock<std::mutex> hold(s.lock);
             // The render cannot wake it (that could make the render wait): it looks
-            // every 200 ms, and the ring holds 4 s.
-            s.wake.wait_for(hold, std::chrono::milliseconds(200), [&s] {
+            // twice a second, and the ring holds 4 s, read in half seconds.
+            s.wake.wait_for(hold, std::chrono::milliseconds(500), [&s] {
                 return s.stop.load() || s.restart.load() ||
                        (!s.ended.load() && s.Free() >= s.block);
             });

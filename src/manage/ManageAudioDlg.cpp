@@ -156,8 +156,7 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     s.coverage = new QLabel(box);
     s.coverage->setWordWrap(true);
     s.coverage->setTextFormat(Qt::PlainText);
-    s.coverage->setAccessibleName(isMusic ? tr("Music schedule coverage")
-                                          : tr("Voice schedule coverage"));
+    s.coverageName = isMusic ? tr("Music schedule coverage") : tr("Voice schedule coverage");
     grid->addWidget(s.coverage, 4, 0, 1, 4);
 
     // Connected by what each side is, so the handlers find its controls.
@@ -217,8 +216,11 @@ void ManageAudioDlg::Fill(const Side& side) {
         side.list->addItem(item);
     }
     // Every change of a list passes here: the coverage of the year from today.
-    side.coverage->setText(
-        QString::fromStdString(editor_->CoverageText(side.isMusic, services_.clock().Now())));
+    const QString coverage =
+        QString::fromStdString(editor_->CoverageText(side.isMusic, services_.clock().Now()));
+    side.coverage->setText(coverage);
+    // Read with its text, and heard again when it changes.
+    side.coverage->setAccessibleName(side.coverageName + ": " + coverage);
 }
 
 std::vector<int> ManageAudioDlg::SelectedRows(const Side& side) const {

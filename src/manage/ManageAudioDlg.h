@@ -36,6 +36,7 @@ class ManageAudioDlg : public QDialog {
         QComboBox* interval = nullptr;
         QComboBox* order = nullptr;
         QLabel* coverage = nullptr;  // what the schedules leave silent
+        QString coverageName;
     };
 
     ManageAudioDlg(const AudioConfig& config, SoundDevice* device,

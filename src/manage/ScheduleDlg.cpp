@@ -5,7 +5,9 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTimeEdit>
 #include <QVBoxLayout>
@@ -26,6 +28,29 @@ QTime ToTime(const DateOrTime& t, const QTime& fallback) {
     const QTime time(t.First(), t.Second(), t.Third());
     return time.isValid() ? time : fallback;
 }
+
+// A time box that takes typed digits after Home or End: those select the first or
+// last part (hours, AM/PM) rather than put a cursor before it, where a digit would
+// make no time and be dropped.
+class TimeBox : public QTimeEdit {
+  public:
+    using QTimeEdit::QTimeEdit;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->modifiers() == Qt::NoModifier && sectionCount() > 0) {
+            if (event->key() == Qt::Key_Home) {
+                setSelectedSection(sectionAt(0));
+                return;
+            }
+            if (event->key() == Qt::Key_End) {
+                setSelectedSection(sectionAt(sectionCount() - 1));
+                return;
+            }
+        }
+        QTimeEdit::keyPressEvent(event);
+    }
+};
 
 // "From: [picker]   To: [picker]" under a check box, in a frame.
 QGroupBox* RangeGroup(const QString& title, QCheckBox* box, QWidget* from, QWidget* to,
@@ -64,9 +89,13 @@ ScheduleDlg::ScheduleDlg(bool isMusic, std::vector<TrackSchedule*> schedules,
         p->setAlignment(Qt::AlignRight);
         return p;
     };
+    const bool twelveHour =
+        QLocale().timeFormat(QLocale::ShortFormat).contains(QLatin1String("AP"), Qt::CaseInsensitive);
     auto timePicker = [&] {
-        auto* p = new QTimeEdit(timeNow, this);
-        p->setDisplayFormat(QStringLiteral("hh:mm AP"));  // seconds are kept, not shown
+        auto* p = new TimeBox(timeNow, this);
+        // 12-hour times where the user's locale writes them so, 24-hour elsewhere;
+        // seconds are kept, not shown.
+        p->setDisplayFormat(twelveHour ? QStringLiteral("hh:mm AP") : QStringLiteral("HH:mm"));
         p->setAlignment(Qt::AlignRight);
         return p;
     };

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLocale>
+#include <QTest>
 #include <QDateEdit>
 #include <QPushButton>
 #include <QTimeEdit>
@@ -13,6 +15,9 @@ namespace {
 
 class Schedule : public ::testing::Test {
   protected:
+    // A locale that writes 12-hour times, whatever the machine's.
+    void SetUp() override { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void TearDown() override { QLocale::setDefault(QLocale::c()); }
     TrackSchedule Plain() { return TrackSchedule::New(clock); }
     TrackSchedule Times(int fromHour, int toHour, int seconds = 0) {
         TrackSchedule s = Plain();
@@ -57,6 +62,30 @@ TEST_F(Schedule, OneTrackWithoutARangeGetsTodayWhenTheDateBoxIsChecked) {
     EXPECT_EQ(s.dateFrom, DateOrTime(2026, 12, 7));
     EXPECT_EQ(s.dateTo, DateOrTime(2026, 12, 7));
     EXPECT_FALSE(s.timeRangeOn);
+    // Typed from the keyboard, digits and all.
+    {
+        ScheduleDlg typed(true, {&s}, Services());
+        typed.show();
+        typed.timeBox()->click();
+        typed.timeFrom()->setFocus();
+        QTest::keyClick(typed.timeFrom(), Qt::Key_Home);
+        QTest::keyClicks(typed.timeFrom(), "0630");
+        QTest::keyClick(typed.timeFrom(), Qt::Key_P);
+        EXPECT_EQ(typed.timeFrom()->time(), QTime(18, 30, 0)) << typed.timeFrom()->text().toStdString();
+    }
+    // Where the locale writes 24-hour times, so do the time boxes.
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        ScheduleDlg german(true, {&s}, Services());
+        EXPECT_EQ(german.timeFrom()->displayFormat(), "HH:mm");
+        german.show();
+        german.timeBox()->click();
+        german.timeFrom()->setFocus();
+        QTest::keyClick(german.timeFrom(), Qt::Key_Home);
+        QTest::keyClicks(german.timeFrom(), "1830");
+        EXPECT_EQ(german.timeFrom()->time(), QTime(18, 30, 0)) << german.timeFrom()->text().toStdString();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
     // Times the user sets have no seconds, whatever the clock said.
     ScheduleDlg times(true, {&s}, Services());
     times.timeBox()->click();
