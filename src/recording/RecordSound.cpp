@@ -40,8 +40,8 @@ CRecordSound::~CRecordSound() {
     Post(QuitCapture);
 }
 
-void CRecordSound::Post(int message, uintptr_t wParam) {
-    thread_.Post(message, wParam);
+void CRecordSound::Post(int message, uintptr_t wParam, std::unique_ptr<MessagePayload> payload) {
+    thread_.Post(message, wParam, std::move(payload));
 }
 
 void CRecordSound::OnData(const uint8_t*, int) {}
@@ -61,6 +61,19 @@ bool CRecordSound::Handle(ThreadMessage& message) {
         case SetWriter:
             writer_ = reinterpret_cast<CWriteSoundFile*>(message.wParam);
             break;
+        case ListInputs: {
+            CaptureEvent inputs{CaptureEvent::Inputs, {}, 0, 0, {}};
+            if (StartSdl()) {
+                const int n = SDL_GetNumAudioDevices(1);
+                for (int i = 0; i < n; ++i)
+                    if (const char* name = SDL_GetAudioDeviceName(i, 1)) inputs.inputs.push_back(name);
+            }
+            if (events_) events_(inputs);
+            break;
+        }
+        case UseInput:
+            if (auto* choice = dynamic_cast<InputChoice*>(message.payload.get())) input_ = choice->name;
+            break;
         default:
             break;
     }
@@ -72,7 +85,7 @@ void CRecordSound::Fail(unsigned code, const std::string& text, CaptureEvent::Ki
     char line[400];
     std::snprintf(line, sizeof line, "WAVEIN:%x:%s", code, text.c_str());
     Log("error - %s", line);
-    if (events_) events_(CaptureEvent{kind, line, 0, recording_});
+    if (events_) events_(CaptureEvent{kind, line, 0, recording_, {}});
 }
 
 void CRecordSound::Start(uintptr_t recording) {
@@ -89,12 +102,9 @@ void CRecordSound::Start(uintptr_t recording) {
         return;
     }
     ::close(probe);
-    if (!sdlStarted_) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
-            return;
-        }
-        sdlStarted_ = true;
+    if (!StartSdl()) {
+        Fail(kNoDevice, SDL_GetError(), CaptureEvent::Failed);
+        return;
     }
     if (SDL_GetNumAudioDevices(1) <= 0) {
         Fail(kNoDevice, "no sound input was found", CaptureEvent::Failed);
@@ -109,9 +119,10 @@ void CRecordSound::Start(uintptr_t recording) {
     want.samples = 512;
     want.callback = &CRecordSound::Callback;
     want.userdata = state_.get();
-    device_ = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
+    device_ = SDL_OpenAudioDevice(input_.empty() ? nullptr : input_.c_str(), 1, &want, &have, 0);
     if (device_ == 0) {
-        const std::string why = SDL_GetError();
+        const std::string why = input_.empty() ? std::string(SDL_GetError())
+                                               : "\"" + input_ + "\": " + SDL_GetError();
         state_.reset();
         Fail(kNoDevice, why, CaptureEvent::Failed);
         return;
@@ -132,6 +143,11 @@ void CRecordSound::Start(uintptr_t recording) {
         request->format.avgBytesPerSec = static_cast<uint32_t>(rate_);
         writer_->Post(CWriteSoundFile::OpenSoundFile, 0, std::move(request));
     }
+}
+
+bool CRecordSound::StartSdl() {
+    if (!sdlStarted_) sdlStarted_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    return sdlStarted_;
 }
 
 void CRecordSound::CloseDevice() {
@@ -189,7 +205,7 @@ void CRecordSound::Pump() {
         }
         state_->free.Push(index);
         lastBlock_ = std::chrono::steady_clock::now();
-        if (events_) events_(CaptureEvent{CaptureEvent::Block, {}, peak, recording_});
+        if (events_) events_(CaptureEvent{CaptureEvent::Block, {}, peak, recording_, {}});
     }
     // An input that stopped delivering (unplugged, or a stalled server) is lost:
     // what was captured is kept.

@@ -1,6 +1,7 @@
 #pragma once
 
-// The capture thread of the voice recorder: records the default input at 8000 Hz,
+// The capture thread of the voice recorder: records the chosen input (the system's
+// default unless one is named) at 8000 Hz,
 // unsigned 8-bit mono, and hands the sound to the writer in whole 1000-byte blocks,
 // in order. The partly filled block at a stop is dropped.
 //
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "MessageThread.h"
 
@@ -45,10 +47,17 @@ class BlockRing {
 };
 
 struct CaptureEvent {
-    enum Kind { Failed, Lost, Block } kind;
+    enum Kind { Failed, Lost, Block, Inputs } kind;
     std::string text;         // Failed and Lost: "WAVEIN:%x:%s"
     int peak = 0;             // Block: 0..128, the largest distance from silence
     uintptr_t recording = 0;  // the StartCapture's wParam it belongs to
+    std::vector<std::string> inputs;  // Inputs: the names of the inputs there are now
+};
+
+// The input the next recordings use, by the name the input list gave; an empty
+// name is the system's default input.
+struct InputChoice : MessagePayload {
+    std::string name;
 };
 
 constexpr int kCaptureBlockBytes = 1000;  // one eighth of a second
@@ -72,6 +81,8 @@ class CRecordSound {
         StopCapture = 1525,
         QuitCapture = 1527,
         SetWriter = 1528,  // wParam: the CWriteSoundFile, not owned
+        ListInputs = 1529,  // answered with an Inputs event
+        UseInput = 1530,    // payload: InputChoice
     };
     static constexpr int kBlockBytes = kCaptureBlockBytes;
     static constexpr int kBlocks = kCaptureBlocks;
@@ -84,7 +95,7 @@ class CRecordSound {
     CRecordSound(int rate, Events events);
     virtual ~CRecordSound();  // QuitCapture, then joins
 
-    void Post(int message, uintptr_t wParam = 0);
+    void Post(int message, uintptr_t wParam = 0, std::unique_ptr<MessagePayload> payload = nullptr);
     // Called with each full block's samples, on the capture thread. Does nothing here.
     virtual void OnData(const uint8_t* data, int bytes);
 
@@ -94,6 +105,7 @@ class CRecordSound {
     void Stop();
     void Pump();  // moves full blocks to the writer; watches for a stalled input
     void Fail(unsigned code, const std::string& text, CaptureEvent::Kind kind);
+    bool StartSdl();
     void CloseDevice();
     void ReleaseSdl();
     static void Callback(void* state, Uint8* stream, int len);
@@ -101,6 +113,7 @@ class CRecordSound {
     int rate_;
     Events events_;
     CWriteSoundFile* writer_ = nullptr;
+    std::string input_;  // empty: the default input
     SDL_AudioDeviceID device_ = 0;
     bool sdlStarted_ = false;  // one reference on SDL's audio, for the recorder's life
     std::shared_ptr<std::atomic<int>> closing_ = std::make_shared<std::atomic<int>>(0);

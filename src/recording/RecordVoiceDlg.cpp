@@ -1,12 +1,14 @@
 #include "RecordVoiceDlg.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QVBoxLayout>
 #include <cctype>
 #include <cerrno>
@@ -31,6 +33,13 @@ const char* const kInstructions =
     "message will then be available to use from the Add Voice Messages window under the "
     "\"Custom\" category.";
 
+// The input chosen last, by its name, in the user's config folder: which
+// microphone is this desk's, not the working folder's.
+QSettings Choices() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tonewell"),
+                     QStringLiteral("recorder"));
+}
+
 }  // namespace
 
 RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& services, QWidget* parent)
@@ -39,6 +48,13 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
     setWindowTitle(tr("Record Voice Messages"));
     instructions_ = new QLabel(tr(kInstructions), this);
     instructions_->setWordWrap(true);
+    inputLabel_ = new QLabel(tr("&Input:"), this);
+    input_ = new QComboBox(this);
+    input_->addItem(tr("Default input"), QString());
+    input_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    input_->setMinimumContentsLength(20);
+    inputLabel_->setBuddy(input_);
+    input_->setAccessibleName(tr("Input"));
     record_ = new QPushButton(tr("Start &Recording"), this);
     progress_ = new QProgressBar(this);
     progress_->setRange(0, kMostSeconds);
@@ -61,6 +77,9 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
     ok_->setDefault(true);
     for (QPushButton* b : {record_, preview_, save_}) b->setAutoDefault(false);
 
+    auto* inputRow = new QHBoxLayout;
+    inputRow->addWidget(inputLabel_);
+    inputRow->addWidget(input_, 1);
     auto* recordRow = new QHBoxLayout;
     recordRow->addWidget(record_);
     recordRow->addWidget(progress_, 1);
@@ -75,11 +94,12 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
     okRow->addWidget(ok_);
     auto* top = new QVBoxLayout(this);
     top->addWidget(instructions_);
+    top->addLayout(inputRow);
     top->addLayout(recordRow);
     top->addLayout(nameRow);
     top->addLayout(okRow);
-    resize(520, 230);
-    FitToScreen(this);
+    resize(520, 260);
+    KeepPlace(this, QStringLiteral("recorder"));
 
     connect(record_, &QPushButton::clicked, this, [this] {
         if (recording_) {
@@ -92,6 +112,10 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
     connect(save_, &QPushButton::clicked, this, [this] { SaveRecording(); });
     connect(preview_, &QPushButton::clicked, this, [this] { TogglePreview(); });
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(input_, &QComboBox::activated, this, [this](int index) {
+        UseInput(index);
+        Choices().setValue(QStringLiteral("input"), input_->itemData(index).toString());
+    });
 
     // The capture thread's news comes to this thread as posted tasks, and only
     // while the dialog is there.
@@ -102,6 +126,7 @@ RecordVoiceDlg::RecordVoiceDlg(SoundDevice* device, const DialogServices& servic
             timers->PostTaskWhileAlive(owner, [e, this] { OnCapture(e); });
         });
     recorder_->Post(CRecordSound::SetWriter, reinterpret_cast<uintptr_t>(writer_.get()));
+    recorder_->Post(CRecordSound::ListInputs);
     services_.timers().SetHandler([this](int id) { OnTimer(id); });
     EnableNameControls(false);
     ok_->setEnabled(true);
@@ -130,6 +155,7 @@ void RecordVoiceDlg::StartRecording() {
     progress_->setEnabled(true);
     progress_->setValue(0);
     level_->setValue(0);
+    input_->setEnabled(false);
     recorder_->Post(CRecordSound::StartCapture, ++recordingNumber_);
     recording_ = true;
     record_->setText(tr("Stop &Recording"));
@@ -143,6 +169,7 @@ void RecordVoiceDlg::StopRecording() {
     recorder_->Post(CRecordSound::StopCapture);
     recording_ = false;
     haveRecording_ = true;
+    input_->setEnabled(true);
     record_->setText(tr("Start &Recording"));
     level_->setValue(0);
     name_->setFocus();
@@ -158,8 +185,11 @@ void RecordVoiceDlg::OnTimer(int id) {
 }
 
 void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
-    if (event.recording != recordingNumber_) return;
+    if (event.kind != CaptureEvent::Inputs && event.recording != recordingNumber_) return;
     switch (event.kind) {
+        case CaptureEvent::Inputs:
+            ListInputs(event.inputs);
+            return;
         case CaptureEvent::Block:
             if (recording_) level_->setValue(event.peak);
             return;
@@ -167,6 +197,7 @@ void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
             // Nothing was recorded: back to where the user was, nothing unsaved.
             services_.timers().Stop(kSecondsTimer);
             recording_ = false;
+            input_->setEnabled(true);
             record_->setText(tr("Start &Recording"));
             level_->setValue(0);
             progress_->setValue(0);
@@ -186,6 +217,31 @@ void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
                 "Tonewell");
             return;
     }
+}
+
+// The inputs there are, with the one chosen last selected if it is still there;
+// otherwise the default input records, and the choice is kept for when it is back.
+void RecordVoiceDlg::ListInputs(const std::vector<std::string>& inputs) {
+    const QString chosen = Choices().value(QStringLiteral("input")).toString();
+    input_->clear();
+    input_->addItem(tr("Default input"), QString());
+    int at = 0;
+    for (const std::string& name : inputs) {
+        const QString text = QString::fromStdString(name);
+        input_->addItem(text, text);
+        if (text == chosen) at = input_->count() - 1;
+    }
+    if (!chosen.isEmpty() && at == 0)
+        Log("the input chosen for recording (%s) is not there: the default input records",
+            chosen.toStdString().c_str());
+    input_->setCurrentIndex(at);
+    UseInput(at);
+}
+
+void RecordVoiceDlg::UseInput(int index) {
+    auto choice = std::make_unique<InputChoice>();
+    choice->name = input_->itemData(index).toString().toStdString();
+    recorder_->Post(CRecordSound::UseInput, 0, std::move(choice));
 }
 
 bool RecordVoiceDlg::SaveRecording() {

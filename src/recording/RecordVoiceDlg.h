@@ -17,6 +17,7 @@
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QComboBox;
 class QPushButton;
 
 namespace tw {
@@ -46,6 +47,7 @@ class RecordVoiceDlg : public QDialog {
     QLineEdit* nameEdit() const { return name_; }
     QProgressBar* progress() const { return progress_; }
     QProgressBar* level() const { return level_; }
+    QComboBox* inputBox() const { return input_; }
     const SoundBuffer* previewBuffer() const { return preview_buffer_.get(); }
 
     void accept() override;
@@ -63,6 +65,8 @@ class RecordVoiceDlg : public QDialog {
     void TogglePreview();
     void StopPreview();
     void EndCapture();  // a close while recording: stop, keep nothing unsaved
+    void ListInputs(const std::vector<std::string>& inputs);
+    void UseInput(int index);
 
     SoundDevice* device_;
     OwnedServices services_;
@@ -76,6 +80,8 @@ class RecordVoiceDlg : public QDialog {
     std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted news
 
     QLabel* instructions_;
+    QLabel* inputLabel_;
+    QComboBox* input_;
     QPushButton* record_;
     QProgressBar* progress_;
     QProgressBar* level_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -30,8 +31,10 @@ class Capture : public test::TempFolderTest {
         if (!std::getenv("TONEWELL_PULSE")) GTEST_SKIP() << "no test sound server";
         TempFolderTest::SetUp();
         fifo_ = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/mic";
-        ASSERT_EQ(std::system(("pactl load-module module-pipe-source source_name=mic file=" +
-                               fifo_ + " format=u8 rate=8000 channels=1 > module.txt")
+        ASSERT_EQ(std::system(("pactl load-module module-pipe-source source_name=mic file=" + fifo_ +
+                               " format=u8 rate=8000 channels=1"
+                               " source_properties=device.description=TestMicrophone"
+                               " > module.txt")
                                   .c_str()),
                   0);
         ASSERT_EQ(std::system("pactl set-default-source mic"), 0);
@@ -59,6 +62,7 @@ class Capture : public test::TempFolderTest {
             if (feeder_.joinable()) feeder_.join();
             std::system("kill $(cat drain.pid) 2>/dev/null");
             std::system("pactl unload-module $(cat module.txt) 2>/dev/null");
+            std::system("pactl set-default-source moh.monitor 2>/dev/null");
         }
         TempFolderTest::TearDown();
     }
@@ -155,6 +159,55 @@ TEST_F(Capture, AStalledInputIsLostAndWhatCameBeforeIsKept) {
     ASSERT_TRUE(ReadSound("sound.wav", sound)) << sound.error;
     EXPECT_EQ(sound.info.dataSize % 1000, 0u);
     EXPECT_GE(sound.info.dataSize, 3000u);
+}
+
+// The input the user picks records, whatever the system's default is; the
+// default is what an empty choice records; a picked input that has gone is said
+// by its name, and nothing else records in its place.
+TEST_F(Capture, ThePickedInputRecordsNotTheDefault) {
+    ASSERT_EQ(std::system("pactl set-default-source moh.monitor"), 0);  // silent
+    std::vector<std::string> inputs;
+    std::vector<CaptureEvent> failures;
+    std::atomic<int> loudest{0};
+    std::mutex lock;
+    auto record = [&](const std::string& input) {
+        loudest = 0;
+        CWriteSoundFile writer;
+        CRecordSound recorder(8000, [&](const CaptureEvent& e) {
+            std::lock_guard<std::mutex> hold(lock);
+            if (e.kind == CaptureEvent::Inputs) inputs = e.inputs;
+            else if (e.kind == CaptureEvent::Block) loudest = std::max(loudest.load(), e.peak);
+            else failures.push_back(e);
+        });
+        recorder.Post(CRecordSound::SetWriter, reinterpret_cast<uintptr_t>(&writer));
+        recorder.Post(CRecordSound::ListInputs);
+        auto choice = std::make_unique<InputChoice>();
+        choice->name = input;
+        recorder.Post(CRecordSound::UseInput, 0, std::move(choice));
+        recorder.Post(CRecordSound::StartCapture, 1);
+        std::this_thread::sleep_for(1500ms);
+    };
+    record("");  // the default input, silent; and the list
+    EXPECT_TRUE(failures.empty()) << failures[0].text;
+    EXPECT_LT(loudest.load(), 5);
+    // SDL names a second input of the same name "(2)": one that is still closing
+    // keeps the plain name.
+    const auto mic = std::find_if(inputs.begin(), inputs.end(), [](const std::string& name) {
+        return name.rfind("TestMicrophone", 0) == 0;
+    });
+    ASSERT_NE(mic, inputs.end()) << testing::PrintToString(inputs);
+    const std::string picked = *mic;
+
+    record(picked);
+    EXPECT_TRUE(failures.empty()) << failures[0].text;
+    EXPECT_GT(loudest.load(), 40);
+
+    record("A microphone that was unplugged");
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].kind, CaptureEvent::Failed);
+    EXPECT_NE(failures[0].text.find("\"A microphone that was unplugged\""), std::string::npos)
+        << failures[0].text;
+    EXPECT_EQ(loudest.load(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -70,10 +71,14 @@ TEST_F(Recorder, StatesRecordingStopsByItselfAtSixtyAndSaves) {
     EXPECT_FALSE(d->saveButton()->isEnabled());
     EXPECT_FALSE(d->previewButton()->isEnabled());
     EXPECT_FALSE(d->nameEdit()->isEnabled());
+    Capture(300ms);  // the inputs there are, the default first
+    EXPECT_EQ(d->inputBox()->itemText(0), "Default input");
+    EXPECT_EQ(d->inputBox()->currentIndex(), 0);
 
     d->recordButton()->click();
     EXPECT_EQ(d->recordButton()->text(), "Stop &Recording");
     EXPECT_FALSE(d->okButton()->isEnabled());
+    EXPECT_FALSE(d->inputBox()->isEnabled());  // not changed under a recording
     Capture(600ms);
     timers.Advance(59000);
     EXPECT_TRUE(d->recording());
@@ -85,6 +90,7 @@ TEST_F(Recorder, StatesRecordingStopsByItselfAtSixtyAndSaves) {
     EXPECT_EQ(d->recordButton()->text(), "Start &Recording");
     EXPECT_TRUE(d->saveButton()->isEnabled());
     EXPECT_TRUE(d->previewButton()->isEnabled());
+    EXPECT_TRUE(d->inputBox()->isEnabled());
     Capture(300ms);
     EXPECT_EQ(DataBytes() % 1000, 0u);
     EXPECT_GT(DataBytes(), 0u);
