@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "Skin.h"
+#include "WindowPlace.h"
 
 namespace tw {
 
@@ -27,6 +28,7 @@ AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
     grid->addWidget(line, 1, 1);
     grid->addWidget(ok, 0, 2, Qt::AlignTop);
     grid->setColumnStretch(1, 1);
+    FitToScreen(this);
 }
 
 }  // namespace tw

@@ -10,12 +10,13 @@
 #include "HtmlView.h"
 #include "Log.h"
 #include "Skin.h"
+#include "WindowPlace.h"
 #include "WorkingFolder.h"
 
 namespace tw {
 
 PageDlg::PageDlg(const QString& title, const std::string& document, bool printable, QSize size,
-                 QWidget* parent)
+                 const QString& place, QWidget* parent)
     : QDialog(parent) {
     ApplySkin(this, kSkinDialog);
     setWindowTitle(title);
@@ -39,6 +40,7 @@ PageDlg::PageDlg(const QString& title, const std::string& document, bool printab
     top->addWidget(view_, 1);
     top->addLayout(buttons);
     resize(size);
+    KeepPlace(this, place);
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     view_->SetDocument(document);
 }
@@ -49,11 +51,11 @@ void PageDlg::PrintTo(QPrinter& printer) {
 
 HelpDlg::HelpDlg(QWidget* parent)
     : PageDlg(tr("Tonewell Help"), (EnsureDataFile("help/help.htm"), "help\\help.htm"), false,
-              QSize(680, 560), parent) {}
+              QSize(680, 560), QStringLiteral("help"), parent) {}
 
 PlaylistDlg::PlaylistDlg(QWidget* parent)
     : PageDlg(tr("Tonewell Playlist"), (EnsureDataFile("htm/playlist.xsl"), "playlist.xml"), true,
-              QSize(600, 560), parent) {}
+              QSize(600, 560), QStringLiteral("playlist"), parent) {}
 
 bool EnsureDataFile(const std::string& relative) {
     std::error_code ec;

@@ -22,8 +22,9 @@ class PageDlg : public QDialog {
     void PrintTo(QPrinter& printer);
 
   protected:
+    // `place`: the key its size and position are kept under.
     PageDlg(const QString& title, const std::string& document, bool printable, QSize size,
-            QWidget* parent);
+            const QString& place, QWidget* parent);
 
   private:
     CHtmlCtrl* view_;

@@ -13,6 +13,7 @@
 #include "Autostart.h"
 #include "Outputs.h"
 #include "Skin.h"
+#include "WindowPlace.h"
 #include "TonewellConf.h"
 
 namespace tw {
@@ -69,6 +70,7 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     levellingShown_ = conf.Get("loudness") == "on";
     levelling_->setChecked(levellingShown_);
     connect(devices_, &QComboBox::currentIndexChanged, this, [this] { deviceChanged_ = true; });
+    KeepPlace(this, QStringLiteral("settings"));
 }
 
 void SettingsDlg::accept() {

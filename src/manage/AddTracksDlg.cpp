@@ -92,7 +92,7 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
     top->addWidget(tracks_, 1);
     top->addLayout(buttons);
     resize(460, 520);
-    FitToScreen(this);
+    KeepPlace(this, QStringLiteral("add-tracks"));
 
     for (const std::string& c : ListCategories(isMusic))
         categories_->addItem(Shown(c), QByteArray::fromStdString(c));

@@ -68,7 +68,7 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
     top->addWidget(scroll, 1);
     top->addLayout(buttons);
     resize(820, 600);
-    RestorePlace(this, QStringLiteral("manage-audio"));
+    KeepPlace(this, QStringLiteral("manage-audio"));
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -286,11 +286,6 @@ void ManageAudioDlg::Schedule(const Side& side) {
     Fill(side);
     for (int row : rows) side.list->item(row)->setSelected(true);
     UpdateButtons(side);
-}
-
-void ManageAudioDlg::done(int result) {
-    SavePlace(this, QStringLiteral("manage-audio"));
-    QDialog::done(result);
 }
 
 void ManageAudioDlg::accept() {

@@ -52,7 +52,6 @@ class ManageAudioDlg : public QDialog {
     QPushButton* cancelButton() const { return cancel_; }
 
     void accept() override;
-    void done(int result) override;  // keeps the window's place for next time
 
   private:
     Side BuildSide(bool isMusic, QWidget* box);

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "Skin.h"
+#include "WindowPlace.h"
 
 namespace tw {
 namespace {
@@ -169,6 +170,7 @@ ScheduleDlg::ScheduleDlg(bool isMusic, std::vector<TrackSchedule*> schedules,
     timeTo_->setEnabled(times);
     shownFrom_ = timeFrom_->time();
     shownTo_ = timeTo_->time();
+    KeepPlace(this, QStringLiteral("schedule"));
 }
 
 ScheduleDlg::~ScheduleDlg() {

@@ -1,5 +1,6 @@
 #include "WindowPlace.h"
 
+#include <QDialog>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
@@ -22,7 +23,9 @@ void FitToScreen(QWidget* window) {
     // The frame the window manager adds is not known before the window shows:
     // leave room for a title bar.
     const QSize most(room.width() - 16, room.height() - 48);
-    const QSize size = window->size().boundedTo(most).expandedTo(window->minimumSizeHint());
+    // A window its layout sizes (never resized) would show at its size hint.
+    const QSize wanted = window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
+    const QSize size = wanted.boundedTo(most).expandedTo(window->minimumSizeHint());
     // A window never placed is left for the window manager to place.
     if (!window->testAttribute(Qt::WA_Moved)) {
         window->resize(size);
@@ -46,6 +49,11 @@ void RestorePlace(QWidget* window, const QString& key) {
 void SavePlace(const QWidget* window, const QString& key) {
     QSettings places = Places();
     places.setValue(key, window->geometry());
+}
+
+void KeepPlace(QDialog* dialog, const QString& key) {
+    RestorePlace(dialog, key);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, key] { SavePlace(dialog, key); });
 }
 
 }  // namespace tw

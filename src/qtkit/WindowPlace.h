@@ -7,6 +7,7 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace tw {
@@ -17,5 +18,8 @@ void FitToScreen(QWidget* window);
 // none was saved.
 void RestorePlace(QWidget* window, const QString& key);
 void SavePlace(const QWidget* window, const QString& key);
+// A dialog restored from `key` now and saved there whenever it closes, however it
+// closes (OK, Cancel, Escape, the window manager's close).
+void KeepPlace(QDialog* dialog, const QString& key);
 
 }  // namespace tw

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -245,8 +246,8 @@ std::string WaitForWindow(const std::string& title) {
     return window;
 }
 
-// At twice the scale on a 1280x900 screen, the main window and Manage Audio lie on
-// the screen whole; the window comes back where it was left.
+// At twice the scale on a 1280x900 screen, the main window and every dialog lie on
+// the screen whole; windows come back where they were left.
 TEST_F(Processes, WindowsFitTheScreenAtDoubleScaleAndTheWindowComesBackWhereItWas) {
     const char* display = std::getenv("TONEWELL_X_DISPLAY");
     if (!display) GTEST_SKIP() << "no X server";
@@ -261,22 +262,47 @@ TEST_F(Processes, WindowsFitTheScreenAtDoubleScaleAndTheWindowComesBackWhereItWa
     auto onScreen = [](const std::vector<int>& g) {
         return g.size() == 4 && g[0] >= 0 && g[1] >= 0 && g[0] + g[2] <= 1280 && g[1] + g[3] <= 900;
     };
-    std::vector<int> left;
+    auto keys = [](const std::string& window, const std::string& keys) {
+        std::system(("xdotool windowactivate --sync " + window + " key " + keys).c_str());
+    };
+    // Opens a dialog from the keyboard, checks it lies on the screen, and closes it
+    // with Escape; returns its geometry before the close.
+    auto dialog = [&](const std::string& from, const std::string& with, const std::string& title,
+                      const std::function<void(const std::string&)>& meanwhile = {}) {
+        keys(from, with);
+        const std::string d = WaitForWindow(title);
+        EXPECT_FALSE(d.empty()) << title;
+        if (d.empty()) return std::vector<int>{};
+        EXPECT_TRUE(onScreen(Geometry(d))) << title << ::testing::PrintToString(Geometry(d));
+        if (meanwhile) meanwhile(d);
+        std::vector<int> g = Geometry(d);
+        keys(d, "Escape");
+        for (int i = 0; i < 50 && !VisibleWindows(title).empty(); ++i)
+            std::this_thread::sleep_for(100ms);
+        return g;
+    };
+    std::vector<int> left, helpLeft;
     {
         Process p({"--log"}, "first.txt");
         const std::string window = WaitForWindow("Tonewell v1.0 \\(paused\\)");
         ASSERT_FALSE(window.empty()) << tw::test::ReadText("first.txt");
         EXPECT_TRUE(onScreen(Geometry(window))) << ::testing::PrintToString(Geometry(window));
-        // File > Manage Audio, from the keyboard.
-        std::system(("xdotool windowactivate --sync " + window + " key alt+f m").c_str());
-        const std::string manage = WaitForWindow("Manage Audio");
-        ASSERT_FALSE(manage.empty());
-        EXPECT_TRUE(onScreen(Geometry(manage))) << ::testing::PrintToString(Geometry(manage));
-        std::system(("xdotool windowactivate --sync " + manage + " key Escape").c_str());
+        dialog(window, "alt+f m", "Manage Audio", [&](const std::string& manage) {
+            dialog(manage, "alt+a", "Add Music Tracks");
+        });
+        dialog(window, "alt+s", "Settings");
+        dialog(window, "alt+f r", "Record Voice Messages");
+        dialog(window, "alt+f n", "Tonewell Playlist");
+        dialog(window, "alt+h a", "About Tonewell");
+        helpLeft = dialog(window, "F1", "Tonewell Help", [](const std::string& help) {
+            std::system(("xdotool windowsize --sync " + help + " 500 400").c_str());
+            std::system(("xdotool windowmove --sync " + help + " 40 60").c_str());
+            std::this_thread::sleep_for(500ms);
+        });
         std::system(("xdotool windowmove --sync " + window + " 10 30").c_str());
         std::this_thread::sleep_for(1500ms);
         left = Geometry(window);
-        std::system(("xdotool windowactivate --sync " + window + " key ctrl+q").c_str());
+        keys(window, "ctrl+q");
         EXPECT_EQ(p.Wait(10s), 0) << tw::test::ReadText("first.txt");
     }
     {
@@ -291,7 +317,15 @@ TEST_F(Processes, WindowsFitTheScreenAtDoubleScaleAndTheWindowComesBackWhereItWa
         EXPECT_NEAR(back[1], left[1], 4);
         EXPECT_EQ(back[2], left[2]);
         EXPECT_EQ(back[3], left[3]);
-        std::system(("xdotool windowactivate --sync " + window + " key ctrl+q").c_str());
+        // A dialog too: where and how large it was left.
+        const std::vector<int> help = dialog(window, "F1", "Tonewell Help");
+        ASSERT_EQ(help.size(), 4u);
+        ASSERT_EQ(helpLeft.size(), 4u);
+        EXPECT_NEAR(help[0], helpLeft[0], 4);
+        EXPECT_NEAR(help[1], helpLeft[1], 4);
+        EXPECT_EQ(help[2], helpLeft[2]);
+        EXPECT_EQ(help[3], helpLeft[3]);
+        keys(window, "ctrl+q");
         EXPECT_EQ(p.Wait(10s), 0);
     }
     unsetenv("QT_SCALE_FACTOR");
