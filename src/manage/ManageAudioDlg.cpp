@@ -67,7 +67,14 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
     auto* top = new QVBoxLayout(this);
     top->addWidget(scroll, 1);
     top->addLayout(buttons);
-    resize(820, 600);
+    // Room for both sides at the font the desktop uses (a large font needs more
+    // than 820 px); the screen bounds it, and the sides scroll beyond that.
+    const QMargins m = top->contentsMargins();
+    const QSize content = page->sizeHint();
+    resize(QSize(content.width() + m.left() + m.right(),
+                 content.height() + top->spacing() + buttons->sizeHint().height() + m.top() +
+                     m.bottom())
+               .expandedTo(QSize(820, 600)));
     KeepPlace(this, QStringLiteral("manage-audio"));
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
