@@ -30,23 +30,28 @@ Imported ImportSound(const std::string& from, bool isMusic, const std::string& c
         why = std::strerror(err);
         return Imported::Failed;
     }
-    Imported result = Imported::Ok;
-    LoadedSound sound;
-    if (!ReadSound(tempStored, sound)) {
-        // The loader's words, about the file the user chose.
-        why = sound.error;
-        if (const size_t at = why.find(tempStored); at != std::string::npos)
-            why.replace(at, tempStored.size(), from);
-        result = Imported::NotASound;
-    } else if (::link(temp.c_str(), NativePath(stored).c_str()) != 0) {
-        why = std::strerror(errno);
-        result = errno == EEXIST ? Imported::Exists : Imported::Failed;
-    } else {
-        Log("status - imported %s as %s", from.c_str(), stored.c_str());
+    Imported result = Imported::NotASound;
+    if (LoadsAsSound(tempStored, from, why)) {
+        result = LinkIntoPlace(tempStored, stored, why);
+        if (result == Imported::Ok) Log("status - imported %s as %s", from.c_str(), stored.c_str());
     }
-    sound = LoadedSound{};  // closes the temporary file before it goes
     ::unlink(temp.c_str());
     return result;
+}
+
+bool LoadsAsSound(const std::string& storedName, const std::string& shownName, std::string& why) {
+    LoadedSound sound;
+    if (ReadSound(storedName, sound)) return true;
+    why = sound.error;
+    if (const size_t at = why.find(storedName); at != std::string::npos)
+        why.replace(at, storedName.size(), shownName);
+    return false;
+}
+
+Imported LinkIntoPlace(const std::string& tempStored, const std::string& stored, std::string& why) {
+    if (::link(NativePath(tempStored).c_str(), NativePath(stored).c_str()) == 0) return Imported::Ok;
+    why = std::strerror(errno);
+    return errno == EEXIST ? Imported::Exists : Imported::Failed;
 }
 
 }  // namespace tw

@@ -20,4 +20,13 @@ enum class Imported {
 Imported ImportSound(const std::string& from, bool isMusic, const std::string& category,
                      std::string& stored, std::string& why);
 
+// The two steps of an import, for files that arrive another way (an upload).
+// Whether the loader takes the file stored as `storedName`; when not, `why` is
+// its message, with the file called `shownName`, the name the user knows.
+bool LoadsAsSound(const std::string& storedName, const std::string& shownName, std::string& why);
+// The checked file stored as `tempStored` linked in as `stored`: Ok, Exists (a
+// file of that name is there and stays) or Failed. The caller removes the
+// temporary file either way.
+Imported LinkIntoPlace(const std::string& tempStored, const std::string& stored, std::string& why);
+
 }  // namespace tw

@@ -32,6 +32,7 @@
 #include "Paths.h"
 #include "SlowClientGuard.h"
 #include "SoundsFolder.h"
+#include "SoundImport.h"
 #include "VoiceMessages.h"
 #include "WebPassword.h"
 
@@ -207,13 +208,8 @@ struct WebServer::Impl {
         if (received > options.uploadLimit) return Error(413, "the file is too large");
         if (error != 0) return Error(507, std::string("cannot store it: ") + std::strerror(error));
         if (!whole) return Error(400, "the upload did not arrive whole");
-        LoadedSound sound;
-        if (!ReadSound(tempName, sound)) {
-            std::string message = sound.error;
-            if (const size_t at = message.find(tempName); at != std::string::npos)
-                message.replace(at, tempName.size(), shownName);
-            return Error(422, message);
-        }
+        std::string why;
+        if (!LoadsAsSound(tempName, shownName, why)) return Error(422, why);
         return {};
     }
 
@@ -278,10 +274,13 @@ struct WebServer::Impl {
             Send(res, a);
         };
         if (const Answer a = Receive(content, tempName, stored); a.status != 200) return refuse(a);
-        if (::link(temp.c_str(), NativePath(stored).c_str()) != 0) {
-            const int e = errno;
-            return refuse(Error(e == EEXIST ? 409 : 500, e == EEXIST ? "a file of that name is there"
-                                                                     : std::strerror(e)));
+        switch (LinkIntoPlace(tempName, stored, why)) {
+            case Imported::Ok:
+                break;
+            case Imported::Exists:
+                return refuse(Error(409, "a file of that name is there"));
+            default:
+                return refuse(Error(500, why));
         }
         ::unlink(temp.c_str());
         Log("status - web console: stored %s", stored.c_str());
