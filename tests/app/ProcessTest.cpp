@@ -310,21 +310,14 @@ TEST_F(Processes, WindowsFitTheScreenAtDoubleScaleAndTheWindowComesBackWhereItWa
         const std::string window = WaitForWindow("Tonewell v1.0 \\(paused\\)");
         ASSERT_FALSE(window.empty());
         std::this_thread::sleep_for(500ms);
-        const std::vector<int> back = Geometry(window);
-        ASSERT_EQ(back.size(), 4u);
-        ASSERT_EQ(left.size(), 4u);
-        EXPECT_NEAR(back[0], left[0], 4);
-        EXPECT_NEAR(back[1], left[1], 4);
-        EXPECT_EQ(back[2], left[2]);
-        EXPECT_EQ(back[3], left[3]);
-        // A dialog too: where and how large it was left.
-        const std::vector<int> help = dialog(window, "F1", "Tonewell Help");
-        ASSERT_EQ(help.size(), 4u);
-        ASSERT_EQ(helpLeft.size(), 4u);
-        EXPECT_NEAR(help[0], helpLeft[0], 4);
-        EXPECT_NEAR(help[1], helpLeft[1], 4);
-        EXPECT_EQ(help[2], helpLeft[2]);
-        EXPECT_EQ(help[3], helpLeft[3]);
+        // Where and how large it was left (the frame may land a pixel or two off).
+        auto samePlace = [](const std::vector<int>& back, const std::vector<int>& left) {
+            return back.size() == 4 && left.size() == 4 && std::abs(back[0] - left[0]) <= 4 &&
+                   std::abs(back[1] - left[1]) <= 4 && back[2] == left[2] && back[3] == left[3];
+        };
+        EXPECT_PRED2(samePlace, Geometry(window), left);
+        // A dialog too.
+        EXPECT_PRED2(samePlace, dialog(window, "F1", "Tonewell Help"), helpLeft);
         keys(window, "ctrl+q");
         EXPECT_EQ(p.Wait(10s), 0);
     }
