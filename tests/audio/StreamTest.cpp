@@ -72,15 +72,24 @@ int64_t Sounding(Mixer& mixer, int frames) {
     return sounding;
 }
 
+// A stream of a StallingSource, primed, fed by its own thread or by the render.
+std::shared_ptr<SoundStream> GatedStream(const std::shared_ptr<Gate>& gate, int64_t answered,
+                                         int64_t frames, const char* name, bool inThread) {
+    auto stream =
+        std::make_shared<SoundStream>(std::make_unique<StallingSource>(gate, answered, frames), name);
+    std::string problem;
+    if (!stream->Prime(problem)) return nullptr;
+    if (inThread) stream->FeedInThread();
+    else stream->FeedInline();
+    return stream;
+}
+
 }  // namespace
 
 TEST(Stream, AReadThatHangsRunsOneSoundDryAndLosesNothingWhenItAnswers) {
     auto gate = std::make_shared<Gate>();
-    auto stream = std::make_shared<SoundStream>(
-        std::make_unique<StallingSource>(gate, 44100, 3 * 44100), "stalling");
-    std::string problem;
-    ASSERT_TRUE(stream->Prime(problem));
-    stream->FeedInThread();
+    auto stream = GatedStream(gate, 44100, 3 * 44100, "stalling", true);
+    ASSERT_TRUE(stream);
     Mixer mixer(44100);
     SoundBuffer buffer(mixer, 3 * 44100 * 4, stream);
     buffer.Play();
@@ -111,11 +120,8 @@ TEST(Stream, AReadThatHangsRunsOneSoundDryAndLosesNothingWhenItAnswers) {
 TEST(Stream, ASoundWhoseReadHangsIsReleasedWithoutWaiting) {
     auto gate = std::make_shared<Gate>();
     {
-        auto stream = std::make_shared<SoundStream>(
-            std::make_unique<StallingSource>(gate, 1000, 10 * 44100), "hanging");
-        std::string problem;
-        ASSERT_TRUE(stream->Prime(problem));
-        stream->FeedInThread();
+        auto stream = GatedStream(gate, 1000, 10 * 44100, "hanging", true);
+        ASSERT_TRUE(stream);
         Mixer mixer(44100);
         SoundBuffer buffer(mixer, 10 * 44100 * 4, stream);
         buffer.Play();
@@ -137,11 +143,8 @@ TEST(Stream, ASoundPast4GiBKeeps64BitPositionsAndScalesThe32BitOne) {
     const uint64_t frames = uint64_t{10} * 3600 * 44100;
     auto gate = std::make_shared<Gate>();
     gate->open = true;
-    auto stream = std::make_shared<SoundStream>(
-        std::make_unique<StallingSource>(gate, frames, frames), "ten hours");
-    std::string problem;
-    ASSERT_TRUE(stream->Prime(problem));
-    stream->FeedInline();
+    auto stream = GatedStream(gate, frames, frames, "ten hours", false);
+    ASSERT_TRUE(stream);
     Mixer mixer(44100);
     SoundBuffer buffer(mixer, 44 + frames * 4, stream);
     EXPECT_EQ(buffer.size(), 44 + frames * 4);
