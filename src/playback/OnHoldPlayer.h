@@ -22,6 +22,7 @@
 #include "LoadSound.h"
 #include "Loudness.h"
 #include "MessageBox.h"
+#include "MeasuringThread.h"
 #include "MessageThread.h"
 #include "OnHoldAutomaton.h"
 #include "PlayerView.h"
@@ -173,10 +174,7 @@ class OnHoldPlayer : private OnHoldChannels {
     // A stream whose reads fall behind: logged once, and ended as a failed load
     // once it has had nothing to play for 10 seconds. True when it ended.
     bool EndStalled(AudioChannel& channel, bool isMusic);
-    // Measures a sound's loudness on the measuring thread; the gain comes back to
-    // the sound if it is still loaded.
-    void MeasureLater(bool isMusic, const std::string& path,
-                      const std::shared_ptr<SoundStream>& stream);
+    // A loudness measured beside the playing has come back for a loaded sound.
     void Measured(bool isMusic, const std::shared_ptr<SoundStream>& stream, int gain);
     void ShowPlayingState();
     void ShowStatus();
@@ -213,8 +211,7 @@ class OnHoldPlayer : private OnHoldChannels {
         LocalTime at;
     } until_[2];
     std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();  // for posted results
-    std::shared_ptr<std::atomic<bool>> measuring_ = std::make_shared<std::atomic<bool>>(true);
-    std::unique_ptr<MessageThread> measurer_;  // long passes over whole files, beside the reads
+    std::unique_ptr<MeasuringThread> measurer_;  // long passes over whole files, beside the reads
     std::unique_ptr<MessageThread> worker_;    // last: gone first, before what it uses
 };
 
