@@ -1,9 +1,9 @@
 #pragma once
 
 // The capture thread of the voice recorder: records the chosen input (the system's
-// default unless one is named) at 8000 Hz,
-// unsigned 8-bit mono, and hands the sound to the writer in whole 1000-byte blocks,
-// in order. The partly filled block at a stop is dropped.
+// default unless one is named) at 8000 Hz, unsigned 8-bit mono, and hands the sound
+// to the writer in whole 1000-byte blocks, in order. The partly filled block at a
+// stop is dropped.
 //
 // Threads: Post from any thread; the messages run on the capture thread. SDL's
 // callback runs on the audio system's thread: it never allocates, opens a file or
