@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
 #include <QPrinter>
 #include <QPushButton>
 #include <cstdio>
@@ -151,6 +154,27 @@ TEST_F(Pages, AWindowClosedBeforeItsPageArrivedIsNotTouched) {
         d.reset();  // before the page came back
     }
     QCoreApplication::processEvents();  // queued pages for views that are gone
+}
+
+// A place saved on a screen that is gone (a second monitor unplugged) is brought
+// onto this one; a page closed with Escape keeps the place it was left at.
+TEST_F(Pages, APlaceOffTheScreenComesBackOntoItAndAClosedPageKeepsItsPlace) {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        QSettings places(QSettings::IniFormat, QSettings::UserScope, "tonewell", "windows");
+        places.setValue("help", QRect(room.right() + 1500, room.bottom() + 900, 5000, 4000));
+    }
+    {
+        HelpDlg help;
+        help.show();
+        EXPECT_TRUE(room.contains(help.geometry()))
+            << help.geometry().x() << "," << help.geometry().y() << " " << help.width() << "x"
+            << help.height();
+        help.setGeometry(QRect(room.topLeft() + QPoint(10, 20), QSize(300, 250)));
+        help.reject();
+    }
+    HelpDlg again;
+    EXPECT_EQ(again.geometry(), QRect(room.topLeft() + QPoint(10, 20), QSize(300, 250)));
 }
 
 }  // namespace
