@@ -13,8 +13,8 @@
 #include "Autostart.h"
 #include "Outputs.h"
 #include "Skin.h"
-#include "WindowPlace.h"
 #include "TonewellConf.h"
+#include "WindowPlace.h"
 
 namespace tw {
 

@@ -9,7 +9,6 @@
 // Main thread only, like the timers, clock and message boxes it is given. The
 // sound device renders on the audio thread (see SoundBuffer).
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -21,8 +20,8 @@
 #include "Clock.h"
 #include "LoadSound.h"
 #include "Loudness.h"
-#include "MessageBox.h"
 #include "MeasuringThread.h"
+#include "MessageBox.h"
 #include "MessageThread.h"
 #include "OnHoldAutomaton.h"
 #include "PlayerView.h"

@@ -3,18 +3,20 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSettings>
 #include <QWidget>
 
 namespace tw {
 namespace {
 
 QSettings Places() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tonewell"),
-                     QStringLiteral("windows"));
+    return DeskSettings(QStringLiteral("windows"));
 }
 
 }  // namespace
+
+QSettings DeskSettings(const QString& name) {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tonewell"), name);
+}
 
 void FitToScreen(QWidget* window) {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();

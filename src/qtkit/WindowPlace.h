@@ -5,12 +5,17 @@
 // (~/.config/tonewell/windows.ini), not among the working folder's files. Main
 // thread.
 
+#include <QSettings>
 #include <QString>
 
 class QDialog;
 class QWidget;
 
 namespace tw {
+
+// A file of the user's config folder (~/.config/tonewell/<name>.ini), for what
+// belongs to the person at this desk rather than to the working folder.
+QSettings DeskSettings(const QString& name);
 
 // No larger than the available area of the window's screen, and inside it.
 void FitToScreen(QWidget* window);

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QVBoxLayout>
 #include <cctype>
 #include <cerrno>
@@ -33,11 +32,10 @@ const char* const kInstructions =
     "message will then be available to use from the Add Voice Messages window under the "
     "\"Custom\" category.";
 
-// The input chosen last, by its name, in the user's config folder: which
-// microphone is this desk's, not the working folder's.
+// The input chosen last, by its name: which microphone is this desk's, not the
+// working folder's.
 QSettings Choices() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tonewell"),
-                     QStringLiteral("recorder"));
+    return DeskSettings(QStringLiteral("recorder"));
 }
 
 }  // namespace
@@ -223,8 +221,7 @@ void RecordVoiceDlg::OnCapture(const CaptureEvent& event) {
 // otherwise the default input records, and the choice is kept for when it is back.
 void RecordVoiceDlg::ListInputs(const std::vector<std::string>& inputs) {
     const QString chosen = Choices().value(QStringLiteral("input")).toString();
-    input_->clear();
-    input_->addItem(tr("Default input"), QString());
+    while (input_->count() > 1) input_->removeItem(1);  // "Default input" stays first
     int at = 0;
     for (const std::string& name : inputs) {
         const QString text = QString::fromStdString(name);
