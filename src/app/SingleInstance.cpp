@@ -1,6 +1,11 @@
 #include "SingleInstance.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <QDir>
 #include <QLocalServer>
@@ -23,20 +28,48 @@ QString DoorPath() {
 
 }  // namespace
 
-bool AcquireInstanceLock(std::unique_ptr<QLockFile>& lock, bool perFolder) {
+InstanceLock::~InstanceLock() {
+    ::close(fd_);  // the kernel lets go with the last descriptor
+}
+
+std::unique_ptr<InstanceLock> InstanceLock::Take(const std::string& path, bool& busy,
+                                                 std::string& why) {
+    busy = false;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        why = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        busy = errno == EWOULDBLOCK;
+        why = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    // Ours now, whatever an earlier process left in it.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0)
+        Log("error - %s: %s", path.c_str(), std::strerror(errno));
+    return std::make_unique<InstanceLock>(fd);
+}
+
+bool AcquireInstanceLock(std::unique_ptr<InstanceLock>& lock, bool perFolder) {
+    bool busy = false;
+    std::string why;
     if (perFolder) {
         // One player per working folder: several services, each with its own folder,
         // run side by side as one user. A folder where no lock can be made (read
         // only) falls back to the user's lock.
-        lock = std::make_unique<QLockFile>(QStringLiteral("tonewell.lock"));
-        lock->setStaleLockTime(0);
-        if (lock->tryLock(0)) return true;
-        if (lock->error() == QLockFile::LockFailedError) return false;
+        lock = InstanceLock::Take("tonewell.lock", busy, why);
+        if (lock) return true;
+        if (busy) return false;
+        Log("error - %s; the user's lock is used", why.c_str());
     }
-    const QString path = RuntimeFolder() + QStringLiteral("/tonewell-%1.lock").arg(::getuid());
-    lock = std::make_unique<QLockFile>(path);
-    lock->setStaleLockTime(0);  // a lock left by a crashed Tonewell is taken over
-    return lock->tryLock(0);
+    const std::string path =
+        (RuntimeFolder() + QStringLiteral("/tonewell-%1.lock").arg(::getuid())).toStdString();
+    lock = InstanceLock::Take(path, busy, why);
+    if (!lock && !busy) Log("error - %s", why.c_str());
+    return lock != nullptr;
 }
 
 QLocalServer* ListenForSecondStarts(QObject* parent, std::function<void()> show) {

@@ -474,7 +474,7 @@ int main(int argc, char** argv) {
                                                    : tw::OutputMode::Device;
     if (headless) {
         QCoreApplication app(argc, argv);
-        std::unique_ptr<QLockFile> lock;
+        std::unique_ptr<tw::InstanceLock> lock;
         if (!tw::AcquireInstanceLock(lock, true)) {
             tw::ConsoleMessageBox().Show(kAlreadyRunning, "Tonewell");
             return 1;
@@ -492,7 +492,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tonewell"));
     // Every window and box carries the program's icon.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tonewell/icon.svg")));
-    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<tw::InstanceLock> lock;
     if (!tw::AcquireInstanceLock(lock)) {
         // The running window comes forward instead; the box only when it cannot.
         if (tw::AskRunningWindowForward()) return 0;

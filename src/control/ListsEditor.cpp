@@ -29,7 +29,9 @@ bool RealTime(const DateOrTime& t) {
 }  // namespace
 
 ListsEditor::ListsEditor(const AudioConfig& config)
-    : working_(std::make_unique<AudioConfig>(config)), base_(CurrentVersion()) {}
+    : working_(std::make_unique<AudioConfig>(config)),
+      // The file these lists came from: a save over anything newer is refused.
+      base_(config.loaded ? config.loadedText : CurrentVersion()) {}
 
 std::string ListsEditor::CurrentVersion() {
     // The file's own text is its version: small, and any save that changes a
@@ -144,7 +146,7 @@ ListsEditor::Saved ListsEditor::Save(std::string& why) {
         return Saved::Conflict;
     }
     if (!working_->Save(&why)) return Saved::Failed;
-    base_ = CurrentVersion();
+    base_ = working_->loadedText;
     return Saved::Ok;
 }
 

@@ -23,7 +23,7 @@ extern const char* const kListsChangedElsewhere;  // "The lists were changed els
 
 class ListsEditor {
   public:
-    // A copy of `config` (what plays now), based on "audio.cfg" as it is on disk.
+    // A copy of `config` (what plays now), based on the "audio.cfg" it was read from.
     explicit ListsEditor(const AudioConfig& config);
 
     AudioConfig& config() { return *working_; }

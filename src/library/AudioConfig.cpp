@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "ConfigTextReader.h"
@@ -122,8 +125,14 @@ void AudioConfig::Load() {
     voice.Clear();
     loaded = false;
     copyProblem.clear();
+    loadedText.clear();
     ConfigTextReader reader;
-    bool opened = reader.Open(kConfigFile);
+    std::string onDisk;
+    bool opened = ReadWholeFile(kConfigFile, onDisk);
+    if (opened) {
+        loadedText = onDisk;
+        reader.SetText(std::move(onDisk));
+    }
     struct stat st {};
     if (!opened && ::lstat(kConfigFile, &st) != 0 && errno == ENOENT) {
         // A first run: "default.cfg" becomes "audio.cfg" whole or not at all.
@@ -132,6 +141,7 @@ void AudioConfig::Load() {
             std::string why;
             if (WriteFileAtomically(kConfigFile, text, &why)) {
                 firstRun = true;
+                loadedText = text;
             } else {
                 copyProblem = why;
                 Log("error - cannot copy %s to %s (%s)", kDefaultFile, kConfigFile, why.c_str());
@@ -190,8 +200,79 @@ std::string AudioConfig::SaveText() const {
     return out;
 }
 
-bool AudioConfig::Save(std::string* why) const {
-    return WriteFileAtomically(kConfigFile, SaveText(), why);
+bool AudioConfig::Save(std::string* why) {
+    std::string text = SaveText();
+    if (!WriteFileAtomically(kConfigFile, text, why)) return false;
+    loadedText = std::move(text);
+    return true;
+}
+
+std::string AudioConfig::CheckText(const std::string& whole) {
+    // The lines as the reader sees them: up to the first zero byte, any line end,
+    // empty lines skipped.
+    const std::string text = whole.substr(0, whole.find('\0'));
+    std::vector<std::pair<int, std::string>> lines;
+    int number = 1;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) lines.emplace_back(number, text.substr(at, end - at));
+        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+            ++end;
+        ++number;
+        at = end + 1;
+    }
+    size_t i = 0;
+    auto where = [&](const std::string& what) {
+        const int n = i < lines.size() ? lines[i].first : number;
+        return "line " + std::to_string(n) + ": " + what;
+    };
+    auto expect = [&](const char* header) {
+        if (i >= lines.size() || lines[i].second != header)
+            return where(std::string("\"") + header + "\" expected");
+        ++i;
+        return std::string();
+    };
+    auto numbers = [&](int count) {
+        for (int k = 0; k < count; ++k, ++i) {
+            int v = 0;
+            char extra = 0;
+            if (i >= lines.size() || std::sscanf(lines[i].second.c_str(), "%d %c", &v, &extra) != 1)
+                return where("a whole number expected (gap, volume, then 0 or 1 for the order)");
+        }
+        return std::string();
+    };
+    auto list = [&](const char* header) {
+        if (std::string why = expect(header); !why.empty()) return why;
+        for (;;) {
+            if (i >= lines.size()) return where("the list does not end with a \".\" line");
+            if (lines[i].second[0] == '.') {
+                ++i;
+                return std::string();
+            }
+            ++i;  // a track name
+            char a[8], b[8], extra = 0;
+            int v[12];
+            if (i >= lines.size() ||
+                std::sscanf(lines[i].second.c_str(), "%7s %d %d %d %d %d %d %7s %d %d %d %d %d %d %c",
+                            a, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], b, &v[6], &v[7], &v[8],
+                            &v[9], &v[10], &v[11], &extra) != 14 ||
+                (std::string(a) != "true" && std::string(a) != "false") ||
+                (std::string(b) != "true" && std::string(b) != "false"))
+                return where("a schedule expected after the track name: true or false, two "
+                             "dates (Y M D), true or false, two times (H M S)");
+            ++i;
+        }
+    };
+    for (const auto& step : {std::function<std::string()>([&] { return expect("[VOICE]"); }),
+                             std::function<std::string()>([&] { return numbers(3); }),
+                             std::function<std::string()>([&] { return expect("[MUSIC]"); }),
+                             std::function<std::string()>([&] { return numbers(3); }),
+                             std::function<std::string()>([&] { return list("[MUSIC_LIST]"); }),
+                             std::function<std::string()>([&] { return list("[VOICE_LIST]"); })})
+        if (std::string why = step(); !why.empty()) return why;
+    if (i < lines.size()) return where("nothing may follow the voice list");
+    return "";
 }
 
 bool AudioConfig::ExportPlaylist() const {
@@ -213,6 +294,13 @@ bool AudioConfig::SetVolumeAndSave(bool isMusic, int volume, std::string* why) {
     if (!loaded) {
         Log("status - volume not saved: no configuration file was read");
         return true;
+    }
+    // Lists it holds are never written over a newer file (one edited by hand
+    // that does not read whole).
+    std::string onDisk;
+    if (ReadWholeFile(kConfigFile, onDisk) && onDisk != loadedText) {
+        if (why) *why = "audio.cfg changed on disk meanwhile and was not written over";
+        return false;
     }
     return Save(why);
 }

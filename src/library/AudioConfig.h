@@ -26,11 +26,16 @@ class AudioConfig {
     void LoadText(std::string text);
     // Writes "audio.cfg" through a temporary file; false (logged) when that failed,
     // in which case the old file is left as it was.
-    bool Save(std::string* why = nullptr) const;
+    bool Save(std::string* why = nullptr);
     // Writes "playlist.xml" with the tracks that may play now.
     bool ExportPlaylist() const;
     // The text Save writes.
     std::string SaveText() const;
+    // Whether `text` is a whole "audio.cfg": "" when it is, else "line N: what is
+    // wrong". The reader itself forgives much (a first start must play
+    // something); a file that changes under a running player must pass this
+    // first, so that a half-written or mistyped file never replaces lists that play.
+    static std::string CheckText(const std::string& text);
 
     // Saves only a configuration that was read from a file: one that never was
     // must not be written over a "default.cfg" restored later. False when a save
@@ -42,6 +47,9 @@ class AudioConfig {
     bool firstRun = false;
     bool loaded = false;      // a configuration file was read by the last Load
     std::string copyProblem;  // why "default.cfg" could not become "audio.cfg"
+    // The text of "audio.cfg" these lists were read from or last saved as: what a
+    // save must still find on disk, so that it never writes over a newer file.
+    std::string loadedText;
     TrackList music;
     TrackList voice;
 

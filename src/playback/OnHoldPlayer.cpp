@@ -1,5 +1,7 @@
 #include "OnHoldPlayer.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -76,6 +78,33 @@ std::vector<std::string> OnePass(TrackList& list, bool isMusic) {
     }
     return rows;
 }
+
+bool SameTracks(const TrackList& a, const TrackList& b) {
+    if (a.tracks.size() != b.tracks.size()) return false;
+    for (size_t i = 0; i < a.tracks.size(); ++i)
+        if (a.tracks[i].name != b.tracks[i].name) return false;
+    return true;
+}
+
+bool SameSchedules(const TrackList& a, const TrackList& b) {
+    for (size_t i = 0; i < a.tracks.size() && i < b.tracks.size(); ++i) {
+        const TrackSchedule &x = a.tracks[i].schedule, &y = b.tracks[i].schedule;
+        if (x.dateRangeOn != y.dateRangeOn || x.timeRangeOn != y.timeRangeOn ||
+            !(x.dateFrom == y.dateFrom) || !(x.dateTo == y.dateTo) ||
+            !(x.timeFrom == y.timeFrom) || !(x.timeTo == y.timeTo))
+            return false;
+    }
+    return true;
+}
+
+int IndexOf(const TrackList& list, const std::string& name) {
+    for (size_t i = 0; i < list.tracks.size(); ++i)
+        if (list.tracks[i].name == name) return static_cast<int>(i);
+    return -1;
+}
+
+// "audio.cfg" larger than this is no list a person keeps: it is not read again.
+constexpr size_t kMaxConfigBytes = 16 << 20;
 
 }  // namespace
 
@@ -348,6 +377,7 @@ void OnHoldPlayer::OnTimer(int id) {
 
 void OnHoldPlayer::HandleTimer(int id) {
     if (id == kTimerTick) {
+        if (!automaton_.busy()) ReloadIfChanged("an edit on disk");
         if (config_.firstRun) {
             config_.firstRun = false;
             boxes_.Show(kFirstRunNotice, "Tonewell");
@@ -470,6 +500,14 @@ void OnHoldPlayer::ReportSaveProblem(const std::string& text) {
 }
 
 void OnHoldPlayer::DetectEnd(AudioChannel& channel, bool isMusic) {
+    if (channel.endNow) {
+        channel.endNow = false;
+        if (channel.current.stream) {
+            Log(isMusic ? "status - music track finished" : "status - voice track finished");
+            automaton_.HandleEvent(isMusic ? "musfin" : "vocfin");
+        }
+        return;
+    }
     SoundBuffer* buffer = channel.current.buffer.get();
     if (!buffer) return;
     if (EndStalled(channel, isMusic)) return;
@@ -583,6 +621,8 @@ void OnHoldPlayer::SetChannelVolume(bool isMusic, int volume) {
 }
 
 void OnHoldPlayer::OnVolumeSlider(bool isMusic, int position) {
+    // A hand edit made meanwhile is taken first, so that the save keeps it.
+    ReloadIfChanged("an edit on disk");
     SetChannelVolume(isMusic, position);
     std::string why;
     if (!config_.SetVolumeAndSave(isMusic, position, &why))
@@ -616,6 +656,112 @@ void OnHoldPlayer::ReloadConfiguration() {
     RestartPlayback();
     view_.SetMusicProgress(0);
     view_.SetVoiceProgress(0);
+}
+
+void OnHoldPlayer::AdoptConfiguration(const AudioConfig& fresh) {
+    for (bool isMusic : {true, false}) {
+        TrackList& list = isMusic ? config_.music : config_.voice;
+        const TrackList& from = isMusic ? fresh.music : fresh.voice;
+        AudioChannel& channel = isMusic ? music_ : voice_;
+        list.gapSeconds = from.gapSeconds;  // armed from the next gap on
+        const bool hadTracks = list.HasTracks();
+        const bool reordered = list.random != from.random || !SameTracks(list, from);
+        const bool rescheduled = !reordered && !SameSchedules(list, from);
+        if (reordered || rescheduled) {
+            list.random = from.random;
+            list.tracks = from.tracks;
+            list.RefreshScheduleFlags();
+        }
+        if (reordered) {
+            // Where the list stands: at the preloaded track, else just past the
+            // one that plays (or played last).
+            const bool atNext = channel.next.stream != nullptr;
+            const int k = IndexOf(list, atNext ? channel.next.path : channel.current.path);
+            list.BuildOrder();
+            if (list.random != 0) {
+                list.position = 0;
+            } else if (k >= 0) {
+                list.position = atNext ? k : k + 1;
+            }
+            if (list.position >= static_cast<int>(list.tracks.size())) list.position = 0;
+            list.passCount = list.random != 0 ? 0 : list.position;
+            // The sound that plays now ends only when it left the list.
+            if (channel.current.stream && IndexOf(list, channel.current.path) < 0) {
+                if (channel.current.buffer) channel.current.buffer->Stop();
+                channel.endNow = true;
+            }
+        }
+        if (reordered || rescheduled) {
+            // The preloaded track may have gone, moved or left its schedule.
+            const bool waiting = channel.gapWaiting;
+            DropNext(channel);
+            Preload(channel, list, isMusic);
+            if (waiting && channel.next.stream)
+                GapEnded(isMusic);
+            else
+                channel.gapWaiting = waiting;
+        }
+        // A list that was empty gets its gap armed, where the cycle waits for one.
+        const std::string state = automaton_.StateName();
+        if (!hadTracks && list.HasTracks() && isPlaying_ && !channel.current.stream) {
+            if (isMusic && !automaton_.musicGapArmed() &&
+                (state == "mussil_vocsil" || state == "mussil_vocctn"))
+                automaton_.ArmMusicGap(int64_t{list.GapSeconds()} * 1000);
+            if (!isMusic && !automaton_.voiceGapArmed() &&
+                (state == "mussil_vocsil" || state == "musctn_vocsil"))
+                automaton_.ArmVoiceGap(int64_t{list.GapSeconds()} * 1000);
+        }
+        if (list.volume != from.volume) {
+            list.volume = from.volume;
+            SetChannelVolume(isMusic, from.volume);
+        }
+    }
+    config_.loaded = fresh.loaded;
+    config_.loadedText = fresh.loadedText;
+    for (Until& until : until_) until.minuteKey = -1;
+    // The lists shown, without moving where each list stands.
+    const int positions[4] = {config_.music.position, config_.music.passCount,
+                              config_.voice.position, config_.voice.passCount};
+    RefreshFileLists();
+    config_.music.position = positions[0], config_.music.passCount = positions[1];
+    config_.voice.position = positions[2], config_.voice.passCount = positions[3];
+    ShowStatus();
+}
+
+bool OnHoldPlayer::ReloadIfChanged(const char* cause) {
+    struct stat st {};
+    FileStamp stamp;
+    if (::stat("audio.cfg", &st) == 0)
+        stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                 static_cast<uint64_t>(st.st_size),
+                 int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+    if (stamp == configStamp_) return false;
+    configStamp_ = stamp;
+    std::string text;
+    // A file that is gone (a save under way, or removed) keeps what plays; the
+    // next save writes it again.
+    if (!ReadWholeFile("audio.cfg", text, kMaxConfigBytes)) return false;
+    if (text == config_.loadedText) {
+        listsProblem_.clear();
+        return false;
+    }
+    std::string problem = text.size() > kMaxConfigBytes ? std::string("it is over 16 MB")
+                                                        : AudioConfig::CheckText(text);
+    if (!problem.empty()) {
+        problem = "audio.cfg " + problem;
+        if (problem != listsProblem_)
+            Log("error - %s changed audio.cfg, but %s; the lists that play are kept", cause,
+                problem.c_str());
+        listsProblem_ = problem;
+        return false;
+    }
+    listsProblem_.clear();
+    AudioConfig fresh(clock_, boxes_);
+    fresh.LoadText(text);
+    fresh.loadedText = text;
+    AdoptConfiguration(fresh);
+    Log("status - audio.cfg reloaded (%s)", cause);
+    return true;
 }
 
 void OnHoldPlayer::ReadLevellingSettings() {

@@ -56,6 +56,7 @@ struct AudioChannel {
     uint64_t ticket = 0;
     size_t attemptsLeft = 0;
     bool gapWaiting = false;  // the gap timer found nothing preloaded
+    bool endNow = false;      // the playing sound left its list: it ends at the next tick
 };
 
 // Shows each distinct message once per run; repeats only go to the log, so no pile
@@ -108,6 +109,19 @@ class OnHoldPlayer : private OnHoldChannels {
     void SelectVoiceRow();
     // After Manage Audio saved a change: reload the lists and start a new cycle.
     void ReloadConfiguration();
+    // Takes lists edited elsewhere (the web console, a hand edit) without a new
+    // cycle: what plays goes on and the message timer keeps counting; volumes at
+    // once, gaps from the next gap, tracks and order from the next track, where
+    // the list stands now. Only a playing sound that left its list stops (as if
+    // it had ended). `fresh` must hold the text it was read from or saved as.
+    void AdoptConfiguration(const AudioConfig& fresh);
+    // Looks whether "audio.cfg" changed on disk since it was read or saved, and
+    // takes it when it did and reads whole; one that does not is left out (the
+    // lists that play go on) and `listsProblem` says which line is wrong. `cause`
+    // names what asked, for the log. True when new lists were taken.
+    bool ReloadIfChanged(const char* cause);
+    // Why "audio.cfg" on disk is not what plays ("" when it is).
+    const std::string& listsProblem() const { return listsProblem_; }
     // Says once per run, in a box, that something could not be saved and why;
     // every time in the log.
     void ReportSaveProblem(const std::string& text);
@@ -202,6 +216,12 @@ class OnHoldPlayer : private OnHoldChannels {
     int tickCount_ = 0;
     uint64_t tickets_ = 0;
     bool saveProblemShown_ = false;
+    std::string listsProblem_;
+    struct FileStamp {
+        uint64_t device = 0, inode = 0, size = 0;
+        int64_t modifiedNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    } configStamp_;
     std::map<std::string, std::string> failed_;  // stored name -> why it did not load
     std::shared_ptr<Leveller> leveller_;         // shared with the preload worker
     struct Until {  // when a channel's list is next in schedule, worked out once a minute

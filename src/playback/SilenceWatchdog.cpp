@@ -10,12 +10,11 @@ void SilenceWatchdog::Sounding(bool isMusic) {
     Channel& c = channel(isMusic);
     c.silent = -1;
     c.handled = false;
-    c.logCountdown = -5;
+    c.logged = false;
 }
 
 void SilenceWatchdog::Stopped(bool isMusic) {
     Channel& c = channel(isMusic);
-    c.logCountdown = 30;
     if (c.silent < 0) c.silent = 0;
 }
 
@@ -28,6 +27,7 @@ void SilenceWatchdog::Restarted() {
     for (Channel* c : {&music_, &voice_}) {
         c->silent = -1;
         c->handled = false;
+        c->logged = false;
     }
 }
 
@@ -35,12 +35,11 @@ void SilenceWatchdog::PausedOrResumed() {
     for (Channel* c : {&music_, &voice_}) {
         if (c->silent > 0) c->silent = 0;
         c->handled = false;
+        c->logged = false;
     }
 }
 
 SilenceWatchdog::Result SilenceWatchdog::Tick(const Facts& music, const Facts& voice) {
-    if (--voice_.logCountdown == 0) Log("error - 30 seconds gone by without voice audio");
-    if (--music_.logCountdown == 0) Log("error - 30 seconds gone by without music audio");
     const Result m = Watch(music_, music, true);
     if (m.verdict != Verdict::Quiet) return m;
     return Watch(voice_, voice, false);
@@ -55,6 +54,11 @@ SilenceWatchdog::Result SilenceWatchdog::Watch(Channel& c, const Facts& facts, b
         return {};
     }
     ++c.silent;
+    // The cycle's own gap is no fault: 30 seconds past it is.
+    if (!c.logged && facts.inSchedule > 0 && c.silent >= facts.gapSeconds + 30) {
+        c.logged = true;
+        Log("error - 30 seconds gone by without %s audio", isMusic ? "music" : "voice");
+    }
     if (c.handled) return {};
     const int64_t limit = isMusic ? 30 + facts.gapSeconds : std::max<int64_t>(2 * facts.gapSeconds, 20);
     if (c.silent < limit || facts.inSchedule == 0) return {};

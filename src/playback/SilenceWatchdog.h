@@ -9,7 +9,9 @@
 // Every count starts afresh at a restart, a pause and a resume: the silence of an
 // earlier cycle never counts against the new one.
 //
-// It also keeps the plain 30-second watchdogs, which only write to the log.
+// It also keeps the plain 30-second watchdogs, which only write to the log: a
+// channel silent 30 seconds past its own gap, with something in schedule, is
+// said once per silence.
 //
 // Main thread only: one Tick a second from the player's one-second timer.
 
@@ -63,7 +65,7 @@ class SilenceWatchdog {
     struct Channel {
         int silent = -1;
         bool handled = false;  // this silence already got its verdict
-        int logCountdown = -5;  // the 30-second log watchdog
+        bool logged = false;   // this silence was said in the log
     };
     Channel& channel(bool isMusic) { return isMusic ? music_ : voice_; }
     const Channel& channel(bool isMusic) const { return isMusic ? music_ : voice_; }

@@ -52,6 +52,7 @@ std::string VersionOf(const std::string& text) {
 }  // namespace
 
 QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
+    player.ReloadIfChanged("an edit on disk");
     ListsEditor editor(player.config());
     QJsonObject out;
     for (bool isMusic : {true, false}) {
@@ -83,13 +84,20 @@ QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
         };
     }
     out["version"] = QString::fromStdString(VersionOf(editor.baseVersion()));
+    // A file on disk that does not read whole: what plays is shown, and why.
+    if (!player.listsProblem().empty())
+        out["file_problem"] = QString::fromStdString(player.listsProblem());
     return out;
 }
 
-// One edit of a list, on the main thread: refused over a newer version, saved, and
-// the player restarted on the new lists, as Manage Audio's OK does.
+// One edit of a list, on the main thread: applied to "audio.cfg" as it is on disk
+// (a hand edit is taken first), refused over a newer version, saved, and taken by
+// the player without a new cycle: what plays goes on.
 Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& action,
             const QJsonObject& body) {
+    player.ReloadIfChanged("an edit on disk");
+    if (!player.listsProblem().empty())
+        return Error(409, player.listsProblem() + "; mend the file, then reload");
     ListsEditor editor(player.config());
     if (body.contains("version") &&
         body["version"].toString().toStdString() != VersionOf(editor.baseVersion()))
@@ -141,7 +149,7 @@ Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std:
             break;
     }
     Log("status - web console: %s on the %s list", action.c_str(), isMusic ? "music" : "voice");
-    player.ReloadConfiguration();
+    player.AdoptConfiguration(editor.config());
     return {200, ListsJson(player, now)};
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "LogCapture.h"
 #include "SilenceWatchdog.h"
 
 using namespace tw;
@@ -82,4 +83,36 @@ TEST(SilenceWatchdog, MessagesCoverTheMusicAndUnloadableListsAreOnlySaid) {
     EXPECT_EQ(TicksToVerdict(none, Channel(2), Channel(10, 3, 0), &verdict), 1);
     EXPECT_EQ(verdict, Verdict::Unplayable);
     EXPECT_EQ(TicksToVerdict(none, Channel(2), Channel(10, 3, 0), nullptr, 300), -1);
+}
+
+// The 30-second log line: a message gap of 30 s is the cycle's own silence and
+// says nothing; 30 s past the gap is said once; an empty list never.
+TEST(SilenceWatchdog, TheLogLineCountsFromTheEndOfTheGap) {
+    const std::string voiceLine = "error - 30 seconds gone by without voice audio";
+    test::LogCapture log;
+    SilenceWatchdog w;
+    w.CycleStarted();
+    w.Sounding(true);
+    for (int cycle = 0; cycle < 5; ++cycle) {  // five ordinary message cycles
+        w.Sounding(false);
+        w.Stopped(false);
+        for (int t = 0; t < 30; ++t) w.Tick(Channel(2), Channel(30));
+    }
+    EXPECT_FALSE(log.Has(voiceLine));
+    w.Sounding(false);  // the last message, then none
+    w.Stopped(false);
+    int said = 0;
+    for (int t = 1; t <= 200; ++t) {
+        w.Tick(Channel(2), Channel(30));
+        if (log.Has(voiceLine) && said == 0) said = t;
+    }
+    EXPECT_EQ(said, 60);
+    EXPECT_EQ(log.With("error - 30 seconds").size(), 1u);
+
+    test::LogCapture empty;
+    SilenceWatchdog e;
+    e.CycleStarted();
+    e.Sounding(true);
+    for (int t = 0; t < 300; ++t) e.Tick(Channel(2), Channel(30, 0, 0));
+    EXPECT_TRUE(empty.With("error - 30 seconds").empty());
 }
