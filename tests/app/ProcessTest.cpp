@@ -55,7 +55,23 @@ TEST_F(Processes, AutomaticStartWithAutoStartOffEndsAtOnce) {
     }
 }
 
-TEST_F(Processes, SecondInstanceIsRefused) {
+// The lock is the kernel's, not the file's: an empty, garbled or stale
+// tonewell.lock (a start killed early, a crash) never keeps a start out.
+TEST_F(Processes, SecondInstanceIsRefusedAndALockNobodyHoldsIsTakenOver) {
+    for (const std::string& left : {std::string(), std::string("garbage\n\x01\x02"),
+                                    std::string("1\nTonewell\nsomehost\n")}) {
+        tw::test::WriteText("tonewell.lock", left);
+        Process p({"--headless", "--output", "null"}, "stale.txt");
+        EXPECT_EQ(p.Wait(1500ms), -1) << tw::test::ReadText("stale.txt");  // still playing
+        p.Signal(SIGTERM);
+        EXPECT_EQ(p.Wait(10s), 0);
+    }
+    {
+        Process killed({"--headless", "--output", "null"}, "killed.txt");
+        std::this_thread::sleep_for(1000ms);
+        killed.Signal(SIGKILL);
+        EXPECT_EQ(killed.Wait(10s), 128 + SIGKILL);
+    }
     Process first({"--headless", "--output", "null"}, "first.txt");
     std::this_thread::sleep_for(1500ms);
     Process second({"--headless", "--output", "null"}, "second.txt");

@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -328,4 +332,126 @@ TEST_F(WebConsole, ASlowClientIsCutOffAndOthersAreServed) {
     EXPECT_GT(cut, 13);
     EXPECT_LT(cut, 20);
     EXPECT_NE(ReadText("err.txt").find("sent no whole request in 15 s; cut off"), std::string::npos);
+}
+
+namespace {
+
+// The longest run of silence (every sample under -60 dBFS) in 8 kHz s16le audio,
+// counted from the first sound, in milliseconds.
+double LongestSilenceMs(const std::string& bytes) {
+    size_t longest = 0, run = 0;
+    bool started = false;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        int16_t v;
+        std::memcpy(&v, bytes.data() + i, 2);
+        const bool quiet = std::abs(static_cast<int>(v)) < 33;
+        started = started || !quiet;
+        if (!started) continue;
+        run = quiet ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest / 8.0;
+}
+
+}  // namespace
+
+// Edits from the console and by hand while the pipe is read: the song plays on
+// through every one (no new cycle, the message timer keeps counting), a hand
+// edit is taken and never written over, a half-written file is not taken, and
+// SIGHUP reloads instead of ending the player.
+TEST_F(WebConsole, EditsAroundARunningPlayerNeverSilenceIt) {
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    port = tw::test::FreePort();
+    tonewell = std::make_unique<Process>(
+        std::vector<std::string>{"--headless", "--output", "pipe", "--log", "--web",
+                                 "127.0.0.1:" + std::to_string(port)},
+        "err.txt", fds[1]);
+    close(fds[1]);
+    std::string heard;
+    std::thread reader([&heard, fd = fds[0]] {
+        char chunk[4096];
+        for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) heard.append(chunk, n);
+    });
+    for (int i = 0; i < 100 && !tw::test::Accepts(port); ++i) std::this_thread::sleep_for(50ms);
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_read_timeout(20, 0);
+    const std::string csrf = Login();
+    ASSERT_FALSE(csrf.empty());
+    std::this_thread::sleep_for(2500ms);  // the song plays
+    const int dueBefore = Json(client->Get("/api/status", headers))["next_message_in"].toInt();
+
+    // A volume, a gap, the order and a schedule, one after another.
+    for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
+             {"/api/lists/music/settings", "{\"volume\": 6}"},
+             {"/api/lists/music/settings", "{\"volume\": 5}"},
+             {"/api/lists/music/settings", "{\"gap\": 3}"},
+             {"/api/lists/voice/settings", "{\"random\": true}"},
+             {"/api/lists/music/schedule",
+              "{\"rows\": [0], \"time\": {\"on\": true, \"from\": \"00:00\", \"to\": \"23:59\"}}"}}) {
+        const auto r = Change(path, body, csrf);
+        EXPECT_EQ(Status(r), 200) << path << " " << (r ? r->body : "");
+        std::this_thread::sleep_for(300ms);
+    }
+    const int dueAfter = Json(client->Get("/api/status", headers))["next_message_in"].toInt();
+    EXPECT_LE(dueAfter, dueBefore - 1);  // the message timer kept counting
+    EXPECT_GT(dueAfter, 15);
+
+    // By hand: the voice gap becomes 20 s. It is taken, and the next console edit
+    // keeps it.
+    std::string cfg = ReadText("audio.cfg");
+    ASSERT_EQ(cfg.rfind("[VOICE]\n30\n", 0), 0u) << cfg;
+    cfg.replace(8, 2, "20");
+    tw::test::WriteText("audio.cfg.new", cfg);
+    fs::rename("audio.cfg.new", "audio.cfg");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_NE(ReadText("err.txt").find("status - audio.cfg reloaded (an edit on disk)"),
+              std::string::npos);
+    QJsonObject lists = Json(client->Get("/api/lists", headers));
+    EXPECT_EQ(lists["voice_settings"].toObject()["gap"].toInt(), 20);
+    EXPECT_EQ(Status(Change("/api/lists/music/settings",
+                            "{\"volume\": 4, \"version\": \"" +
+                                lists["version"].toString().toStdString() + "\"}",
+                            csrf)),
+              200);
+    EXPECT_EQ(ReadText("audio.cfg").rfind("[VOICE]\n20\n", 0), 0u);
+
+    // Half written: not taken, said with its line, and no edit writes over it.
+    const std::string whole = ReadText("audio.cfg");
+    tw::test::WriteText("audio.cfg", whole.substr(0, whole.size() - 6));
+    std::this_thread::sleep_for(1500ms);
+    const auto refused = Change("/api/lists/music/settings", "{\"volume\": 7}", csrf);
+    EXPECT_EQ(Status(refused), 409);
+    EXPECT_NE(Json(refused)["error"].toString().indexOf("audio.cfg line "), -1)
+        << (refused ? refused->body : "");
+    EXPECT_FALSE(Json(client->Get("/api/lists", headers))["file_problem"].toString().isEmpty());
+    EXPECT_EQ(ReadText("audio.cfg"), whole.substr(0, whole.size() - 6));
+    tw::test::WriteText("audio.cfg", whole);
+
+    // Fifty SIGHUPs at once: one reload, and the player plays on.
+    for (int i = 0; i < 50; ++i) tonewell->Signal(SIGHUP);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(Status(client->Get("/api/status", headers)), 200);
+    tonewell->Signal(SIGUSR1);
+    std::this_thread::sleep_for(500ms);
+    tonewell->Signal(SIGTERM);
+    EXPECT_EQ(tonewell->Wait(5s), 0) << ReadText("err.txt");
+    tonewell.reset();
+    reader.join();
+    close(fds[0]);
+
+    const std::string log = ReadText("err.txt");
+    size_t plays = 0;
+    for (size_t at = 0; (at = log.find("status - play music", at)) != std::string::npos; ++at) ++plays;
+    EXPECT_EQ(plays, 1u) << log;  // one song from start to end: no new cycle
+    EXPECT_NE(log.find("error - an edit on disk changed audio.cfg, but audio.cfg line "),
+              std::string::npos);
+    EXPECT_NE(log.find("status - SIGHUP: reading audio.cfg and tonewell.conf again"),
+              std::string::npos);
+    EXPECT_NE(log.find("status - Playing T\\a.wav"), std::string::npos);
+    ASSERT_GT(heard.size(), 2u * 8000 * 8);
+    const double silence = LongestSilenceMs(heard);
+    std::printf("longest silence in %.1f s of the pipe: %.1f ms\n", heard.size() / 16000.0, silence);
+    EXPECT_LT(silence, 50.0);
 }
