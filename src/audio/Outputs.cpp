@@ -1,7 +1,14 @@
 #include "Outputs.h"
 
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 #include "Log.h"
 #include "PcmSink.h"
@@ -15,9 +22,65 @@ constexpr int kPeriodFrames = 4096;
 
 static std::mutex g_sdlLock;
 
+namespace {
+
+void AlsaSaysNothing(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA's library prints its own complaints on stderr (eight lines each time a
+// missing sound server makes SDL try it); our log says what matters once. The
+// library SDL loads is the one held here, so its handler stays ours.
+void QuietAlsa() {
+    static const bool done = [] {
+        void* alsa = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NODELETE);
+        if (!alsa) return true;
+        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+        if (auto set = reinterpret_cast<int (*)(Handler)>(::dlsym(alsa, "snd_lib_error_set_handler")))
+            set(&AlsaSaysNothing);
+        return true;
+    }();
+    (void)done;
+}
+
+// Whether a unix socket at `path` takes a connection now.
+bool Answers(const std::string& path) {
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+bool SoundServerAnswers() {
+    if (const char* server = std::getenv("PULSE_SERVER"); server && server[0]) {
+        const std::string s = server;
+        return s.rfind("unix:", 0) == 0 ? Answers(s.substr(5)) : s[0] == '/' && Answers(s);
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !runtime[0]) return false;
+    return Answers(std::string(runtime) + "/pulse/native") ||
+           Answers(std::string(runtime) + "/pipewire-0");
+}
+
+bool OnFallbackDriver() {
+    // A driver named by the user is never second best.
+    if (const char* chosen = std::getenv("SDL_AUDIODRIVER"); chosen && chosen[0]) return false;
+    std::lock_guard<std::mutex> hold(g_sdlLock);
+    const char* driver = SDL_WasInit(SDL_INIT_AUDIO) ? SDL_GetCurrentAudioDriver() : nullptr;
+    if (!driver) return false;
+    const std::string d = driver;
+    return d != "pulseaudio" && d != "pipewire" && d != "jack";
+}
+
 bool EnsureSdlAudio() {
     std::lock_guard<std::mutex> hold(g_sdlLock);
     if (SDL_WasInit(SDL_INIT_AUDIO)) return true;
+    QuietAlsa();
     // SIGINT and SIGTERM belong to the program, not to SDL's event queue.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -65,7 +128,7 @@ int PreferredRate(const std::string& name) {
     return 48000;
 }
 
-bool SdlOutput::Open(const std::string& name) {
+bool SdlOutput::Open(const std::string& name, bool quiet) {
     Close();
     if (!EnsureSdlAudio()) return false;
     SDL_AudioSpec want{};
@@ -79,8 +142,9 @@ bool SdlOutput::Open(const std::string& name) {
     // No changes allowed: SDL converts if the device runs at another rate.
     device_ = SDL_OpenAudioDevice(name.empty() ? nullptr : name.c_str(), 0, &want, &have, 0);
     if (device_ == 0) {
-        Log("error - cannot open sound output %s (%s)", name.empty() ? "(default)" : name.c_str(),
-            SDL_GetError());
+        if (!quiet)
+            Log("error - cannot open sound output %s (%s)",
+                name.empty() ? "(default)" : name.c_str(), SDL_GetError());
         return false;
     }
     return true;
@@ -161,6 +225,17 @@ bool LiveOutput::Start() {
     return onDevice_;
 }
 
+bool LiveOutput::OpenAnew() {
+    // Each try starts SDL's audio afresh, so that every driver is asked again
+    // in its order and none that answered once is kept for good.
+    RestartSdlAudio();
+    if (!sdl_.Open(name_, true)) return false;
+    null_.Stop();  // only one output renders at a time
+    sdl_.Resume();
+    onDevice_ = true;
+    return true;
+}
+
 void LiveOutput::Wake() {
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -206,10 +281,21 @@ void LiveOutput::Watch() {
             // A sound server that went away leaves SDL's connection dead: start afresh.
             RestartSdlAudio();
             Log("error - sound output lost; playing on silently, trying again every 2 seconds");
-        } else if (!onDevice_ && sdl_.Open(name_)) {
-            null_.Stop();  // only one output renders at a time
-            sdl_.Resume();
-            onDevice_ = true;
+        } else if (onDevice_ && moveCooldown_ > 0) {
+            --moveCooldown_;
+        } else if (onDevice_ && OnFallbackDriver() && SoundServerAnswers()) {
+            // Opened on ALSA while the sound server was away (or before it
+            // started): the server is back, so the whole driver order is tried
+            // again, the server first.
+            sdl_.Close();
+            null_.Start();
+            onDevice_ = false;
+            RestartSdlAudio();
+            if (OpenAnew() && !OnFallbackDriver())
+                Log("status - sound output moved to the sound server");
+            else
+                moveCooldown_ = 30;  // the server answers but SDL cannot use it: a minute on
+        } else if (!onDevice_ && OpenAnew()) {
             Log("status - sound output back");
         }
     }

@@ -26,6 +26,11 @@ namespace tw {
 bool EnsureSdlAudio();
 // Shuts SDL's audio subsystem down so that the next use connects anew.
 void RestartSdlAudio();
+// Whether a sound server (PulseAudio or PipeWire) takes connections now.
+bool SoundServerAnswers();
+// Whether SDL plays through a driver it fell back to (ALSA) when a sound server
+// was not there, and the user did not choose the driver.
+bool OnFallbackDriver();
 
 // Calls back once per output: the default output first (no GUID, "Default audio
 // device"), then each output SDL lists; return false to stop.
@@ -40,8 +45,9 @@ class SdlOutput {
   public:
     explicit SdlOutput(Mixer& mixer) : mixer_(mixer) {}
     ~SdlOutput() { Close(); }
-    // Opens paused; empty name for the default output.
-    bool Open(const std::string& name);
+    // Opens paused; empty name for the default output. A failure is logged
+    // unless `quiet` (a retry).
+    bool Open(const std::string& name, bool quiet = false);
     void Resume();
     void Close();
     bool IsOpen() const { return device_ != 0; }
@@ -91,6 +97,8 @@ class LiveOutput {
   private:
     void Watch();
     void Wake();  // a sound started
+    // Opens the device with SDL started afresh; on success the null output stops.
+    bool OpenAnew();
     Mixer& mixer_;
     std::string name_;
     SdlOutput sdl_;
@@ -102,6 +110,7 @@ class LiveOutput {
     bool quit_ = false;
     bool woken_ = false;
     std::atomic<bool> resting_{false};  // closed for want of anything to play
+    int moveCooldown_ = 0;  // watcher checks before another move to the sound server
 };
 
 }  // namespace tw
