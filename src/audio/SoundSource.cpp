@@ -243,6 +243,9 @@ SourceResult OpenMp3Source(const std::string& nativePath, std::unique_ptr<SoundS
     if (!mh) return SourceResult::NoAudio;
     // Mixed to mono by the decoder, which then synthesizes one channel, not two.
     mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET | (mono ? MPG123_MONO_MIX : 0), 0);
+    // Damage of any length in the middle (a bad sector, a cut download) is skipped
+    // to the next good frame, as other players do, instead of ending the track.
+    mpg123_param(mh.get(), MPG123_RESYNC_LIMIT, -1, 0);
     AllowFormats(mh.get(), rate, mono);
     if (mpg123_replace_reader_handle(mh.get(), BufferedFile::Read, BufferedFile::Seek, nullptr) !=
             MPG123_OK ||

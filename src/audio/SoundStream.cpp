@@ -66,7 +66,9 @@ struct SoundStream::Shared {
     }
     bool End(const std::string& why) {
         if (!why.empty()) {
-            Log("error - %s: %s; the sound ends there", name.c_str(), why.c_str());
+            const double rate = source->format().samplesPerSec ? source->format().samplesPerSec : 1;
+            Log("error - %s: %s; the sound ends there, %.1f s into it", name.c_str(), why.c_str(),
+                written.load(std::memory_order_relaxed) / rate);
             problem = why;
         }
         ended.store(true, std::memory_order_release);

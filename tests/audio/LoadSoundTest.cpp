@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "LoadSound.h"
+#include "SoundSource.h"
 #include "TempFolder.h"
 #include "Wav.h"
 
@@ -188,6 +189,23 @@ TEST_F(Loading, Mp3StreamsWithTheLengthOfItsFramesAndNoTmpWav) {
     fs::copy_file("tone.wav", "a.mp3.wav");
     EXPECT_FALSE(Load("a.mp3.wav"));
     EXPECT_EQ(LastBox(), "Unable to decode file (a.mp3.wav)");
+}
+
+// Damage in the middle of an MP3 (4 KB of noise over its frames) is skipped: the
+// song plays on to its end, as other players play it.
+TEST_F(Loading, AnMp3DamagedInTheMiddlePlaysOnToItsEnd) {
+    test::WriteTone("tone.wav", 10.0, 440, 44100, 1);
+    ASSERT_EQ(std::system("lame --quiet -b 64 tone.wav song.mp3"), 0);
+    std::string bytes = test::ReadText("song.mp3");
+    std::srand(7);
+    for (size_t i = 0; i < 4096; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(std::rand());
+    test::WriteBinary("song.mp3", bytes);
+    std::unique_ptr<SoundSource> source;
+    ASSERT_EQ(OpenMp3Source("song.mp3", source), SourceResult::Ok);
+    std::vector<uint8_t> block(4096 * 2);
+    int64_t frames = 0;
+    for (int64_t n; (n = source->Read(block.data(), 4096)) > 0;) frames += n;
+    EXPECT_GT(frames, 9 * 44100) << source->problem();
 }
 
 TEST_F(Loading, BadMp3sNeverCrash) {
