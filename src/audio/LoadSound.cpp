@@ -45,7 +45,9 @@ bool OpenSoundSource(const std::string& path, std::unique_ptr<SoundSource>& sour
             out.missingMp3 = isMp3;
             return false;
         case SourceResult::NotASound:
-            out.error = Message("Unsupported audio format (%s)", path);
+            out.error = Message("Unsupported audio format (%s): WAV in PCM 8-32 bit, float, u-law "
+                                "or A-law; MP3",
+                                path);
             return false;
         case SourceResult::NoAudio:
             Log("error - no audio in %s", path.c_str());

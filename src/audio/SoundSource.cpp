@@ -1,6 +1,7 @@
 #include "SoundSource.h"
 
 #include <mpg123.h>
+#include <sndfile.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,6 +137,73 @@ class BufferedFile {
     size_t at_ = 0;
 };
 
+// A WAV the parser above does not take (G.711 u-law or A-law, RF64) as
+// libsndfile decodes it: 16-bit PCM, read a block at a time.
+class SndfileSource : public SoundSource {
+  public:
+    SndfileSource(int fd, SNDFILE* file, const SF_INFO& info) : fd_(fd), file_(file) {
+        format_.formatTag = kFormatPcm;
+        format_.channels = static_cast<uint16_t>(info.channels);
+        format_.samplesPerSec = static_cast<uint32_t>(info.samplerate);
+        format_.bitsPerSample = 16;
+        frames_ = static_cast<uint64_t>(info.frames);
+    }
+    ~SndfileSource() override { sf_close(file_); }
+    int64_t Read(uint8_t* dest, int64_t maxFrames) override {
+        const int64_t want = std::min<int64_t>(maxFrames, static_cast<int64_t>(frames_ - at_));
+        std::vector<short> block(static_cast<size_t>(want) * format_.channels);
+        const sf_count_t got = want > 0 ? sf_readf_short(file_, block.data(), want) : 0;
+        if (got < 0) {
+            problem_ = sf_strerror(file_);
+            return -1;
+        }
+        std::memcpy(dest, block.data(), static_cast<size_t>(got) * format_.blockAlign());
+        if (got < want) problem_ = "the file ends before its samples do";
+        at_ += static_cast<uint64_t>(got);
+        return got;
+    }
+    bool Rewind() override {
+        if (sf_seek(file_, 0, SEEK_SET) < 0) return false;
+        at_ = 0;
+        problem_.clear();
+        return true;
+    }
+
+  private:
+    FileHandle fd_;  // closed after libsndfile let go of it
+    SNDFILE* file_;
+    uint64_t at_ = 0;
+};
+
+// Whether libsndfile can read `fd` as a WAV-family file Tonewell plays: u-law,
+// A-law or PCM in WAV, WAVE_FORMAT_EXTENSIBLE, RF64 or Wave64.
+SourceResult OpenWithSndfile(int fd, std::unique_ptr<SoundSource>& out) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, 0);
+    if (!file) return SourceResult::NotASound;
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    const int coding = info.format & SF_FORMAT_SUBMASK;
+    // A RIFF WAV in PCM or float that the parser refused is refused here too
+    // (libsndfile forgives headers that are plainly wrong); only G.711 in it is
+    // new. RF64 and Wave64 carry any of them.
+    const bool law = coding == SF_FORMAT_ULAW || coding == SF_FORMAT_ALAW;
+    const bool riff = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX;
+    const bool wide = container == SF_FORMAT_RF64 || container == SF_FORMAT_W64;
+    const bool wav = riff || wide;
+    const bool coded = law || (wide && (coding == SF_FORMAT_PCM_U8 || coding == SF_FORMAT_PCM_16 ||
+                                        coding == SF_FORMAT_PCM_24 || coding == SF_FORMAT_PCM_32 ||
+                                        coding == SF_FORMAT_FLOAT));
+    WaveFormat shape;
+    shape.channels = static_cast<uint16_t>(std::clamp(info.channels, 0, 0xFFFF));
+    shape.samplesPerSec = static_cast<uint32_t>(std::max(info.samplerate, 0));
+    if (!wav || !coded || info.frames <= 0 || info.channels > 32 || !shape.IsPlayable()) {
+        sf_close(file);
+        return SourceResult::NotASound;
+    }
+    out = std::make_unique<SndfileSource>(fd, file, info);
+    return SourceResult::Ok;
+}
+
 struct Mpg123Deleter {
     void operator()(mpg123_handle* h) const {
         mpg123_close(h);
@@ -224,7 +292,16 @@ SourceResult OpenWavSource(const std::string& nativePath, std::unique_ptr<SoundS
     WavInfo info;
     const bool isSound = ParseWav(static_cast<const uint8_t*>(map), size, info);
     ::munmap(map, size);
-    if (!isSound || !info.format.IsPlayable()) return SourceResult::NotASound;
+    if (!isSound || !info.format.IsPlayable()) {
+        // Phone prompts (G.711) and RF64 are decoded by libsndfile.
+        if (::lseek(fd, 0, SEEK_SET) != 0) return SourceResult::NotASound;
+        const SourceResult decoded = OpenWithSndfile(fd, out);
+        if (decoded != SourceResult::Ok) return decoded;
+        file.release();
+        fileBytes = 44 + out->frames() * out->format().blockAlign();
+        dataOffset = 44;
+        return SourceResult::Ok;
+    }
     fileBytes = size;
     dataOffset = info.dataOffset;
     out = std::make_unique<WavSource>(file.release(), info);

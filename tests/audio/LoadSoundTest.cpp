@@ -127,7 +127,7 @@ TEST_F(Loading, MissingEmptyAndBrokenFilesGetTheirMessage) {
         fs::copy_file(entry.path(), "bad.wav", fs::copy_options::overwrite_existing);
         ASSERT_TRUE(Load("good.wav"));
         EXPECT_FALSE(Load("bad.wav")) << entry.path();
-        EXPECT_EQ(LastBox(), "Unsupported audio format (bad.wav)") << entry.path();
+        EXPECT_EQ(LastBox(), "Unsupported audio format (bad.wav): WAV in PCM 8-32 bit, float, u-law or A-law; MP3") << entry.path();
         EXPECT_EQ(buffer, nullptr);
         EXPECT_EQ(data, nullptr);
         ++count;
@@ -189,6 +189,32 @@ TEST_F(Loading, Mp3StreamsWithTheLengthOfItsFramesAndNoTmpWav) {
     fs::copy_file("tone.wav", "a.mp3.wav");
     EXPECT_FALSE(Load("a.mp3.wav"));
     EXPECT_EQ(LastBox(), "Unable to decode file (a.mp3.wav)");
+}
+
+// Phone prompts: G.711 u-law and A-law WAVs (as sox and telephony systems write
+// them) and RF64 play as their tone; a G.711 header with a wrong block align never
+// crashes, and whatever is refused says what is played.
+TEST_F(Loading, PhoneFormatsAndRf64Play) {
+    ASSERT_EQ(std::system("sox -n -r 8000 -c 1 -e u-law mu.wav synth 2 sine 440 vol 0.5 && "
+                          "sox -n -r 8000 -c 1 -e a-law a.wav synth 2 sine 440 vol 0.5 && "
+                          "ffmpeg -nostdin -loglevel error -f lavfi -i sine=440:d=2 -ar 44100 "
+                          "-rf64 always rf64.wav"),
+              0);
+    for (const char* name : {"mu.wav", "a.wav", "rf64.wav"}) {
+        ASSERT_TRUE(Load(name)) << name << ": " << LastBox();
+        const auto played = Played(44100);
+        const std::vector<float> middle(played.begin() + 4000, played.begin() + 40000);
+        const double tone = test::ToneMagnitude(middle, 44100, 440);
+        EXPECT_GT(tone, 0.02) << name;  // ffmpeg's sine is at 1/8 of full scale
+        EXPECT_LT(test::ToneMagnitude(middle, 44100, 1000), tone / 20) << name;
+    }
+    std::string bad = test::ReadText("mu.wav");
+    bad[32] = 7;  // block align
+    test::WriteBinary("bad-align.wav", bad);
+    if (!Load("bad-align.wav")) {
+        EXPECT_EQ(LastBox(), "Unsupported audio format (bad-align.wav): WAV in PCM 8-32 bit, float, "
+                             "u-law or A-law; MP3");
+    }
 }
 
 // Damage in the middle of an MP3 (4 KB of noise over its frames) is skipped: the

@@ -163,7 +163,7 @@ TEST_F(AddTracks, ImportChecksCopiesAndListsFilesFromAnywhere) {
     for (const auto& e : fs::directory_iterator("sounds/Music Tracks/T")) files += e.is_regular_file();
     EXPECT_EQ(files, 2u);  // no temporary left behind
     ASSERT_EQ(boxes.boxes().size(), 2u);
-    EXPECT_EQ(boxes.boxes()[0].text, "Unsupported audio format (stick/notes.wav)");
+    EXPECT_EQ(boxes.boxes()[0].text, "Unsupported audio format (stick/notes.wav): WAV in PCM 8-32 bit, float, u-law or A-law; MP3");
     EXPECT_EQ(boxes.boxes()[1].text, "stick/Taken.wav is in this category already.");
     EXPECT_EQ(Rows(*d), (QStringList{"Summer.wav", "Taken.wav"}));
     EXPECT_TRUE(d->trackList()->item(0)->isSelected());
@@ -212,7 +212,7 @@ TEST_F(AddTracks, PreviewStartsStopsSwitchesEndsAndFailsCleanly) {
     }
     ASSERT_EQ(boxes.boxes().size(), 2u);
     EXPECT_EQ(boxes.boxes()[0].text,
-              "Unsupported audio format (sounds\\Music Tracks\\T\\broken.wav)");
+              "Unsupported audio format (sounds\\Music Tracks\\T\\broken.wav): WAV in PCM 8-32 bit, float, u-law or A-law; MP3");
     EXPECT_EQ(boxes.boxes()[1].text, "Unable to locate file (sounds\\Music Tracks\\T\\pipe.wav)");
 
     // OK during a preview appends the plain name.

@@ -207,7 +207,7 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
     const auto text = Upload("/api/upload/music/T/notes.wav", "this is not a sound", csrf);
     EXPECT_EQ(Status(text), 422);
     EXPECT_EQ(Json(text)["error"].toString(),
-              "Unsupported audio format (sounds\\Music Tracks\\T\\notes.wav)");
+              "Unsupported audio format (sounds\\Music Tracks\\T\\notes.wav): WAV in PCM 8-32 bit, float, u-law or A-law; MP3");
     EXPECT_EQ(Status(Upload("/api/upload/music/T/bad.mp3", std::string(5000, '\x55'), csrf)), 422);
     EXPECT_EQ(Status(Upload("/api/upload/music/Nowhere/x.wav", ReadText("new.wav"), csrf)), 404);
     EXPECT_GE(Status(Upload("/api/upload/music/T/..%2F..%2Fx.wav", ReadText("new.wav"), csrf)), 400);
