@@ -103,6 +103,11 @@ void PrintHelp() {
         "  --workdir DIR\n"
         "               work in DIR instead of the current folder\n"
         "  --log        write the player's log lines on stderr\n"
+        "  --log-level info|trace\n"
+        "               with info, only what an admin reads (plays, messages, errors,\n"
+        "               outputs, console actions), an error repeated within an hour\n"
+        "               counted instead of written; trace (with --log alone) adds the\n"
+        "               automaton's states; also log-level = ... in tonewell.conf\n"
         "  --help       show this text\n"
         "  --version    show the version\n");
 }
@@ -227,7 +232,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> given;
     bool render = false, headless = false, automation = false, listDevices = false, desktop = false;
     bool coverage = false, setWebPassword = false;
-    std::string from, days;
+    std::string from, days, logLevel;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -243,6 +248,12 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--log") {
             tw::SetLogEnabled(true);
+        } else if (arg == "--log-level") {
+            tw::LogLevel level;
+            if (!value(logLevel) || !tw::ParseLogLevel(logLevel, level))
+                return Usage("--log-level takes info or trace");
+            tw::SetLogEnabled(true);
+            tw::SetLogLevel(level);
         } else if (arg == "--headless") {
             headless = true;
         } else if (arg == "--list-devices") {
@@ -407,6 +418,25 @@ int main(int argc, char** argv) {
     number(setting("channels", "1", numberIn(1, 2), "1 or 2"), 1, 2, channels);
     const std::string streamFormat =
         setting("stream-format", "mp3", oneOf({"mp3", "opus"}), "mp3 or opus");
+    // Loudness levelling is read by the player; a bad value is said here, with its line.
+    setting("loudness", "off", oneOf({"on", "off"}), "on or off");
+    auto lufs = [](const std::string& text) {
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        return !text.empty() && *end == '\0' && v >= -40 && v <= -5;
+    };
+    setting("loudness-music", "-20", lufs, "-40 to -5 (LUFS)");
+    setting("loudness-voice", "-16", lufs, "-40 to -5 (LUFS)");
+    if (logLevel.empty()) {
+        tw::LogLevel level = tw::LogLevel::Trace;
+        if (const std::string text = conf.Get("log-level"); !text.empty()) {
+            if (tw::ParseLogLevel(text, level))
+                tw::SetLogLevel(level);
+            else
+                std::fprintf(stderr, "tonewell: %s: log-level takes info or trace; trace is used\n",
+                             conf.Where("log-level").c_str());
+        }
+    }
     int kbps = 64;
     number(setting("stream-bitrate", "64", numberIn(8, 320), "8 to 320 (kb/s)"), 8, 320, kbps);
     if (!badOption.empty()) return Usage(badOption);

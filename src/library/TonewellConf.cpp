@@ -30,7 +30,8 @@ bool IsTonewellConfKey(const std::string& key) {
     static const char* const kKeys[] = {"output",     "rate",           "channels",
                                         "stream-url", "stream-format",  "stream-bitrate",
                                         "loudness",   "loudness-music", "loudness-voice",
-                                        "web",        "web-cert",       "web-key"};
+                                        "web",        "web-cert",       "web-key",
+                                        "log-level"};
     for (const char* k : kKeys)
         if (key == k) return true;
     return false;

@@ -1,10 +1,13 @@
 #include "Log.h"
 
+#include <chrono>
 #include <cstdarg>
+#include <cstdio>
 #include <ctime>
 #include <deque>
-#include <cstdio>
+#include <map>
 #include <mutex>
+#include <cstring>
 
 namespace tw {
 namespace {
@@ -15,22 +18,82 @@ std::function<std::string()> g_prefix;
 std::function<void(const std::string&)> g_capture;
 size_t g_historyLines = 0;
 std::deque<std::string> g_history;
+LogLevel g_level = LogLevel::Trace;
+
+struct Repeat {
+    std::chrono::steady_clock::time_point said;
+    int more = 0;
+};
+std::map<std::string, Repeat> g_repeats;
+
+bool StartsWith(const char* line, const char* prefix) {
+    return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
+
+// The automaton's trace and the steps between sounds: for renders and tests.
+bool IsTrace(const char* line) {
+    return StartsWith(line, "FSA - ") || StartsWith(line, "status - preload ") ||
+           StartsWith(line, "status - music track finished") ||
+           StartsWith(line, "status - voice track finished");
+}
+
+// At the info level: false for an error said within the last hour (it is
+// counted); `suffix` gets the count of those left out when it is said again.
+bool SayRepeat(const char* line, std::string& suffix) {
+    if (!StartsWith(line, "error - ") && !StartsWith(line, "Error - ")) return true;
+    const auto now = std::chrono::steady_clock::now();
+    // A box's repeat ("... (shown before)") is the same error.
+    std::string key = line;
+    if (const size_t at = key.rfind(" (shown before)"); at != std::string::npos && at + 15 == key.size())
+        key.resize(at);
+    auto it = g_repeats.find(key);
+    if (it == g_repeats.end()) {
+        if (g_repeats.size() >= 1000) g_repeats.clear();  // a bound, not a record
+        g_repeats.emplace(key, Repeat{now, 0});
+        return true;
+    }
+    if (now - it->second.said < std::chrono::hours(1)) {
+        ++it->second.more;
+        return false;
+    }
+    if (it->second.more > 0)
+        suffix = " (" + std::to_string(it->second.more) +
+                 (it->second.more == 1 ? " more time" : " more times") + " in the last hour)";
+    it->second = Repeat{now, 0};
+    return true;
+}
 }  // namespace
+
+void SetLogLevel(LogLevel level) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_level = level;
+    g_repeats.clear();
+}
+
+bool ParseLogLevel(const std::string& text, LogLevel& level) {
+    if (text == "info") level = LogLevel::Info;
+    else if (text == "trace") level = LogLevel::Trace;
+    else return false;
+    return true;
+}
 
 void LogSink(const char* line) {
     std::lock_guard<std::mutex> hold(g_lock);
+    std::string suffix;
+    if (g_level == LogLevel::Info && (IsTrace(line) || !SayRepeat(line, suffix))) return;
     if (g_historyLines > 0) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
-        g_history.push_back(stamp + std::string(line));
+        g_history.push_back(stamp + std::string(line) + suffix);
         while (g_history.size() > g_historyLines) g_history.pop_front();
     }
     if (!g_enabled) return;
     std::string text = g_prefix ? g_prefix() : std::string();
     text += line;
+    text += suffix;
     if (g_capture) {
         g_capture(text);
         return;

@@ -21,6 +21,15 @@ void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void SetLogEnabled(bool enabled);
 bool LogEnabled();
 
+// Trace: every line (the automaton's states and events, each preload), as renders
+// and tests read them. Info: what an admin reads (plays, messages, errors,
+// outputs, console actions); an error line said in the last hour is only
+// counted, and said again with its count once the hour is over.
+enum class LogLevel { Trace, Info };
+void SetLogLevel(LogLevel level);
+// "info" or "trace"; false for anything else.
+bool ParseLogLevel(const std::string& text, LogLevel& level);
+
 // Text put before every written line; empty function for none.
 void SetLogPrefix(std::function<std::string()> prefix);
 

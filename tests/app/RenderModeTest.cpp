@@ -50,6 +50,33 @@ TEST_F(RenderMode, RendersAValidWavWithTheLogOnVirtualTime) {
     EXPECT_TRUE(std::filesystem::exists("settings.cfg"));
 }
 
+// An hour of the on-hold cycle with a track that is missing: at the info level a
+// line per sound started at most, and the missing file said once, not at every try.
+TEST_F(RenderMode, TheInfoLevelKeepsWhatAnAdminReads) {
+    tw::test::WriteSongAndMessage(30);
+    std::string cfg = tw::test::ReadText("audio.cfg");
+    const std::string missing = "sounds\\Music Tracks\\T\\gone.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n";
+    cfg.insert(cfg.find("[MUSIC_LIST]\n") + 13, missing);
+    tw::test::WriteText("audio.cfg", cfg);
+    auto lines = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    std::string trace, info;
+    ASSERT_EQ(Run("--render out.wav --seconds 3600 --preset phone --log", &trace), 0);
+    ASSERT_EQ(Run("--render out.wav --seconds 3600 --preset phone --log-level info", &info), 0);
+    const size_t plays = lines(info, "status - play ");
+    EXPECT_GT(plays, 100u);
+    EXPECT_EQ(plays, lines(trace, "status - play "));
+    EXPECT_EQ(lines(info, "FSA - "), 0u);
+    EXPECT_GT(lines(trace, "Unable to locate file"), 10u);
+    EXPECT_EQ(lines(info, "error - Unable to locate file"), 1u) << info.substr(0, 2000);
+    EXPECT_LE(lines(info, "\n"), plays + 10);
+    std::printf("an hour: %zu lines at info, %zu with --log\n", lines(info, "\n"),
+                lines(trace, "\n"));
+}
+
 TEST_F(RenderMode, BadArgumentsAndUnwritableOutput) {
     std::string err;
     EXPECT_EQ(Run("--render out.wav", &err), 2);
