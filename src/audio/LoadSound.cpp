@@ -1,5 +1,9 @@
 #include "LoadSound.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -16,6 +20,23 @@ std::string Message(const char* format, const std::string& path) {
     std::string text(static_cast<size_t>(n), '\0');
     std::snprintf(text.data(), text.size() + 1, format, path.c_str());
     return text;
+}
+
+// Why a sound file could not be opened, in the user's words: only a file that is
+// not there is "Unable to locate file".
+std::string WhyNotOpened(const std::string& native, const std::string& path) {
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0) {
+        if (errno == EACCES) return Message("Unable to read file (%s): permission denied", path);
+        return Message("Unable to locate file (%s)", path);
+    }
+    if (S_ISDIR(st.st_mode)) return Message("Unable to read file (%s): it is a folder", path);
+    if (!S_ISREG(st.st_mode))
+        return Message("Unable to read file (%s): it is not a regular file", path);
+    if (st.st_size == 0) return Message("Unable to read file (%s): the file is empty", path);
+    if (::access(native.c_str(), R_OK) != 0)
+        return Message("Unable to read file (%s): permission denied", path);
+    return Message("Unable to locate file (%s)", path);
 }
 
 }  // namespace
@@ -41,7 +62,7 @@ bool OpenSoundSource(const std::string& path, std::unique_ptr<SoundSource>& sour
         case SourceResult::Ok:
             break;
         case SourceResult::Missing:
-            out.error = Message("Unable to locate file (%s)", path);
+            out.error = WhyNotOpened(native, path);
             out.missingMp3 = isMp3;
             return false;
         case SourceResult::NotASound:

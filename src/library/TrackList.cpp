@@ -6,8 +6,11 @@
 namespace tw {
 
 std::string ShownTrackName(const std::string& stored, bool isMusic) {
-    const size_t prefix = isMusic ? kMusicPrefixLength : kVoicePrefixLength;
-    return stored.size() > prefix ? stored.substr(prefix) : stored;
+    // Only the kind folder is cut: any other name (an absolute path) is shown whole.
+    const std::string prefix = isMusic ? kMusicPrefix : kVoicePrefix;
+    return stored.size() > prefix.size() && stored.compare(0, prefix.size(), prefix) == 0
+               ? stored.substr(prefix.size())
+               : stored;
 }
 
 bool TrackList::TrackName(size_t index, std::string& name) const {

@@ -120,13 +120,14 @@ TEST_F(HostileInput, BadTracksAreRefusedQuicklyAndTheGoodOnePlays) {
     ASSERT_EQ(
         Run("--render out.wav --seconds 20 --start \"2026-12-07 09:00:00\" --log", &err, &maxKb), 0)
         << err;
-    EXPECT_NE(err.find("Error: Unable to locate file (" + Music("fifo.wav") + ")"),
+    EXPECT_NE(err.find("Error: Unable to read file (" + Music("fifo.wav") + "): it is not a regular file"),
               std::string::npos);
     EXPECT_NE(err.find("Error: Unsupported audio format (" + Music("junk.wav") + ")"),
               std::string::npos);
     EXPECT_NE(err.find("Error: Unable to locate file (sounds\\Music Tracks\\..\\..\\outside.wav)"),
               std::string::npos);
     EXPECT_NE(err.find("Error: Unable to locate file (" + absolute + ")"), std::string::npos);
+    EXPECT_NE(err.find("status - preload music " + absolute + "\n"), std::string::npos);  // whole
     EXPECT_NE(err.find("status - play music T\\good.wav"), std::string::npos);
     // Neither the 3 GB file nor the ten hours were held in memory.
     EXPECT_LT(maxKb, 600 * 1024) << "peak memory " << maxKb << " kB";

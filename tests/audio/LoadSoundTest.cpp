@@ -119,7 +119,10 @@ TEST_F(Loading, MissingEmptyAndBrokenFilesGetTheirMessage) {
 
     test::WriteBinary("empty.wav", "");
     EXPECT_FALSE(Load("empty.wav"));
-    EXPECT_EQ(LastBox(), "Unable to locate file (empty.wav)");
+    EXPECT_EQ(LastBox(), "Unable to read file (empty.wav): the file is empty");
+    fs::create_directories("folder.wav");
+    EXPECT_FALSE(Load("folder.wav"));
+    EXPECT_EQ(LastBox(), "Unable to read file (folder.wav): it is a folder");
 
     int count = 0;
     test::WriteTone("good.wav", 0.1);

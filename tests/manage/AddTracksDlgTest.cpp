@@ -92,7 +92,7 @@ TEST_F(AddTracks, CategoriesTracksAndOkAppendsTheSelectionWithEmptySchedules) {
     EXPECT_EQ(config.music.tracks[1].name, "sounds\\Music Tracks\\Zeta\\b.wav");
     ASSERT_FALSE(boxes.boxes().empty());
     EXPECT_EQ(boxes.boxes().back().text,
-              "Unable to locate file (sounds\\Music Tracks\\Zeta\\readme.txt)");
+              "Unable to read file (sounds\\Music Tracks\\Zeta\\readme.txt): the file is empty");
     EXPECT_FALSE(config.music.tracks[0].schedule.HasAnyRange());
     EXPECT_TRUE(config.voice.tracks.empty());
     // The same file again is a second entry; Cancel adds nothing.
@@ -213,7 +213,7 @@ TEST_F(AddTracks, PreviewStartsStopsSwitchesEndsAndFailsCleanly) {
     ASSERT_EQ(boxes.boxes().size(), 2u);
     EXPECT_EQ(boxes.boxes()[0].text,
               "Unsupported audio format (sounds\\Music Tracks\\T\\broken.wav): WAV in PCM 8-32 bit, float, u-law or A-law; MP3");
-    EXPECT_EQ(boxes.boxes()[1].text, "Unable to locate file (sounds\\Music Tracks\\T\\pipe.wav)");
+    EXPECT_EQ(boxes.boxes()[1].text, "Unable to read file (sounds\\Music Tracks\\T\\pipe.wav): it is not a regular file");
 
     // OK during a preview appends the plain name.
     d->SpeakerClicked(longRow);
