@@ -32,6 +32,7 @@
 #include "PipeSink.h"
 #include "RenderRun.h"
 #include "ScheduleCoverage.h"
+#include "SoundFileWriter.h"
 #include "SingleInstance.h"
 #include "Skin.h"
 #include "StreamEncoder.h"
@@ -355,9 +356,11 @@ int main(int argc, char** argv) {
         options.progress = ::isatty(2);
         char* end = nullptr;
         const long long n = seconds.empty() ? -1 : std::strtoll(seconds.c_str(), &end, 10);
-        // A WAV file holds at most 4 GiB: 24347 s of 16-bit stereo at 44100 Hz.
-        if (seconds.empty() || *end != '\0' || n <= 0 || n > 24347)
-            return Usage("--seconds needs a whole number of seconds, 1 to 24347");
+        // As long as the file type holds: 4 GiB of samples in a WAV or AU file.
+        const long long most = tw::MostSecondsFor(renderOut, options.format);
+        if (seconds.empty() || *end != '\0' || n <= 0 || n > most)
+            return Usage("--seconds needs a whole number of seconds, 1 to " + std::to_string(most) +
+                         " for this file");
         // A file in a folder that is not there is said before anything plays.
         std::error_code ec;
         const auto parent = std::filesystem::path(renderOut).parent_path();
@@ -518,6 +521,14 @@ int main(int argc, char** argv) {
         return tw::RunHeadless(mode, sink.get(), web ? &*web : nullptr);
     }
 
+    // A window needs a display; without one Qt would abort.
+    const auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && v[0];
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
+        return Usage("there is no display for the window (DISPLAY is not set); play without one "
+                     "with --headless");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tonewell"));
     // Every window and box carries the program's icon.

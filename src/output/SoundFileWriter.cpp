@@ -2,6 +2,8 @@
 
 #include "Paths.h"
 
+#include <algorithm>
+
 namespace tw {
 
 int ContainerForName(const std::string& path) {
@@ -14,6 +16,15 @@ int ContainerForName(const std::string& path) {
     if (ext == "ogg") return SF_FORMAT_OGG;
     if (ext == "au") return SF_FORMAT_AU;
     return 0;
+}
+
+int64_t MostSecondsFor(const std::string& path, const SoundFileFormat& format) {
+    constexpr int64_t kYear = 366LL * 24 * 3600;
+    const int container = ContainerForName(path);
+    if (container != SF_FORMAT_AU && container != SF_FORMAT_WAV) return kYear;
+    const int64_t sampleBytes = format.encoding == "float" ? 4 : format.encoding == "pcm16" ? 2 : 1;
+    const int64_t perSecond = sampleBytes * format.channels * format.rate;
+    return perSecond > 0 ? std::min<int64_t>(kYear, ((int64_t{1} << 32) - 1 - 64) / perSecond) : kYear;
 }
 
 SoundFileWriter::~SoundFileWriter() {

@@ -6,6 +6,7 @@
 
 #include <sndfile.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,10 @@ class SoundFileWriter {
 
 // The libsndfile major format for a file name's extension; 0 when unknown.
 int ContainerForName(const std::string& path);
+
+// The longest render, in seconds, that a file named `path` can hold in `format`:
+// the data sizes of WAV and AU are 32 bits (a phone system's WAV stays a plain
+// one, not RF64); FLAC and Ogg have no limit of their own. A year at most.
+int64_t MostSecondsFor(const std::string& path, const SoundFileFormat& format);
 
 }  // namespace tw

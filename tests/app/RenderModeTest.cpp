@@ -83,13 +83,25 @@ TEST_F(RenderMode, BadArgumentsAndUnwritableOutput) {
     EXPECT_NE(err.find("--seconds"), std::string::npos);
     EXPECT_EQ(Run("--render out.wav --seconds ten"), 2);
     EXPECT_EQ(Run("--render out.wav --seconds 0"), 2);
-    EXPECT_EQ(Run("--render out.wav --seconds 24348"), 2);  // more than a WAV file holds
+    EXPECT_EQ(Run("--render out.au --seconds 24348", &err), 2);  // more than an AU file holds
+    EXPECT_NE(err.find("1 to 24347 for this file"), std::string::npos) << err;
+    EXPECT_EQ(Run("--render out.flac --seconds 31622401"), 2);
+    // A phone's WAV holds 74 hours, not the 6.7 of CD audio.
+    EXPECT_EQ(Run("--render out.wav --preset phone --seconds 268436", &err), 2);
+    EXPECT_NE(err.find("1 to 268435 for this file"), std::string::npos) << err;
     EXPECT_EQ(Run("--render out.wav --seconds 5 --start 2026-02-30"), 2);
     EXPECT_EQ(Run("--render"), 2);
     EXPECT_EQ(Run("--frobnicate"), 2);
     EXPECT_EQ(Run("--render no/such/folder/out.wav --seconds 5", &err), 2);
     EXPECT_NE(err.find("the folder no/such/folder does not exist"), std::string::npos);
     EXPECT_EQ(Run("--version"), 0);
+    // A window with no display is said, not a Qt abort.
+    const int status = std::system(("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                                    std::string(TONEWELL_EXE) + " --output null 2>err.txt")
+                                       .c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+    EXPECT_NE(tw::test::ReadText("err.txt").find("there is no display for the window"),
+              std::string::npos);
 }
 
 // --workdir: the program works in that folder; a file to render keeps its place.
