@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <new>
+#include <set>
 
 #include "Log.h"
 #include "Paths.h"
@@ -20,6 +22,14 @@ std::string Message(const char* format, const std::string& path) {
     std::string text(static_cast<size_t>(n), '\0');
     std::snprintf(text.data(), text.size() + 1, format, path.c_str());
     return text;
+}
+
+void LogCaseOnce(const std::string& path, const std::string& real) {
+    static std::mutex lock;
+    static std::set<std::string> said;
+    std::lock_guard<std::mutex> hold(lock);
+    if (said.size() < 10000 && said.insert(path).second)
+        Log("status - %s is played from %s (the letter case differs)", path.c_str(), real.c_str());
 }
 
 // Why a sound file could not be opened, in the user's words: only a file that is
@@ -50,9 +60,17 @@ bool OpenSoundSource(const std::string& path, std::unique_ptr<SoundSource>& sour
         out.error = Message("Unable to locate file (%s)", path);
         return false;
     }
-    const std::string native = NativePath(path);
+    std::string native = NativePath(path);
     const bool isMp3 = AsciiLower(path).find(".mp3") != std::string::npos;
     uint64_t dataOffset = 44;
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) != 0 && errno == ENOENT) {
+        // A list from a system whose names ignore case: the one file that matches.
+        if (std::string real = FindIgnoringCase(native); !real.empty()) {
+            LogCaseOnce(path, real);
+            native = real;
+        }
+    }
     const SourceResult result =
         isMp3 ? (options.outputRate == kPhoneRate
                      ? OpenMp3Source(native, source, kPhoneRate, options.monoOutput)

@@ -1,5 +1,7 @@
 #include "Paths.h"
 
+#include <filesystem>
+
 namespace tw {
 
 std::string NativePath(const std::string& storedName) {
@@ -27,6 +29,35 @@ std::string AsciiLower(const std::string& text) {
     std::string out = text;
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace tw
+
+namespace tw {
+
+std::string FindIgnoringCase(const std::string& nativePath) {
+    namespace fs = std::filesystem;
+    if (nativePath.empty() || nativePath[0] == '/') return "";
+    fs::path found = ".";
+    for (const fs::path& part : fs::path(nativePath)) {
+        std::error_code ec;
+        if (fs::exists(found / part, ec)) {
+            found /= part;
+            continue;
+        }
+        const std::string wanted = AsciiLower(part.string());
+        std::string match;
+        int matches = 0;
+        for (fs::directory_iterator it(found, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (AsciiLower(name) == wanted && ++matches == 1) match = name;
+            if (matches > 1) return "";
+        }
+        if (matches != 1) return "";
+        found /= match;
+    }
+    std::string out = found.lexically_normal().string();
     return out;
 }
 

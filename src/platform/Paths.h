@@ -17,4 +17,10 @@ bool StaysUnder(const std::string& storedName, const std::string& folder);
 // Lowercased copy, ASCII letters only, for comparisons.
 std::string AsciiLower(const std::string& text);
 
+// The file that a relative native path names when letter case is ignored (lists
+// brought from a system whose names ignore case): each part matched in its
+// folder, the exact name first, else the one entry equal to it ignoring ASCII
+// case. "" when there is none, or more than one.
+std::string FindIgnoringCase(const std::string& nativePath);
+
 }  // namespace tw

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "LoadSound.h"
+#include "LogCapture.h"
 #include "SoundSource.h"
 #include "TempFolder.h"
 #include "Wav.h"
@@ -192,6 +193,20 @@ TEST_F(Loading, Mp3StreamsWithTheLengthOfItsFramesAndNoTmpWav) {
     fs::copy_file("tone.wav", "a.mp3.wav");
     EXPECT_FALSE(Load("a.mp3.wav"));
     EXPECT_EQ(LastBox(), "Unable to decode file (a.mp3.wav)");
+}
+
+// Lists brought from a system whose file names ignore case: the one file that
+// matches plays, and the log names it; two that match are no match.
+TEST_F(Loading, ANameInAnotherLetterCasePlaysTheOneFileThatMatches) {
+    test::LogCapture log;
+    fs::create_directories("sounds/Music Tracks/Jazz");
+    test::WriteTone("sounds/Music Tracks/Jazz/Blue Evening.wav", 0.5);
+    ASSERT_TRUE(Load("sounds\\music tracks\\JAZZ\\blue evening.WAV")) << LastBox();
+    EXPECT_TRUE(log.Has("status - sounds\\music tracks\\JAZZ\\blue evening.WAV is played from "
+                        "sounds/Music Tracks/Jazz/Blue Evening.wav (the letter case differs)"));
+    test::WriteTone("sounds/Music Tracks/Jazz/BLUE EVENING.wav", 0.5);
+    EXPECT_FALSE(Load("sounds\\music tracks\\JAZZ\\blue evening.WAV"));
+    EXPECT_EQ(LastBox(), "Unable to locate file (sounds\\music tracks\\JAZZ\\blue evening.WAV)");
 }
 
 // Phone prompts: G.711 u-law and A-law WAVs (as sox and telephony systems write
