@@ -114,6 +114,13 @@ bool ParseStreamUrl(const std::string& text, StreamTarget& target, std::string& 
             why = "the stream URL holds a space or a character a URL cannot";
             return false;
         }
+    // "icecast://source:12/34@host/moh" parses, with the password's end in the
+    // path and "source" as the host: a mount never holds "@".
+    if (mount.find('@') != std::string::npos) {
+        why = "the stream URL holds \"@\" after its host (a password holding \"/\" must be "
+              "percent-encoded as %2F)";
+        return false;
+    }
     const std::string user = url.userName(QUrl::FullyDecoded).toStdString();
     target.host = url.host(QUrl::FullyEncoded).toStdString();
     target.port = port;

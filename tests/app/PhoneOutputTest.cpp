@@ -185,6 +185,10 @@ TEST_F(PhoneOutput, BadSettingsEndWithAClearLine) {
     EXPECT_EQ(run("--headless --output icecast --stream-url icecast://source:pw@/moh"), 2);
     EXPECT_NE(ReadText("err.txt").find("names no host"), std::string::npos);
     EXPECT_EQ(run("--headless --output icecast --stream-url icecast://h:8000/"), 2);
+    // A raw "/" in the password: refused before anything is contacted, and not shown.
+    EXPECT_EQ(run("--headless --output icecast --stream-url icecast://source:12/34pw@h:8000/moh"), 2);
+    EXPECT_NE(ReadText("err.txt").find("percent-encoded as %2F"), std::string::npos);
+    EXPECT_EQ(ReadText("err.txt").find("34pw"), std::string::npos);
     EXPECT_EQ(run("--headless --output icecast --stream-url icecast://h/m --stream-format aac"), 2);
     EXPECT_EQ(run("--headless --output icecast --stream-url icecast://h/m --stream-bitrate 0"), 2);
     EXPECT_EQ(run("--headless --output icecast --stream-url icecast://h/m --stream-bitrate 10000"),
