@@ -67,7 +67,8 @@ bool TrackList::NextTrack(std::string& name, int& passIndex) {
         passIndex = passCount;
         position = (position + 1) % count;
         if (position == 0) passCount = 0;
-        if (tracks[slot].schedule.IsActiveNow(*clock_)) {
+        if (tracks[slot].schedule.IsActiveNow(*clock_) &&
+            !tracks[slot].schedule.EndsThisSecond(*clock_)) {
             name = tracks[slot].name;
             if (position != 0) ++passCount;
             return true;

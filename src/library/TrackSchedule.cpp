@@ -15,6 +15,11 @@ bool TrackSchedule::IsActiveNow(const Clock& clock) const {
     return true;
 }
 
+bool TrackSchedule::EndsThisSecond(const Clock& clock) const {
+    return timeRangeOn && timeFrom.CompareTime(timeTo) != 0 &&
+           DateOrTime::Now(clock).CompareTime(timeTo) == 0;
+}
+
 bool TrackSchedule::SameAs(const TrackSchedule& o) const {
     if (dateRangeOn != o.dateRangeOn) return false;
     if (dateRangeOn && o.dateRangeOn &&

@@ -20,6 +20,9 @@ struct TrackSchedule {
     static TrackSchedule New(const Clock& clock);
 
     bool IsActiveNow(const Clock& clock) const;
+    // In schedule now only because its time range ends at this very second: a
+    // track is not started then, for it would play on past its end.
+    bool EndsThisSecond(const Clock& clock) const;
     bool HasAnyRange() const { return dateRangeOn || timeRangeOn; }
     // Equal as the schedule dialog sees it: a range that is off in both is not compared.
     bool SameAs(const TrackSchedule& other) const;

@@ -144,4 +144,24 @@ TEST_F(Lists, RefreshReportsAChangeWhenARangeOpens) {
     EXPECT_FALSE(list.RefreshScheduleFlags());
 }
 
+// A check that lands exactly on the last second of a track's time range starts
+// the track whose range goes on, not the one that has just ended.
+TEST_F(Lists, ATrackWhoseRangeEndsThisSecondIsNotStarted) {
+    clock.Set({2026, 6, 1, 17, 0, 0});
+    TrackSchedule office;
+    office.timeRangeOn = true;
+    office.timeFrom = {9, 0, 0};
+    office.timeTo = {17, 0, 0};
+    list.AddTrack("sounds\\Music Tracks\\C\\day.wav", office);
+    list.AddTrack("sounds\\Music Tracks\\C\\any.wav", Off());
+    std::string name;
+    int pass = 0;
+    ASSERT_TRUE(list.NextTrack(name, pass));
+    EXPECT_EQ(name, "sounds\\Music Tracks\\C\\any.wav");
+    clock.AdvanceMs(-1000);  // a second earlier it still starts
+    list.ResetPosition();
+    ASSERT_TRUE(list.NextTrack(name, pass));
+    EXPECT_EQ(name, "sounds\\Music Tracks\\C\\day.wav");
+}
+
 }  // namespace
