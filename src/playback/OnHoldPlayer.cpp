@@ -151,6 +151,7 @@ OnHoldPlayer::OnHoldPlayer(const Clock& clock, TimerService& timers, MessageBox&
                           "it stops.");
     }
     leveller_ = std::make_shared<Leveller>(LevellingOptions{});
+    confStamp_ = StampOf(kTonewellConf);
     ReadLevellingSettings();
     if (options_.backgroundPreload) {
         worker_ = std::make_unique<MessageThread>();
@@ -377,7 +378,10 @@ void OnHoldPlayer::OnTimer(int id) {
 
 void OnHoldPlayer::HandleTimer(int id) {
     if (id == kTimerTick) {
-        if (!automaton_.busy()) ReloadIfChanged("an edit on disk");
+        if (!automaton_.busy()) {
+            ReloadIfChanged("an edit on disk");
+            RereadConfIfChanged();
+        }
         if (config_.firstRun) {
             config_.firstRun = false;
             boxes_.Show(kFirstRunNotice, "Tonewell");
@@ -728,13 +732,27 @@ void OnHoldPlayer::AdoptConfiguration(const AudioConfig& fresh) {
     ShowStatus();
 }
 
-bool OnHoldPlayer::ReloadIfChanged(const char* cause) {
+OnHoldPlayer::FileStamp OnHoldPlayer::StampOf(const char* path) {
     struct stat st {};
     FileStamp stamp;
-    if (::stat("audio.cfg", &st) == 0)
+    if (::stat(path, &st) == 0)
         stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
                  static_cast<uint64_t>(st.st_size),
                  int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+    return stamp;
+}
+
+void OnHoldPlayer::RereadConfIfChanged() {
+    const FileStamp stamp = StampOf(kTonewellConf);
+    if (stamp == confStamp_) return;
+    confStamp_ = stamp;
+    ReadLevellingSettings();
+    Log("status - tonewell.conf changed: levelling read again; the output's settings apply "
+        "from its next start");
+}
+
+bool OnHoldPlayer::ReloadIfChanged(const char* cause) {
+    const FileStamp stamp = StampOf("audio.cfg");
     if (stamp == configStamp_) return false;
     configStamp_ = stamp;
     std::string text;

@@ -221,7 +221,10 @@ class OnHoldPlayer : private OnHoldChannels {
         uint64_t device = 0, inode = 0, size = 0;
         int64_t modifiedNs = 0;
         bool operator==(const FileStamp&) const = default;
-    } configStamp_;
+    } configStamp_, confStamp_;
+    static FileStamp StampOf(const char* path);
+    // "tonewell.conf" changed on disk: its levelling is read again.
+    void RereadConfIfChanged();
     std::map<std::string, std::string> failed_;  // stored name -> why it did not load
     std::shared_ptr<Leveller> leveller_;         // shared with the preload worker
     struct Until {  // when a channel's list is next in schedule, worked out once a minute

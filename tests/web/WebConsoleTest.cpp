@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -428,6 +429,37 @@ TEST_F(WebConsole, EditsAroundARunningPlayerNeverSilenceIt) {
     EXPECT_FALSE(Json(client->Get("/api/lists", headers))["file_problem"].toString().isEmpty());
     EXPECT_EQ(ReadText("audio.cfg"), whole.substr(0, whole.size() - 6));
     tw::test::WriteText("audio.cfg", whole);
+
+    // The file rewritten by hand every 100 ms for 5 s while the console edits it:
+    // every edit is saved or refused as stale, never written over a newer file.
+    {
+        std::atomic<bool> done{false};
+        std::thread writer([&done, &whole] {
+            for (int i = 0; !done; ++i) {
+                std::string text = whole;
+                text.replace(8, 2, i % 2 ? "20" : "40");
+                tw::test::WriteText("audio.cfg.hand", text);
+                fs::rename("audio.cfg.hand", "audio.cfg");
+                std::this_thread::sleep_for(100ms);
+            }
+        });
+        int saved = 0;
+        for (int i = 0; i < 16; ++i) {
+            const auto lists = Json(client->Get("/api/lists", headers));
+            const auto r = Change("/api/lists/music/settings",
+                                  "{\"volume\": " + std::to_string(4 + i % 3) + ", \"version\": \"" +
+                                      lists["version"].toString().toStdString() + "\"}",
+                                  csrf);
+            EXPECT_TRUE(Status(r) == 200 || Status(r) == 409) << Status(r);
+            saved += Status(r) == 200;
+            std::this_thread::sleep_for(300ms);
+        }
+        done = true;
+        writer.join();
+        EXPECT_GT(saved, 0);
+        EXPECT_TRUE(ReadText("audio.cfg").rfind("[VOICE]\n20\n", 0) == 0 ||
+                    ReadText("audio.cfg").rfind("[VOICE]\n40\n", 0) == 0);
+    }
 
     // Fifty SIGHUPs at once: one reload, and the player plays on.
     for (int i = 0; i < 50; ++i) tonewell->Signal(SIGHUP);
