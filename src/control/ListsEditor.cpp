@@ -42,7 +42,15 @@ std::string ListsEditor::CurrentVersion() {
 
 bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::string& why) {
     const std::string prefix = isMusic ? kMusicPrefix : kVoicePrefix;
+    if (List(isMusic).tracks.size() + names.size() > kMaxListTracks) {
+        why = "a list holds at most " + std::to_string(kMaxListTracks) + " tracks";
+        return false;
+    }
     for (const std::string& name : names) {
+        if (HasControlCharacter(name)) {
+            why = "a track name has no control characters";
+            return false;
+        }
         if (name.compare(0, prefix.size(), prefix) != 0 || !StaysUnder(name, "sounds") ||
             name.size() > kMaxNameLength) {
             why = "not a " + std::string(isMusic ? "music track" : "voice message") + ": " + name;

@@ -21,6 +21,10 @@ namespace tw {
 
 extern const char* const kListsChangedElsewhere;  // "The lists were changed elsewhere; ..."
 
+// The most tracks a list holds: far past any office's music, and small enough
+// that every edit and save stays quick on the main thread.
+constexpr size_t kMaxListTracks = 10000;
+
 class ListsEditor {
   public:
     // A copy of `config` (what plays now), based on the "audio.cfg" it was read from.
@@ -33,8 +37,9 @@ class ListsEditor {
     static std::string CurrentVersion();
 
     // Appends stored names ("sounds\Music Tracks\Cat\a.wav"); false, with nothing
-    // added, for a name that is not a file of the list's kind under "sounds" or
-    // is too long.
+    // added, for a name that is not a file of the list's kind under "sounds", is
+    // too long or holds a control character, or when the list would pass
+    // kMaxListTracks.
     bool Add(bool isMusic, const std::vector<std::string>& names, std::string& why);
     // Deletes the rows (any order, repeats allowed; rows past the end are ignored).
     void Remove(bool isMusic, std::vector<int> rows);

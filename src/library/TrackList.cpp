@@ -5,6 +5,12 @@
 
 namespace tw {
 
+bool HasControlCharacter(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < ' ' || c == 0x7f) return true;
+    return false;
+}
+
 std::string ShownTrackName(const std::string& stored, bool isMusic) {
     // Only the kind folder is cut: any other name (an absolute path) is shown whole.
     const std::string prefix = isMusic ? kMusicPrefix : kVoicePrefix;

@@ -17,6 +17,10 @@ constexpr const char* kVoicePrefix = "sounds\\Voice Messages\\";  // 22 characte
 constexpr size_t kMusicPrefixLength = 20;
 constexpr size_t kVoicePrefixLength = 22;
 
+// Whether a name holds a control character (C0 or DEL): such a name would break
+// "audio.cfg" apart (a line end) or cut it short (a NUL), and is never listed.
+bool HasControlCharacter(const std::string& name);
+
 // The category and file name, as the lists show a track: the stored name without
 // its kind folder ("Jazz\Blue Evening.mp3").
 std::string ShownTrackName(const std::string& stored, bool isMusic);

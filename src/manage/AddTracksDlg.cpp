@@ -296,6 +296,14 @@ void AddTracksDlg::accept() {
         const bool chosen = item->isSelected() || (takeCurrent && row == tracks_->currentRow());
         if (!chosen || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled()) continue;
         const std::string name = StoredTrackName(isMusic_, category, RowFile(item));
+        if (HasControlCharacter(name)) {
+            services_.boxes().Show(tr("%1 has a control character in its name and cannot be listed; "
+                                      "rename the file.")
+                                       .arg(QString::fromStdString(ShownTrackName(name, isMusic_)))
+                                       .toStdString(),
+                                   "Error");
+            continue;
+        }
         // A file that cannot play (empty, not a sound) is refused here, with the
         // loader's words, not found out later on hold.
         LoadedSound sound;

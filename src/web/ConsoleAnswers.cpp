@@ -107,8 +107,11 @@ Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std:
     std::string why;
     bool ok = true;
     if (action == "add") {
+        const QJsonArray given = body["names"].toArray();
+        if (static_cast<size_t>(given.size()) > kMaxListTracks)
+            return Error(413, "a list holds at most " + std::to_string(kMaxListTracks) + " tracks");
         std::vector<std::string> names;
-        for (const QJsonValue& v : body["names"].toArray()) names.push_back(v.toString().toStdString());
+        for (const QJsonValue& v : given) names.push_back(v.toString().toStdString());
         ok = !names.empty() && editor.Add(isMusic, names, why);
         if (names.empty()) why = "no names given";
     } else if (action == "remove") {

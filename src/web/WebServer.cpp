@@ -64,9 +64,8 @@ bool GoodFileName(const std::string& name, std::string& why) {
         why = "a file name has no \"/\", \"\\\" or \"..\" and does not start with \".\"";
     else if (!(lower.ends_with(".wav") || lower.ends_with(".mp3")))
         why = "only .wav and .mp3 files are taken";
-    else
-        for (unsigned char c : name)
-            if (c < ' ' || c == 0x7f) why = "a file name has no control characters";
+    else if (HasControlCharacter(name))
+        why = "a file name has no control characters";
     return why.empty();
 }
 

@@ -286,3 +286,23 @@ TEST_F(AddTracks, PreviewIsLevelledLikeTheTrackOnHold) {
     EXPECT_NEAR(test::Db(levelled / Render(0.5)), 6.0, 1.0);
     EXPECT_EQ(leveller.measurements(), 1);
 }
+
+namespace {
+
+// A file whose name holds a line end would break "audio.cfg" apart: refused at OK
+// with a word, and the list keeps the rest.
+TEST_F(AddTracks, ANameWithAControlCharacterIsNeverListed) {
+    fs::create_directories("sounds/Music Tracks/T");
+    test::WriteTone("sounds/Music Tracks/T/bad\nname.wav", 0.1);
+    test::WriteTone("sounds/Music Tracks/T/good.wav", 0.1);
+    auto d = Open();
+    for (int row = 0; row < d->trackList()->count(); ++row) d->trackList()->item(row)->setSelected(true);
+    d->okButton()->click();
+    ASSERT_EQ(config.music.tracks.size(), 1u);
+    EXPECT_EQ(config.music.tracks[0].name, "sounds\\Music Tracks\\T\\good.wav");
+    ASSERT_FALSE(boxes.boxes().empty());
+    EXPECT_NE(boxes.boxes().back().text.find("has a control character in its name"),
+              std::string::npos);
+}
+
+}  // namespace

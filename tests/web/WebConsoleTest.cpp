@@ -258,8 +258,18 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
              {"/api/lists/music/settings", "{\"volume\": 11}"},
              {"/api/lists/music/move", "{\"row\": 5, \"step\": -1}"},
              {"/api/lists/music/settings", "{\"volume\": "},
-             {"/api/lists/music/add", "{\"names\": [\"..\\\\..\\\\etc\\\\passwd\"]}"}})
+             {"/api/lists/music/add", "{\"names\": [\"..\\\\..\\\\etc\\\\passwd\"]}"},
+             {"/api/lists/voice/add",
+              "{\"names\": [\"sounds\\\\Voice Messages\\\\V\\\\m.wav\\u0000x\"]}"},
+             {"/api/lists/voice/add",
+              "{\"names\": [\"sounds\\\\Voice Messages\\\\V\\\\m.wav\\nx\"]}"}})
         EXPECT_EQ(Status(Change(path, body, csrf)), 400) << path << " " << body;
+    {
+        // More names than a list holds: refused before any is looked at.
+        std::string many = "{\"names\": [";
+        for (int i = 0; i <= 10000; ++i) many += std::string(i ? "," : "") + "\"x\"";
+        EXPECT_EQ(Status(Change("/api/lists/music/add", many + "]}", csrf)), 413);
+    }
     EXPECT_NE(ReadText("audio.cfg").find("sounds\\Music Tracks\\T\\New song.wav\n"),
               std::string::npos);
     // Settings: levelling on, kept in a private tonewell.conf; nonsense refused.
