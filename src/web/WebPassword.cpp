@@ -1,6 +1,8 @@
 #include "WebPassword.h"
 
 #include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -31,8 +33,11 @@ bool SetWebPassword(const std::string& password, std::string& why, const std::st
         why = "out of memory while hashing";
         return false;
     }
-    // A new file, or the old one's mode if it was made stricter still.
-    return WriteFileAtomically(path, std::string(hash) + "\n", &why, 0600);
+    // Readable by its owner only, whatever the old file's mode was: a file others
+    // could write is not used.
+    if (!WriteFileAtomically(path, std::string(hash) + "\n", &why, 0600)) return false;
+    ::chmod(path.c_str(), 0600);
+    return true;
 }
 
 bool HasWebPassword(const std::string& path) {
@@ -40,8 +45,19 @@ bool HasWebPassword(const std::string& path) {
     return ReadWholeFile(path, text, 4096) && text.rfind("$argon2", 0) == 0;
 }
 
+std::string WebPasswordFileProblem(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return "";  // none: said as "no password"
+    if (!S_ISREG(st.st_mode)) return path + " is not a plain file";
+    if (st.st_uid != ::geteuid()) return path + " belongs to another user; make it this user's own";
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return path + " can be written by others; mend it with: chmod 600 " + path;
+    return "";
+}
+
 bool CheckWebPassword(const std::string& password, const std::string& path) {
     std::string text;
+    if (!WebPasswordFileProblem(path).empty()) return false;
     if (!InitSodium() || !ReadWholeFile(path, text, 4096) || text.size() >= crypto_pwhash_STRBYTES + 1)
         return false;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();

@@ -17,6 +17,11 @@ bool SetWebPassword(const std::string& password, std::string& why,
 // Whether a password was set.
 bool HasWebPassword(const std::string& path = kWebPasswordFile);
 
+// Why the password file must not be trusted ("" when it may): another user owns
+// it, the group or others may write it, or it is not a plain file. Someone who
+// could write it could log in with a hash of their own.
+std::string WebPasswordFileProblem(const std::string& path = kWebPasswordFile);
+
 // Whether `password` is the one set (false when none was).
 bool CheckWebPassword(const std::string& password, const std::string& path = kWebPasswordFile);
 

@@ -1,6 +1,7 @@
 #include "WebServer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <httplib.h>
 #include <unistd.h>
 
@@ -41,9 +42,9 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr const char* kCookie = "tw_session";
 constexpr int kMostFailures = 5;  // a minute, per address
-constexpr auto kSessionIdle = std::chrono::hours(12);
+// A session ends 12 hours after its login, in use or not.
+constexpr auto kSessionLife = std::chrono::hours(12);
 
 void Send(httplib::Response& res, const Answer& answer) {
     res.status = answer.status;
@@ -69,9 +70,14 @@ bool GoodFileName(const std::string& name, std::string& why) {
     return why.empty();
 }
 
-std::string CookieValue(const httplib::Request& req) {
+// Two consoles on one host (two instances) each keep their own cookie.
+std::string CookieName(int port) {
+    return "tw_session_" + std::to_string(port);
+}
+
+std::string CookieValue(const httplib::Request& req, int port) {
     const std::string cookies = req.get_header_value("Cookie");
-    const std::string key = std::string(kCookie) + "=";
+    const std::string key = CookieName(port) + "=";
     for (size_t at = 0; at < cookies.size();) {
         while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
         const size_t end = std::min(cookies.find(';', at), cookies.size());
@@ -122,17 +128,34 @@ struct WebServer::Impl {
         return answer.get();
     }
 
+    // A new password (set with --set-web-password while this runs) ends every
+    // session and every lock-out. Called with `lock` held.
+    void NoticeNewPassword() {
+        struct stat st {};
+        const std::string stamp = ::stat(kWebPasswordFile, &st) == 0
+                                      ? std::to_string(st.st_ino) + "." +
+                                            std::to_string(st.st_mtim.tv_sec) + "." +
+                                            std::to_string(st.st_mtim.tv_nsec)
+                                      : std::string();
+        if (stamp == passwordStamp) return;
+        if (!passwordStamp.empty() && (!sessions.empty() || !failures.empty()))
+            Log("status - web console: the password changed; every session ended");
+        passwordStamp = stamp;
+        sessions.clear();
+        failures.clear();
+    }
+
     // The session's CSRF token, or "" when the request has no session.
     std::string SessionOf(const httplib::Request& req) {
-        const std::string token = CookieValue(req);
+        const std::string token = CookieValue(req, port);
         std::lock_guard<std::mutex> hold(lock);
+        NoticeNewPassword();
         const auto it = sessions.find(token);
         if (token.empty() || it == sessions.end()) return "";
-        if (Steady::now() - it->second.second > kSessionIdle) {
+        if (Steady::now() - it->second.second > kSessionLife) {
             sessions.erase(it);
             return "";
         }
-        it->second.second = Steady::now();
         return it->second.first;
     }
 
@@ -176,10 +199,11 @@ struct WebServer::Impl {
         const std::string token = RandomToken(), csrf = RandomToken();
         {
             std::lock_guard<std::mutex> hold(lock);
+            NoticeNewPassword();
             failures.erase(from);
             sessions[token] = {csrf, Steady::now()};
         }
-        res.set_header("Set-Cookie", std::string(kCookie) + "=" + token +
+        res.set_header("Set-Cookie", CookieName(port) + "=" + token +
                                          "; Path=/; HttpOnly; SameSite=Strict" +
                                          (tls ? "; Secure" : ""));
         Log("status - web console: logged in from %s", from.c_str());
@@ -319,7 +343,7 @@ struct WebServer::Impl {
         s.Post("/api/logout", [this](const httplib::Request& req, httplib::Response& res) {
             if (!Allowed(req, res, true)) return;
             std::lock_guard<std::mutex> hold(lock);
-            sessions.erase(CookieValue(req));
+            sessions.erase(CookieValue(req, port));
             Send(res, {});
         });
         s.Get("/api/status", [this](const httplib::Request& req, httplib::Response& res) {
@@ -450,7 +474,8 @@ struct WebServer::Impl {
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     std::mutex lock;
     std::unique_ptr<SlowClientGuard> guard;  // made before the server listens
-    std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf
+    std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf, login
+    std::string passwordStamp;  // the web.passwd the sessions were made under
     std::map<std::string, std::deque<Steady::time_point>> failures;
 };
 
@@ -459,6 +484,10 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
     Impl& i = *impl_;
     if (!HasWebPassword()) {
         i.problem = "the web console has no password: set one with tonewell --set-web-password";
+        return;
+    }
+    if (const std::string unsafe = WebPasswordFileProblem(); !unsafe.empty()) {
+        i.problem = "the web console is off: " + unsafe;
         return;
     }
     if (!options.certFile.empty() || !options.keyFile.empty()) {

@@ -128,7 +128,7 @@ TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
     const std::string csrf = Login();
     ASSERT_FALSE(csrf.empty());
     const std::string cookie = headers.begin()->second;
-    EXPECT_NE(cookie.find("tw_session="), std::string::npos);
+    EXPECT_NE(cookie.find("tw_session_" + std::to_string(port) + "="), std::string::npos);
     std::this_thread::sleep_for(2500ms);  // the first song has started
     const QJsonObject status = Json(client->Get("/api/status", headers));
     EXPECT_EQ(status["state"].toString(), "playing");
@@ -496,4 +496,31 @@ TEST_F(WebConsole, EditsAroundARunningPlayerNeverSilenceIt) {
     const double silence = LongestSilenceMs(heard);
     std::printf("longest silence in %.1f s of the pipe: %.1f ms\n", heard.size() / 16000.0, silence);
     EXPECT_LT(silence, 50.0);
+}
+
+// A password file others could write is not trusted; a new password ends every
+// session at once.
+TEST_F(WebConsole, ThePasswordFileIsTrustedOnlyWhenItIsPrivate) {
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    ASSERT_EQ(chmod("web.passwd", 0666), 0);
+    Start();
+    std::this_thread::sleep_for(2s);
+    EXPECT_FALSE(tw::test::Accepts(port));
+    EXPECT_NE(ReadText("err.txt").find("web.passwd can be written by others; mend it with: chmod "
+                                       "600 web.passwd"),
+              std::string::npos);
+    tonewell->Signal(SIGTERM);
+    ASSERT_EQ(tonewell->Wait(5s), 0);
+
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);  // written again: its own mode
+    struct stat st {};
+    ASSERT_EQ(stat("web.passwd", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Start();
+    ASSERT_FALSE(Login().empty());
+    EXPECT_EQ(Status(client->Get("/api/status", headers)), 200);
+    ASSERT_EQ(SetPassword("another pass"), 0);
+    EXPECT_EQ(Status(client->Get("/api/status", headers)), 401);
+    EXPECT_EQ(Login("s3cret pass"), "");
+    EXPECT_FALSE(Login("another pass").empty());
 }
