@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -42,7 +43,11 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr int kMostFailures = 5;  // a minute, per address
+constexpr size_t kMostFailures = 5;      // a minute, per address
+constexpr size_t kMostFailuresAll = 30;  // a minute, from all addresses together
+constexpr int kMostHashesAtOnce = 2;
+constexpr uint64_t kMostLoginBody = 4 * 1024;
+constexpr uint64_t kMostJsonBody = 1024 * 1024;
 // A session ends 12 hours after its login, in use or not.
 constexpr auto kSessionLife = std::chrono::hours(12);
 
@@ -143,6 +148,8 @@ struct WebServer::Impl {
         passwordStamp = stamp;
         sessions.clear();
         failures.clear();
+        allFailures.clear();
+        refusalSaid.clear();
     }
 
     // The session's CSRF token, or "" when the request has no session.
@@ -174,24 +181,70 @@ struct WebServer::Impl {
         return true;
     }
 
+    // Whether another login from `from` may be checked now; a refusal is answered
+    // with 429 and the seconds to wait. Logins being checked count as failures
+    // until they are known, so that a burst in parallel gets no more than five.
+    bool MayTryLogin(const std::string& from, httplib::Response& res) {
+        std::lock_guard<std::mutex> hold(lock);
+        NoticeNewPassword();
+        const auto now = Steady::now();
+        auto prune = [&now](std::deque<Steady::time_point>& times) {
+            while (!times.empty() && now - times.front() > std::chrono::minutes(1)) times.pop_front();
+        };
+        auto& times = failures[from];
+        prune(times);
+        prune(allFailures);
+        const bool here = times.size() + checking[from] >= kMostFailures;
+        const bool everywhere = allFailures.size() + checkingAll >= kMostFailuresAll;
+        if (!here && !everywhere) {
+            ++checking[from];
+            ++checkingAll;
+            return true;
+        }
+        const auto& oldest = here ? times : allFailures;
+        const auto wait = oldest.empty() ? std::chrono::seconds(1)
+                                         : std::chrono::ceil<std::chrono::seconds>(
+                                               oldest.front() + std::chrono::minutes(1) - now);
+        // Said once a minute an address, never once a request.
+        if (auto& said = refusalSaid[from]; said == Steady::time_point{} || now - said > std::chrono::minutes(1)) {
+            said = now;
+            Log("error - web console: too many failed logins %s%s; refused for %lld s",
+                here ? "from " : "from all addresses, the last from ", from.c_str(),
+                static_cast<long long>(wait.count()));
+        }
+        if (failures[from].empty() && checking[from] == 0) failures.erase(from);
+        res.set_header("Retry-After", std::to_string(std::max<long long>(1, wait.count())));
+        Send(res, Error(429, "too many failed logins; wait a minute"));
+        return false;
+    }
+
     void Login(const httplib::Request& req, httplib::Response& res) {
         const std::string from = req.remote_addr;
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            auto& times = failures[from];
-            while (!times.empty() && Steady::now() - times.front() > std::chrono::minutes(1))
-                times.pop_front();
-            if (times.size() >= kMostFailures) {
-                Log("error - web console: too many failed logins from %s", from.c_str());
-                Send(res, Error(429, "too many failed logins; wait a minute"));
-                return;
-            }
-        }
+        if (!MayTryLogin(from, res)) return;
         const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
         const std::string password = body["password"].toString().toStdString();
-        if (password.empty() || !CheckWebPassword(password)) {
+        bool right = false;
+        if (!password.empty()) {
+            // Each check takes 64 MiB for a moment: two at once, the others wait.
+            std::unique_lock<std::mutex> turn(hashLock);
+            hashTurn.wait(turn, [this] { return hashing < kMostHashesAtOnce; });
+            ++hashing;
+            turn.unlock();
+            right = CheckWebPassword(password);
+            turn.lock();
+            --hashing;
+            hashTurn.notify_one();
+        }
+        {
             std::lock_guard<std::mutex> hold(lock);
-            failures[from].push_back(Steady::now());
+            if (--checking[from] == 0) checking.erase(from);
+            --checkingAll;
+            if (!right) {
+                failures[from].push_back(Steady::now());
+                allFailures.push_back(Steady::now());
+            }
+        }
+        if (!right) {
             Log("status - web console: a failed login from %s", from.c_str());
             Send(res, Error(401, "wrong password"));
             return;
@@ -316,8 +369,25 @@ struct WebServer::Impl {
         // than the limit, is answered at once and never stored, not even in part.
         s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             if (guard) guard->RequestArrived(req.remote_addr + " " + std::to_string(req.remote_port));
-            if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0)
+            if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0) {
+                // Every other body is small JSON: its size is known from the
+                // headers, and the session too, before a byte of it is read.
+                const bool login = req.path == "/api/login";
+                const uint64_t most = login ? kMostLoginBody : kMostJsonBody;
+                const std::string length = req.get_header_value("Content-Length");
+                const bool chunked = !req.get_header_value("Transfer-Encoding").empty();
+                if (chunked || (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > most)) {
+                    res.set_header("Connection", "close");
+                    Send(res, chunked ? Error(411, "send the body with a Content-Length")
+                                      : Error(413, "a request body here is at most " +
+                                                       std::to_string(most / 1024) + " KB"));
+                    return httplib::Server::HandlerResponse::Handled;
+                }
+                if (!login && req.path.rfind("/api/", 0) == 0 &&
+                    !Allowed(req, res, req.method != "GET" && req.method != "HEAD"))
+                    return httplib::Server::HandlerResponse::Handled;
                 return httplib::Server::HandlerResponse::Unhandled;
+            }
             if (!Allowed(req, res, true)) return httplib::Server::HandlerResponse::Handled;
             const std::string length = req.get_header_value("Content-Length");
             if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > options.uploadLimit) {
@@ -477,6 +547,13 @@ struct WebServer::Impl {
     std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf, login
     std::string passwordStamp;  // the web.passwd the sessions were made under
     std::map<std::string, std::deque<Steady::time_point>> failures;
+    std::deque<Steady::time_point> allFailures;
+    std::map<std::string, size_t> checking;  // logins being checked, per address
+    size_t checkingAll = 0;
+    std::map<std::string, Steady::time_point> refusalSaid;
+    std::mutex hashLock;
+    std::condition_variable hashTurn;
+    int hashing = 0;
 };
 
 WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)

@@ -524,3 +524,86 @@ TEST_F(WebConsole, ThePasswordFileIsTrustedOnlyWhenItIsPrivate) {
     EXPECT_EQ(Login("s3cret pass"), "");
     EXPECT_FALSE(Login("another pass").empty());
 }
+
+namespace {
+
+// Sends `head` (a request's line and headers, no body) and returns what comes back
+// within `waitMs`, or until the server closes.
+std::string AnswerToHeadOnly(int port, const std::string& head, int waitMs = 2000) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return "";
+    send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    timeval tv{0, 100000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buf[4096];
+    while (std::chrono::steady_clock::now() < end) {
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n == 0) break;
+        if (n > 0) got.append(buf, static_cast<size_t>(n));
+        if (got.find("\r\n\r\n") != std::string::npos) break;
+    }
+    close(fd);
+    return got;
+}
+
+}  // namespace
+
+// Limits come before bodies: a body too large, chunked, or without a session is
+// answered from the headers alone; parallel wrong logins get five tries a minute,
+// races included, then 429 with Retry-After, said once in the log.
+TEST_F(WebConsole, LimitsComeBeforeBodiesAndLoginsAreCountedUnderRaces) {
+    ASSERT_EQ(SetPassword("s3cret pass"), 0);
+    Start();
+    EXPECT_EQ(AnswerToHeadOnly(port, "POST /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                     "Transfer-Encoding: chunked\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 411");
+    EXPECT_EQ(AnswerToHeadOnly(port, "POST /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                     "Transfer-Encoding: chunked\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 411");
+    EXPECT_EQ(AnswerToHeadOnly(port, "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                     "Content-Length: 190000000\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 413");
+    EXPECT_EQ(AnswerToHeadOnly(port, "POST /api/lists/music/add HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                     "Content-Length: 900000\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 401");
+
+    std::vector<int> statuses(20);
+    std::vector<std::string> waits(20);
+    std::vector<std::thread> tries;
+    for (int i = 0; i < 20; ++i)
+        tries.emplace_back([this, i, &statuses, &waits] {
+            httplib::Client c("127.0.0.1", port);
+            c.set_read_timeout(60, 0);
+            const auto r = c.Post("/api/login", "{\"password\": \"guess\"}", "application/json");
+            statuses[i] = Status(r);
+            if (r) waits[i] = r->get_header_value("Retry-After");
+        });
+    for (auto& t : tries) t.join();
+    int wrong = 0, limited = 0;
+    for (int i = 0; i < 20; ++i) {
+        wrong += statuses[i] == 401;
+        if (statuses[i] == 429) {
+            ++limited;
+            EXPECT_FALSE(waits[i].empty());
+        }
+    }
+    EXPECT_EQ(wrong, 5);
+    EXPECT_EQ(limited, 15);
+    EXPECT_EQ(Status(client->Post("/api/login", "{\"password\": \"s3cret pass\"}", "application/json")),
+              429);
+    std::this_thread::sleep_for(500ms);
+    size_t said = 0;
+    const std::string log = ReadText("err.txt");
+    for (size_t at = 0; (at = log.find("too many failed logins", at)) != std::string::npos; ++at) ++said;
+    EXPECT_EQ(said, 1u) << log;
+}
