@@ -17,6 +17,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ void PrintHelp() {
         "  --web [ADDRESS:]PORT\n"
         "               the web console (on 127.0.0.1 unless an address is given);\n"
         "               also web = ... in tonewell.conf, with web-cert and web-key for\n"
-        "               HTTPS\n"
+        "               HTTPS, and web-host for the names it is reached by\n"
         "  --set-web-password\n"
         "               set the web console's password, read from standard input\n"
         "  --list-devices\n"
@@ -452,6 +453,11 @@ int main(int argc, char** argv) {
         if (tw::ParseWebAddress(where, options, why)) {
             options.certFile = conf.Get("web-cert");
             options.keyFile = conf.Get("web-key");
+            std::string names = conf.Get("web-host");
+            for (char& c : names)
+                if (c == ',') c = ' ';
+            std::istringstream words(names);
+            for (std::string name; words >> name;) options.hosts.push_back(name);
             web = options;
         } else if (given.count("web")) {
             return Usage("--web: " + why);

@@ -31,7 +31,7 @@ bool IsTonewellConfKey(const std::string& key) {
                                         "stream-url", "stream-format",  "stream-bitrate",
                                         "loudness",   "loudness-music", "loudness-voice",
                                         "web",        "web-cert",       "web-key",
-                                        "log-level"};
+                                        "log-level",  "web-host"};
     for (const char* k : kKeys)
         if (key == k) return true;
     return false;

@@ -1,5 +1,6 @@
 #include "WebServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <httplib.h>
@@ -20,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "AtomicFile.h"
 #include "ConsoleAnswers.h"
@@ -91,6 +93,28 @@ std::string CookieValue(const httplib::Request& req, int port) {
         at = end;
     }
     return "";
+}
+
+// Whether a Host header names this console: an address written as such (a
+// name that resolves here for a moment is how DNS rebinding gets in), localhost,
+// or a name the admin gave.
+bool HostAllowed(const std::string& header, const WebOptions& options) {
+    std::string host = header;
+    if (!host.empty() && host.front() == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string::npos) return false;
+        host = host.substr(1, close - 1);
+        in6_addr v6{};
+        return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1;
+    }
+    if (const size_t colon = host.rfind(':'); colon != std::string::npos) host.resize(colon);
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return true;
+    const std::string lower = AsciiLower(host);
+    if (lower == "localhost" || lower == AsciiLower(options.address)) return true;
+    for (const std::string& name : options.hosts)
+        if (lower == AsciiLower(name)) return true;
+    return false;
 }
 
 }  // namespace
@@ -369,6 +393,12 @@ struct WebServer::Impl {
         // than the limit, is answered at once and never stored, not even in part.
         s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             if (guard) guard->RequestArrived(req.remote_addr + " " + std::to_string(req.remote_port));
+            if (!HostAllowed(req.get_header_value("Host"), options)) {
+                res.set_header("Connection", "close");
+                Send(res, Error(421, "this console is not reached by that name; add it to "
+                                     "web-host in tonewell.conf"));
+                return httplib::Server::HandlerResponse::Handled;
+            }
             if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0) {
                 // Every other body is small JSON: its size is known from the
                 // headers, and the session too, before a byte of it is read.
@@ -399,16 +429,28 @@ struct WebServer::Impl {
             }
             return httplib::Server::HandlerResponse::Unhandled;
         });
-        s.Get("/", [](const httplib::Request&, httplib::Response& res) {
-            QFile page(QStringLiteral(":/tonewell/web/index.html"));
-            page.open(QIODevice::ReadOnly);
-            res.set_header("Cache-Control", "no-store");
-            res.set_header("Content-Security-Policy",
-                           "default-src 'self'; style-src 'self' 'unsafe-inline'; script-src 'self' "
-                           "'unsafe-inline'; media-src 'self' blob:");
-            res.set_header("X-Frame-Options", "DENY");
-            res.set_content(page.readAll().toStdString(), "text/html; charset=utf-8");
+        // Every answer: never sniffed into another type, HTTPS remembered.
+        s.set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+            res.set_header("X-Content-Type-Options", "nosniff");
+            if (tls) res.set_header("Strict-Transport-Security", "max-age=31536000");
         });
+        // The page, its script and its style: files of their own, so that the
+        // page's policy allows no inline script or style at all.
+        for (const auto& [path, file, type] :
+             {std::tuple<const char*, const char*, const char*>{"/", "index.html", "text/html; charset=utf-8"},
+              {"/console.js", "console.js", "text/javascript; charset=utf-8"},
+              {"/console.css", "console.css", "text/css; charset=utf-8"}}) {
+            s.Get(path, [file = std::string(file), type = std::string(type)](const httplib::Request&,
+                                                                              httplib::Response& res) {
+                QFile page(QStringLiteral(":/tonewell/web/") + QString::fromStdString(file));
+                page.open(QIODevice::ReadOnly);
+                res.set_header("Cache-Control", "no-store");
+                res.set_header("Content-Security-Policy",
+                               "default-src 'self'; media-src 'self' blob:; frame-ancestors 'none'");
+                res.set_header("X-Frame-Options", "DENY");
+                res.set_content(page.readAll().toStdString(), type.c_str());
+            });
+        }
         s.Post("/api/login", [this](const httplib::Request& req, httplib::Response& res) { Login(req, res); });
         s.Post("/api/logout", [this](const httplib::Request& req, httplib::Response& res) {
             if (!Allowed(req, res, true)) return;
@@ -574,6 +616,11 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
                         ", " + options.keyFile + ")";
             return;
         }
+        // TLS 1.2 with forward secrecy and authenticated ciphers only (no static
+        // RSA key exchange, no CBC); TLS 1.3 as OpenSSL offers it.
+        SSL_CTX* context = tls->ssl_context();
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+        SSL_CTX_set_cipher_list(context, "ECDHE+AESGCM:ECDHE+CHACHA20");
         i.server = std::move(tls);
         i.tls = true;
     } else {

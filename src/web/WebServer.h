@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -25,6 +26,10 @@ struct WebOptions {
     std::string certFile;  // both set: HTTPS
     std::string keyFile;
     size_t uploadLimit = 200u * 1024 * 1024;
+    // Names the console is reached by besides its address and localhost
+    // ("web-host =" in tonewell.conf): any other Host header is refused, so that
+    // a name that points here only for a moment (DNS rebinding) reaches nothing.
+    std::vector<std::string> hosts;
 };
 
 // Reads "[ADDRESS:]PORT" into `options`; false with the reason.

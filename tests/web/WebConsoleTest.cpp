@@ -123,6 +123,15 @@ TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
     const auto page = client->Get("/");
     ASSERT_EQ(Status(page), 200);
     EXPECT_NE(page->body.find("<form id=\"login-form\">"), std::string::npos);
+    // No inline script or style is allowed, nothing is sniffed, and a name that is
+    // not this console's (DNS rebinding) reaches nothing.
+    EXPECT_EQ(page->get_header_value("Content-Security-Policy").find("unsafe-inline"),
+              std::string::npos);
+    EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
+    EXPECT_EQ(client->Get("/console.js")->get_header_value("Content-Type"),
+              "text/javascript; charset=utf-8");
+    EXPECT_EQ(Status(client->Get("/api/status", {{"Host", "rebind.example:8080"}})), 421);
+    EXPECT_EQ(Status(client->Get("/", {{"Host", "localhost"}})), 200);
     EXPECT_EQ(Status(client->Get("/api/status")), 401);
     EXPECT_EQ(Status(client->Get("/api/lists")), 401);
     const std::string csrf = Login();
@@ -304,6 +313,19 @@ TEST_F(WebConsole, HttpsWithACertificate) {
         tls.Post("/api/login", "{\"password\": \"s3cret pass\"}", "application/json");
     ASSERT_EQ(Status(login), 200);
     EXPECT_NE(login->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+    EXPECT_EQ(login->get_header_value("Strict-Transport-Security"), "max-age=31536000");
+    // TLS 1.2 only with ECDHE and AEAD: static RSA, CBC and TLS 1.1 are refused.
+    auto handshake = [this](const std::string& options) {
+        const std::string cmd = "openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " " +
+                                options + " </dev/null >/dev/null 2>&1";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    EXPECT_TRUE(handshake("-tls1_2 -cipher ECDHE-RSA-AES128-GCM-SHA256"));
+    EXPECT_TRUE(handshake("-tls1_3"));
+    EXPECT_FALSE(handshake("-tls1_2 -cipher AES128-GCM-SHA256"));
+    EXPECT_FALSE(handshake("-tls1_2 -cipher ECDHE-RSA-AES128-SHA"));
+    EXPECT_FALSE(handshake("-tls1_1 -cipher 'ALL:@SECLEVEL=0'"));
     EXPECT_EQ(Status(client->Get("/")), -1);  // no plain HTTP beside it
     EXPECT_NE(ReadText("err.txt").find("status - web console on https://127.0.0.1:"),
               std::string::npos);
