@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -227,6 +228,13 @@ int CoverageRun(const tw::LocalTime& start, int days) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Sounds, streams and console connections share one table of file handles: the
+    // soft limit a service starts with (1024) is raised to what the system allows,
+    // so that no flood of connections leaves a voice message unable to open.
+    if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     std::string renderOut, seconds, start, workdir;
     // Live output and file settings given on the command line (they win over
     // tonewell.conf): output, rate, channels, stream-url, stream-format,
