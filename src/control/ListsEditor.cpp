@@ -56,7 +56,7 @@ bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::
             why = "not a " + std::string(isMusic ? "music track" : "voice message") + ": " + name;
             return false;
         }
-        const int fd = OpenRegularFile(NativePath(name));
+        const int fd = RealPathStaysUnder(NativePath(name), "sounds") ? OpenRegularFile(NativePath(name)) : -1;
         if (fd < 0) {
             why = "no such file: " + name;
             return false;

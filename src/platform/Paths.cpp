@@ -36,6 +36,20 @@ std::string AsciiLower(const std::string& text) {
 
 namespace tw {
 
+bool RealPathStaysUnder(const std::string& nativePath, const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path root = fs::canonical(folder, ec);
+    if (ec) return false;
+    fs::path real = fs::canonical(nativePath, ec);
+    if (ec) {
+        real = fs::canonical(fs::path(nativePath).parent_path(), ec);
+        if (ec) return false;
+    }
+    const std::string r = real.string(), base = root.string() + "/";
+    return r.rfind(base, 0) == 0;
+}
+
 std::string FindIgnoringCase(const std::string& nativePath) {
     namespace fs = std::filesystem;
     if (nativePath.empty() || nativePath[0] == '/') return "";

@@ -1,5 +1,7 @@
 #include "ConsoleAnswers.h"
 
+#include "Paths.h"
+
 #include <sodium.h>
 
 #include <QJsonArray>
@@ -220,9 +222,12 @@ Answer SoundsAnswer() {
     for (bool isMusic : {true, false}) {
         QJsonObject kind;
         for (const std::string& c : ListCategories(isMusic)) {
+            // Nothing that a link leads out of "sounds" is shown to the console.
+            if (!RealPathStaysUnder(NativePath(StoredTrackName(isMusic, c, "")), "sounds")) continue;
             QJsonArray files;
             for (const std::string& f : ListTracks(isMusic, c))
-                files.append(QJsonObject{{"file", QString::fromStdString(f)},
+                if (RealPathStaysUnder(NativePath(StoredTrackName(isMusic, c, f)), "sounds"))
+                    files.append(QJsonObject{{"file", QString::fromStdString(f)},
                                          {"name", QString::fromStdString(StoredTrackName(isMusic, c, f))}});
             kind[QString::fromStdString(c)] = files;
         }

@@ -321,6 +321,8 @@ struct WebServer::Impl {
         const std::string name = req.matches[1];
         if (!IsValidMessageName(name))
             return Send(res, Error(400, "The voice message cannot be saved with that filename."));
+        if (!RealPathStaysUnder(NativePath(StoredTrackName(false, "Custom", "")), "sounds"))
+            return Send(res, Error(403, "the category Custom leads out of sounds/"));
         const std::string tempName = ".recording-" + RandomToken().substr(0, 16) + ".wav";
         auto refuse = [&](const Answer& a) {
             ::unlink(tempName.c_str());
@@ -358,7 +360,12 @@ struct WebServer::Impl {
         if (!GoodFileName(name, why)) return Send(res, Error(400, why));
         const Answer known = OnMain([isMusic, category] {
             for (const std::string& c : ListCategories(isMusic))
-                if (c == category) return Answer{};
+                if (c == category) {
+                    // A category that is a link out of "sounds" takes nothing.
+                    if (!RealPathStaysUnder(NativePath(StoredTrackName(isMusic, c, "")), "sounds"))
+                        return Error(403, "the category " + category + " leads out of sounds/");
+                    return Answer{};
+                }
             return Error(404, "no category " + category);
         });
         if (known.status != 200) return Send(res, known);

@@ -233,6 +233,21 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
         EXPECT_EQ(Status(big), 413);
     }
     EXPECT_EQ(files(), (std::vector<std::string>{"New song.wav", "a.wav"}));
+    // Links out of sounds/: a category that is one takes no upload and is not
+    // listed, and a file that is one cannot be added.
+    fs::create_directories("outside");
+    fs::create_directory_symlink("../../outside", "sounds/Music Tracks/Out");
+    fs::create_symlink("/etc/hostname", "sounds/Music Tracks/T/host.wav");
+    EXPECT_EQ(Status(Upload("/api/upload/music/Out/x.wav", ReadText("new.wav"), csrf)), 403);
+    EXPECT_TRUE(fs::is_empty("outside"));
+    const QJsonObject listed = Json(client->Get("/api/sounds", headers))["music"].toObject();
+    EXPECT_FALSE(listed.contains("Out"));
+    for (const QJsonValue& f : listed["T"].toArray())
+        EXPECT_NE(f.toObject()["file"].toString(), "host.wav");
+    EXPECT_EQ(Status(Change("/api/lists/music/add",
+                            "{\"names\": [\"sounds\\\\Music Tracks\\\\T\\\\host.wav\"]}", csrf)),
+              400);
+    fs::remove("sounds/Music Tracks/T/host.wav");
 
     // Add it: "audio.cfg" has it, and the new cycle plays it (the list's order).
     QJsonObject lists = Json(client->Get("/api/lists", headers));
