@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -79,7 +80,12 @@ void AudioConfig::LoadList(ConfigTextReader& reader, TrackList& list) {
     while (!line.empty() && line[0] != '.') {
         const std::string sched = reader.ReadLine();
         reader.NextLine();
-        if (cut) {
+        if (line.find('\0') != std::string::npos || sched.find('\0') != std::string::npos) {
+            // A damaged line (a zero byte in it) is left out with its track; the
+            // rest of both lists is read on.
+            Log("error - a track of %s holding a zero byte left out", kConfigFile);
+            if (!sched.empty() && sched[0] == '.') break;
+        } else if (cut) {
             // Cut short it would name another file, or none: the track is left out.
             Log("error - track name over %zu bytes left out (%s...)", kMaxNameLength, line.c_str());
             boxes_.Show("A track name in " + std::string(kConfigFile) + " is longer than " +
@@ -208,9 +214,12 @@ bool AudioConfig::Save(std::string* why) {
 }
 
 std::string AudioConfig::CheckText(const std::string& whole) {
-    // The lines as the reader sees them: up to the first zero byte, any line end,
-    // empty lines skipped.
-    const std::string text = whole.substr(0, whole.find('\0'));
+    // The lines as the reader sees them: any line end, empty lines skipped. A
+    // zero byte is damage, not text.
+    if (const size_t nul = whole.find('\0'); nul != std::string::npos)
+        return "line " + std::to_string(1 + std::count(whole.begin(), whole.begin() + nul, '\n')) +
+               ": a zero byte";
+    const std::string& text = whole;
     std::vector<std::pair<int, std::string>> lines;
     int number = 1;
     for (size_t at = 0; at < text.size();) {

@@ -19,8 +19,6 @@ void ConfigTextReader::SetText(std::string text) {
     text_ = std::move(text);
     pos_ = 0;
     cut_ = false;
-    const size_t nul = text_.find('\0');
-    if (nul != std::string::npos) text_.resize(nul);
 }
 
 std::string ConfigTextReader::ReadLine() {

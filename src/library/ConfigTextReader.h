@@ -1,7 +1,8 @@
 #pragma once
 
-// A text cursor over a whole file, accepting LF, CR LF and CR line ends. The text
-// ends at the file's end or at its first zero byte.
+// A text cursor over a whole file, accepting LF, CR LF and CR line ends. A zero
+// byte is kept in its line (the reader of a list leaves such a line out), so
+// that one damaged line never ends the whole file.
 
 #include <string>
 

@@ -41,11 +41,13 @@ bool RealPathStaysUnder(const std::string& nativePath, const std::string& folder
     std::error_code ec;
     const fs::path root = fs::canonical(folder, ec);
     if (ec) return false;
-    fs::path real = fs::canonical(nativePath, ec);
-    if (ec) {
-        real = fs::canonical(fs::path(nativePath).parent_path(), ec);
-        if (ec) return false;
-    }
+    // What is not there yet is judged by the nearest folder above it that is.
+    fs::path there = fs::path(nativePath).lexically_normal();
+    while (!there.empty() && !fs::exists(fs::symlink_status(there, ec)) && there.has_parent_path())
+        there = there.parent_path();
+    if (there.empty() || !fs::exists(there, ec)) return false;
+    const fs::path real = fs::canonical(there, ec);
+    if (ec) return false;
     const std::string r = real.string(), base = root.string() + "/";
     return r.rfind(base, 0) == 0;
 }

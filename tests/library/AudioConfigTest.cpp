@@ -132,7 +132,7 @@ TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
         size_t music, voice;  // SIZE_MAX: any count
     } cases[] = {
         {"", 0, 0},
-        {noise, SIZE_MAX, 0},
+        {noise, SIZE_MAX, SIZE_MAX},
         {std::string(10 * 1024 * 1024, 'x'), 0, 0},
         // ends before the music list's "."
         {"[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\nsounds\\Music Tracks\\C\\a.wav\n",
@@ -157,6 +157,21 @@ TEST_F(Config, HandEditedAndBrokenFilesNeverCrash) {
             EXPECT_EQ(config.voice.gapSeconds, 55);
         }
     }
+    // A zero byte in one track's line (a name pasted with one) leaves that track out
+    // and reads both lists on, never an empty list from one bad line.
+    const std::string sched = "\nfalse 1 1 1 1 1 1 false 0 0 0 0 0 0\n";
+    test::WriteText("audio.cfg", "[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n7\n0\n\n[MUSIC_LIST]\n"
+                                 "sounds\\Music Tracks\\C\\a.wav" + sched +
+                                 std::string("sounds\\Music Tracks\\C\\b\0x.wav", 29) + sched +
+                                 "sounds\\Music Tracks\\C\\c.wav" + sched +
+                                 ".\n[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav" + sched + ".\n");
+    config.Load();
+    ASSERT_EQ(config.music.tracks.size(), 2u);
+    EXPECT_EQ(config.music.tracks[1].name, "sounds\\Music Tracks\\C\\c.wav");
+    EXPECT_EQ(config.voice.tracks.size(), 1u);
+    EXPECT_NE(AudioConfig::CheckText(test::ReadText("audio.cfg")).find(": a zero byte"),
+              std::string::npos);
+
     // The short schedule line: given fields are read, the rest are those of a new schedule.
     test::WriteText("audio.cfg", cases[4].text);
     config.voice.gapSeconds = 55;
