@@ -39,9 +39,10 @@ Imported ImportSound(const std::string& from, bool isMusic, const std::string& c
     return result;
 }
 
-bool LoadsAsSound(const std::string& storedName, const std::string& shownName, std::string& why) {
+bool LoadsAsSound(const std::string& storedName, const std::string& shownName, std::string& why,
+                  LoadOptions load) {
     LoadedSound sound;
-    if (ReadSound(storedName, sound)) return true;
+    if (ReadSound(storedName, sound, load)) return true;
     why = sound.error;
     if (const size_t at = why.find(storedName); at != std::string::npos)
         why.replace(at, storedName.size(), shownName);

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "LoadSound.h"
+
 namespace tw {
 
 enum class Imported {
@@ -22,8 +24,10 @@ Imported ImportSound(const std::string& from, bool isMusic, const std::string& c
 
 // The two steps of an import, for files that arrive another way (an upload).
 // Whether the loader takes the file stored as `storedName`; when not, `why` is
-// its message, with the file called `shownName`, the name the user knows.
-bool LoadsAsSound(const std::string& storedName, const std::string& shownName, std::string& why);
+// its message, with the file called `shownName`, the name the user knows. `load`
+// is how the player reads it (an MP3 decoded at the output's rate).
+bool LoadsAsSound(const std::string& storedName, const std::string& shownName, std::string& why,
+                  LoadOptions load = {});
 // The checked file stored as `tempStored` linked in as `stored`: Ok, Exists (a
 // file of that name is there and stays) or Failed. The caller removes the
 // temporary file either way.

@@ -25,7 +25,7 @@ const char* const kFirstRunNotice =
     "You may customize the track selection by clicking on the Manage Audio button.";
 
 // Seconds a stream may have nothing to play before its track ends as a failed load.
-constexpr uint64_t kStallSeconds = 10;
+constexpr uint64_t kStallSeconds = 5;
 
 // A track is a file under "sounds": a stored name that climbs out of it, or is
 // absolute, is refused like a missing file. Any thread. The loudness gain is set

@@ -185,7 +185,7 @@ class OnHoldPlayer : private OnHoldChannels {
     void GapEnded(bool isMusic);
     void DetectEnd(AudioChannel& channel, bool isMusic);
     // A stream whose reads fall behind: logged once, and ended as a failed load
-    // once it has had nothing to play for 10 seconds. True when it ended.
+    // once it has had nothing to play for 5 seconds. True when it ended.
     bool EndStalled(AudioChannel& channel, bool isMusic);
     // A loudness measured beside the playing has come back for a loaded sound.
     void Measured(bool isMusic, const std::shared_ptr<SoundStream>& stream, int gain);

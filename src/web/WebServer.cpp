@@ -309,7 +309,9 @@ struct WebServer::Impl {
         if (error != 0) return Error(507, std::string("cannot store it: ") + std::strerror(error));
         if (!whole) return Error(400, "the upload did not arrive whole");
         std::string why;
-        if (!LoadsAsSound(tempName, shownName, why)) return Error(422, why);
+        // Read as the player will read it: at the output's rate.
+        if (!LoadsAsSound(tempName, shownName, why, LoadOptions{mixer ? mixer->outputRate() : 0}))
+            return Error(422, why);
         return {};
     }
 
