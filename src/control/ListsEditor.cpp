@@ -29,9 +29,10 @@ bool RealTime(const DateOrTime& t) {
 }  // namespace
 
 ListsEditor::ListsEditor(const AudioConfig& config)
-    : working_(std::make_unique<AudioConfig>(config)),
-      // The file these lists came from: a save over anything newer is refused.
-      base_(config.loaded ? config.loadedText : CurrentVersion()) {}
+    : working_(std::make_unique<AudioConfig>(config)) {
+    // The file these lists came from: a save over anything newer is refused.
+    if (!config.loaded) working_->loadedText = CurrentVersion();
+}
 
 std::string ListsEditor::CurrentVersion() {
     // The file's own text is its version: small, and any save that changes a
@@ -149,13 +150,11 @@ std::string ListsEditor::CoverageText(bool isMusic, const LocalTime& now) const 
 ListsEditor::Saved ListsEditor::Save(std::string& why) {
     // A file that is gone is written again; one that another save changed is not
     // written over.
-    if (const std::string now = CurrentVersion(); !now.empty() && now != base_) {
+    if (const std::string now = CurrentVersion(); !now.empty() && now != baseVersion()) {
         why = kListsChangedElsewhere;
         return Saved::Conflict;
     }
-    if (!working_->Save(&why)) return Saved::Failed;
-    base_ = working_->loadedText;
-    return Saved::Ok;
+    return working_->Save(&why) ? Saved::Ok : Saved::Failed;
 }
 
 }  // namespace tw

@@ -33,7 +33,7 @@ class ListsEditor {
     AudioConfig& config() { return *working_; }
     TrackList& List(bool isMusic) { return isMusic ? working_->music : working_->voice; }
     // The version this copy started from, and the one on disk now.
-    const std::string& baseVersion() const { return base_; }
+    const std::string& baseVersion() const { return working_->loadedText; }
     static std::string CurrentVersion();
 
     // Appends stored names ("sounds\Music Tracks\Cat\a.wav"); false, with nothing
@@ -65,7 +65,6 @@ class ListsEditor {
 
   private:
     std::unique_ptr<AudioConfig> working_;
-    std::string base_;
 };
 
 }  // namespace tw

@@ -61,6 +61,8 @@ AudioConfig::AudioConfig(const Clock& clock, MessageBox& boxes)
 
 AudioConfig::AudioConfig(const AudioConfig& other)
     : firstRun(other.firstRun),
+      loaded(other.loaded),
+      loadedText(other.loadedText),
       music(other.music),
       voice(other.voice),
       clock_(other.clock_),

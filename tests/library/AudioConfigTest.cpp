@@ -283,6 +283,9 @@ TEST_F(Config, CopyIsDeepWithFreshPositions) {
     int pass;
     config.music.NextTrack(name, pass);
     AudioConfig copy(config);
+    // It knows the file it came from: its saves are saves of that file.
+    EXPECT_TRUE(copy.loaded);
+    EXPECT_EQ(copy.loadedText, kExample);
     EXPECT_TRUE(copy.music.order.empty());
     EXPECT_EQ(copy.music.position, 0);
     copy.music.tracks[0].name = "changed";
