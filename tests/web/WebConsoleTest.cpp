@@ -51,12 +51,13 @@ class WebConsole : public tw::test::TempFolderTest {
         TempFolderTest::SetUp();
         tw::test::WriteSongAndMessage(30);
     }
-    void Start() {
+    // The player with its console; `outFd` given, the mix goes to it as the pipe.
+    void Start(int outFd = -1) {
         port = tw::test::FreePort();
         tonewell = std::make_unique<Process>(
-            std::vector<std::string>{"--headless", "--output", "null", "--log", "--web",
-                                     "127.0.0.1:" + std::to_string(port)},
-            "err.txt");
+            std::vector<std::string>{"--headless", "--output", outFd < 0 ? "null" : "pipe", "--log",
+                                     "--web", "127.0.0.1:" + std::to_string(port)},
+            "err.txt", outFd);
         for (int i = 0; i < 100 && !tw::test::Accepts(port); ++i) std::this_thread::sleep_for(50ms);
         client = std::make_unique<httplib::Client>("127.0.0.1", port);
         client->set_read_timeout(20, 0);
@@ -412,20 +413,13 @@ TEST_F(WebConsole, EditsAroundARunningPlayerNeverSilenceIt) {
     ASSERT_EQ(SetPassword("s3cret pass"), 0);
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    port = tw::test::FreePort();
-    tonewell = std::make_unique<Process>(
-        std::vector<std::string>{"--headless", "--output", "pipe", "--log", "--web",
-                                 "127.0.0.1:" + std::to_string(port)},
-        "err.txt", fds[1]);
-    close(fds[1]);
     std::string heard;
     std::thread reader([&heard, fd = fds[0]] {
         char chunk[4096];
         for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) heard.append(chunk, n);
     });
-    for (int i = 0; i < 100 && !tw::test::Accepts(port); ++i) std::this_thread::sleep_for(50ms);
-    client = std::make_unique<httplib::Client>("127.0.0.1", port);
-    client->set_read_timeout(20, 0);
+    Start(fds[1]);
+    close(fds[1]);
     const std::string csrf = Login();
     ASSERT_FALSE(csrf.empty());
     std::this_thread::sleep_for(2500ms);  // the song plays
@@ -607,10 +601,13 @@ TEST_F(WebConsole, LimitsComeBeforeBodiesAndLoginsAreCountedUnderRaces) {
                   "HTTP/1.1 " + status)
             << head;
 
-    std::vector<int> statuses(20);
-    std::vector<std::string> waits(20);
+    // As many at once as one address may hold connections (more would be cut off
+    // before they are answered).
+    constexpr int kAtOnce = 8;
+    std::vector<int> statuses(kAtOnce);
+    std::vector<std::string> waits(kAtOnce);
     std::vector<std::thread> tries;
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < kAtOnce; ++i)
         tries.emplace_back([this, i, &statuses, &waits] {
             httplib::Client c("127.0.0.1", port);
             c.set_read_timeout(60, 0);
@@ -620,7 +617,7 @@ TEST_F(WebConsole, LimitsComeBeforeBodiesAndLoginsAreCountedUnderRaces) {
         });
     for (auto& t : tries) t.join();
     int wrong = 0, limited = 0;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < kAtOnce; ++i) {
         wrong += statuses[i] == 401;
         if (statuses[i] == 429) {
             ++limited;
@@ -628,7 +625,7 @@ TEST_F(WebConsole, LimitsComeBeforeBodiesAndLoginsAreCountedUnderRaces) {
         }
     }
     EXPECT_EQ(wrong, 5);
-    EXPECT_EQ(limited, 15);
+    EXPECT_EQ(limited, kAtOnce - 5);
     EXPECT_EQ(Status(client->Post("/api/login", "{\"password\": \"s3cret pass\"}", "application/json")),
               429);
     std::this_thread::sleep_for(500ms);
