@@ -28,6 +28,7 @@
 #include "Clock.h"
 #include "Headless.h"
 #include "Log.h"
+#include "Loudness.h"
 #include "OnHoldDlg.h"
 #include "Outputs.h"
 #include "Paths.h"
@@ -433,9 +434,8 @@ int main(int argc, char** argv) {
     // Loudness levelling is read by the player; a bad value is said here, with its line.
     setting("loudness", "off", oneOf({"on", "off"}), "on or off");
     auto lufs = [](const std::string& text) {
-        char* end = nullptr;
-        const double v = std::strtod(text.c_str(), &end);
-        return !text.empty() && *end == '\0' && v >= -40 && v <= -5;
+        double target = 0;
+        return tw::ParseLufsTarget(text, target);
     };
     setting("loudness-music", "-20", lufs, "-40 to -5 (LUFS)");
     setting("loudness-voice", "-16", lufs, "-40 to -5 (LUFS)");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <vector>
@@ -222,6 +223,14 @@ bool Leveller::Save() {
         out << " " << e.figures.peakDb << " " << e.size << " " << e.mtime << " " << name << "\n";
     }
     return WriteFileAtomically(cachePath_, out.str());
+}
+
+bool ParseLufsTarget(const std::string& text, double& lufs) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(v >= -40 && v <= -5)) return false;
+    lufs = v;
+    return true;
 }
 
 }  // namespace tw

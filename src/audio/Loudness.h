@@ -38,6 +38,10 @@ bool MeasureLoudness(const std::string& storedName, LoudnessFigures& out,
 // +12 dB, at most what keeps the true peak at 0 dBFS, none for silence.
 int LevellingGain(const LoudnessFigures& figures, double targetLufs);
 
+// A target loudness as tonewell.conf gives it: a number from -40 to -5 (LUFS).
+// False, `lufs` untouched, for anything else.
+bool ParseLufsTarget(const std::string& text, double& lufs);
+
 struct LevellingOptions {
     bool on = false;
     double musicLufs = -20;

@@ -290,7 +290,6 @@ void LiveOutput::Watch() {
             sdl_.Close();
             null_.Start();
             onDevice_ = false;
-            RestartSdlAudio();
             if (OpenAnew() && !OnFallbackDriver())
                 Log("status - sound output moved to the sound server");
             else

@@ -151,13 +151,13 @@ class SndfileSource : public SoundSource {
     ~SndfileSource() override { sf_close(file_); }
     int64_t Read(uint8_t* dest, int64_t maxFrames) override {
         const int64_t want = std::min<int64_t>(maxFrames, static_cast<int64_t>(frames_ - at_));
-        std::vector<short> block(static_cast<size_t>(want) * format_.channels);
-        const sf_count_t got = want > 0 ? sf_readf_short(file_, block.data(), want) : 0;
+        block_.resize(static_cast<size_t>(std::max<int64_t>(want, 0)) * format_.channels);
+        const sf_count_t got = want > 0 ? sf_readf_short(file_, block_.data(), want) : 0;
         if (got < 0) {
             problem_ = sf_strerror(file_);
             return -1;
         }
-        std::memcpy(dest, block.data(), static_cast<size_t>(got) * format_.blockAlign());
+        std::memcpy(dest, block_.data(), static_cast<size_t>(got) * format_.blockAlign());
         if (got < want) problem_ = "the file ends before its samples do";
         at_ += static_cast<uint64_t>(got);
         return got;
@@ -173,6 +173,7 @@ class SndfileSource : public SoundSource {
     FileHandle fd_;  // closed after libsndfile let go of it
     SNDFILE* file_;
     uint64_t at_ = 0;
+    std::vector<short> block_;  // decoded samples on their way to the ring
 };
 
 // Whether libsndfile can read `fd` as a WAV-family file Tonewell plays: u-law,

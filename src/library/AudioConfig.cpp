@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -275,15 +274,15 @@ std::string AudioConfig::CheckText(const std::string& whole) {
             ++i;
         }
     };
-    for (const auto& step : {std::function<std::string()>([&] { return expect("[VOICE]"); }),
-                             std::function<std::string()>([&] { return numbers(3); }),
-                             std::function<std::string()>([&] { return expect("[MUSIC]"); }),
-                             std::function<std::string()>([&] { return numbers(3); }),
-                             std::function<std::string()>([&] { return list("[MUSIC_LIST]"); }),
-                             std::function<std::string()>([&] { return list("[VOICE_LIST]"); })})
-        if (std::string why = step(); !why.empty()) return why;
-    if (i < lines.size()) return where("nothing may follow the voice list");
-    return "";
+    // The sections in their order; the first that is wrong is said.
+    std::string why = expect("[VOICE]");
+    if (why.empty()) why = numbers(3);
+    if (why.empty()) why = expect("[MUSIC]");
+    if (why.empty()) why = numbers(3);
+    if (why.empty()) why = list("[MUSIC_LIST]");
+    if (why.empty()) why = list("[VOICE_LIST]");
+    if (why.empty() && i < lines.size()) why = where("nothing may follow the voice list");
+    return why;
 }
 
 bool AudioConfig::ExportPlaylist() const {

@@ -24,6 +24,8 @@ struct TrackSchedule {
     // track is not started then, for it would play on past its end.
     bool EndsThisSecond(const Clock& clock) const;
     bool HasAnyRange() const { return dateRangeOn || timeRangeOn; }
+    // Equal in every field, ranges that are off included (what "audio.cfg" keeps).
+    bool operator==(const TrackSchedule&) const = default;
     // Equal as the schedule dialog sees it: a range that is off in both is not compared.
     bool SameAs(const TrackSchedule& other) const;
 };

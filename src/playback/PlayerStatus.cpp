@@ -30,11 +30,14 @@ std::string OnHoldPlayer::NothingPlays(bool isMusic) {
     if (!list.HasTracks())
         return isMusic ? "No music tracks: add some with Manage Audio"
                        : "No voice messages: add some with Manage Audio";
-    if (const int inSchedule = list.CountInSchedule(); inSchedule != 0) {
+    int inSchedule = 0, failing = 0;
+    for (const Track& t : list.tracks)
+        if (t.schedule.IsActiveNow(clock_)) {
+            ++inSchedule;
+            failing += static_cast<int>(failed_.count(t.name));
+        }
+    if (inSchedule != 0) {
         // Every one of them known to fail (empty files, say): nothing will play.
-        int failing = 0;
-        for (const Track& t : list.tracks)
-            if (t.schedule.IsActiveNow(clock_) && failed_.count(t.name)) ++failing;
         if (failing < inSchedule) return "";
         return isMusic ? "No music can play: no track in schedule could be loaded (see the list)"
                        : "No voice message can play: none in schedule could be loaded (see the "
