@@ -10,7 +10,6 @@
 #include "Log.h"
 #include "OnHoldPlayer.h"
 #include "QtTimerService.h"
-#include "TonewellConf.h"
 
 namespace tw {
 namespace {
@@ -51,11 +50,7 @@ int RunHeadless(OutputMode output, PcmSink* sink, const WebOptions* web) {
             Log("status - SIGHUP: reading audio.cfg and tonewell.conf again");
             if (!playing->ReloadIfChanged("SIGHUP") && !playing->listsProblem().empty())
                 Log("error - %s; the lists that play are kept", playing->listsProblem().c_str());
-            playing->ReadLevellingSettings();
-            TonewellConf conf;
-            LogLevel level = LogLevel::Trace;
-            if (conf.Load() && ParseLogLevel(conf.Get("log-level"), level) && LogEnabled())
-                SetLogLevel(level);
+            playing->RereadTonewellConf();
         }
         if (status) {
             Log("status - %s; output: %s", playing->StatusText().c_str(),

@@ -10,6 +10,7 @@
 #include "Clock.h"
 #include "Paths.h"
 #include "ScheduleCoverage.h"
+#include "SoundsFolder.h"
 
 namespace tw {
 
@@ -57,7 +58,7 @@ bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::
             why = "not a " + std::string(isMusic ? "music track" : "voice message") + ": " + name;
             return false;
         }
-        const int fd = RealPathStaysUnder(NativePath(name), "sounds") ? OpenRegularFile(NativePath(name)) : -1;
+        const int fd = StaysInSoundsFolder(name) ? OpenRegularFile(NativePath(name)) : -1;
         if (fd < 0) {
             why = "no such file: " + name;
             return false;

@@ -71,4 +71,8 @@ std::string StoredTrackName(bool isMusic, const std::string& category, const std
     return KindFolder(isMusic) + "\\" + category + "\\" + file;
 }
 
+bool StaysInSoundsFolder(const std::string& storedName) {
+    return RealPathStaysUnder(NativePath(storedName), "sounds");
+}
+
 }  // namespace tw

@@ -28,4 +28,8 @@ int InitialCategory(bool isMusic, const std::vector<std::string>& categories);
 // "sounds\<kind>\<category>\<file>", the stored form whatever the platform.
 std::string StoredTrackName(bool isMusic, const std::string& category, const std::string& file);
 
+// Whether a stored name (a track, or a category: `StoredTrackName(isMusic, c, "")`)
+// really lies inside "sounds" once every link is followed.
+bool StaysInSoundsFolder(const std::string& storedName);
+
 }  // namespace tw

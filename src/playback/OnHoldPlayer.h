@@ -31,6 +31,8 @@
 
 namespace tw {
 
+struct TonewellConf;
+
 extern const char* const kTitlePlaying;  // "Tonewell v1.0"
 extern const char* const kTitlePaused;   // "Tonewell v1.0 (paused)"
 
@@ -137,6 +139,9 @@ class OnHoldPlayer : private OnHoldChannels {
     const std::map<std::string, std::string>& failedTracks() const { return failed_; }
     // Loudness levelling as "tonewell.conf" says; applies to sounds loaded from now.
     void ReadLevellingSettings();
+    // What of "tonewell.conf" applies while playing, read again (SIGHUP, or the
+    // file changed): the levelling and the log level.
+    void RereadTonewellConf();
     Leveller& leveller() { return *leveller_; }
     // Whether closing must be confirmed: playing with a track in schedule.
     bool CloseNeedsConfirmation() const;
@@ -223,8 +228,9 @@ class OnHoldPlayer : private OnHoldChannels {
         bool operator==(const FileStamp&) const = default;
     } configStamp_, confStamp_;
     static FileStamp StampOf(const char* path);
-    // "tonewell.conf" changed on disk: its levelling is read again.
+    // "tonewell.conf" changed on disk: what of it applies while playing is read again.
     void RereadConfIfChanged();
+    void ApplyLevelling(const TonewellConf& conf);
     std::map<std::string, std::string> failed_;  // stored name -> why it did not load
     std::shared_ptr<Leveller> leveller_;         // shared with the preload worker
     struct Until {  // when a channel's list is next in schedule, worked out once a minute

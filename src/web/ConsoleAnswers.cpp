@@ -1,7 +1,5 @@
 #include "ConsoleAnswers.h"
 
-#include "Paths.h"
-
 #include <sodium.h>
 
 #include <QJsonArray>
@@ -223,12 +221,12 @@ Answer SoundsAnswer() {
         QJsonObject kind;
         for (const std::string& c : ListCategories(isMusic)) {
             // Nothing that a link leads out of "sounds" is shown to the console.
-            if (!RealPathStaysUnder(NativePath(StoredTrackName(isMusic, c, "")), "sounds")) continue;
+            if (!StaysInSoundsFolder(StoredTrackName(isMusic, c, ""))) continue;
             QJsonArray files;
             for (const std::string& f : ListTracks(isMusic, c))
-                if (RealPathStaysUnder(NativePath(StoredTrackName(isMusic, c, f)), "sounds"))
+                if (const std::string stored = StoredTrackName(isMusic, c, f); StaysInSoundsFolder(stored))
                     files.append(QJsonObject{{"file", QString::fromStdString(f)},
-                                         {"name", QString::fromStdString(StoredTrackName(isMusic, c, f))}});
+                                             {"name", QString::fromStdString(stored)}});
             kind[QString::fromStdString(c)] = files;
         }
         out[isMusic ? "music" : "voice"] = kind;

@@ -13,10 +13,8 @@
 #include <QJsonObject>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cmath>
 #include <cstring>
-#include <deque>
 #include <future>
 #include <map>
 #include <mutex>
@@ -31,6 +29,7 @@
 #include "StreamEncoder.h"
 #include "MessageBox.h"
 #include "LoadSound.h"
+#include "LoginLimits.h"
 #include "Log.h"
 #include "OnHoldPlayer.h"
 #include "Paths.h"
@@ -45,9 +44,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr size_t kMostFailures = 5;      // a minute, per address
-constexpr size_t kMostFailuresAll = 30;  // a minute, from all addresses together
-constexpr int kMostHashesAtOnce = 2;
 constexpr uint64_t kMostLoginBody = 4 * 1024;
 constexpr uint64_t kMostJsonBody = 1024 * 1024;
 // A session ends 12 hours after its login, in use or not.
@@ -167,13 +163,11 @@ struct WebServer::Impl {
                                             std::to_string(st.st_mtim.tv_nsec)
                                       : std::string();
         if (stamp == passwordStamp) return;
-        if (!passwordStamp.empty() && (!sessions.empty() || !failures.empty()))
+        const bool ended = limits.Clear() || !sessions.empty();
+        if (!passwordStamp.empty() && ended)
             Log("status - web console: the password changed; every session ended");
         passwordStamp = stamp;
         sessions.clear();
-        failures.clear();
-        allFailures.clear();
-        refusalSaid.clear();
     }
 
     // The session's CSRF token, or "" when the request has no session.
@@ -205,69 +199,21 @@ struct WebServer::Impl {
         return true;
     }
 
-    // Whether another login from `from` may be checked now; a refusal is answered
-    // with 429 and the seconds to wait. Logins being checked count as failures
-    // until they are known, so that a burst in parallel gets no more than five.
-    bool MayTryLogin(const std::string& from, httplib::Response& res) {
-        std::lock_guard<std::mutex> hold(lock);
-        NoticeNewPassword();
-        const auto now = Steady::now();
-        auto prune = [&now](std::deque<Steady::time_point>& times) {
-            while (!times.empty() && now - times.front() > std::chrono::minutes(1)) times.pop_front();
-        };
-        auto& times = failures[from];
-        prune(times);
-        prune(allFailures);
-        const bool here = times.size() + checking[from] >= kMostFailures;
-        const bool everywhere = allFailures.size() + checkingAll >= kMostFailuresAll;
-        if (!here && !everywhere) {
-            ++checking[from];
-            ++checkingAll;
-            return true;
-        }
-        const auto& oldest = here ? times : allFailures;
-        const auto wait = oldest.empty() ? std::chrono::seconds(1)
-                                         : std::chrono::ceil<std::chrono::seconds>(
-                                               oldest.front() + std::chrono::minutes(1) - now);
-        // Said once a minute an address, never once a request.
-        if (auto& said = refusalSaid[from]; said == Steady::time_point{} || now - said > std::chrono::minutes(1)) {
-            said = now;
-            Log("error - web console: too many failed logins %s%s; refused for %lld s",
-                here ? "from " : "from all addresses, the last from ", from.c_str(),
-                static_cast<long long>(wait.count()));
-        }
-        if (failures[from].empty() && checking[from] == 0) failures.erase(from);
-        res.set_header("Retry-After", std::to_string(std::max<long long>(1, wait.count())));
-        Send(res, Error(429, "too many failed logins; wait a minute"));
-        return false;
-    }
-
     void Login(const httplib::Request& req, httplib::Response& res) {
         const std::string from = req.remote_addr;
-        if (!MayTryLogin(from, res)) return;
-        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
-        const std::string password = body["password"].toString().toStdString();
-        bool right = false;
-        if (!password.empty()) {
-            // Each check takes 64 MiB for a moment: two at once, the others wait.
-            std::unique_lock<std::mutex> turn(hashLock);
-            hashTurn.wait(turn, [this] { return hashing < kMostHashesAtOnce; });
-            ++hashing;
-            turn.unlock();
-            right = CheckWebPassword(password);
-            turn.lock();
-            --hashing;
-            hashTurn.notify_one();
-        }
         {
             std::lock_guard<std::mutex> hold(lock);
-            if (--checking[from] == 0) checking.erase(from);
-            --checkingAll;
-            if (!right) {
-                failures[from].push_back(Steady::now());
-                allFailures.push_back(Steady::now());
-            }
+            NoticeNewPassword();
         }
+        if (const int64_t wait = limits.MayTry(from); wait > 0) {
+            res.set_header("Retry-After", std::to_string(wait));
+            return Send(res, Error(429, "too many failed logins; wait a minute"));
+        }
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+        const std::string password = body["password"].toString().toStdString();
+        const bool right =
+            !password.empty() && limits.InTurn([&password] { return CheckWebPassword(password); });
+        limits.Checked(from, right);
         if (!right) {
             Log("status - web console: a failed login from %s", from.c_str());
             Send(res, Error(401, "wrong password"));
@@ -277,7 +223,6 @@ struct WebServer::Impl {
         {
             std::lock_guard<std::mutex> hold(lock);
             NoticeNewPassword();
-            failures.erase(from);
             sessions[token] = {csrf, Steady::now()};
         }
         res.set_header("Set-Cookie", CookieName(port) + "=" + token +
@@ -323,7 +268,7 @@ struct WebServer::Impl {
         const std::string name = req.matches[1];
         if (!IsValidMessageName(name))
             return Send(res, Error(400, "The voice message cannot be saved with that filename."));
-        if (!RealPathStaysUnder(NativePath(StoredTrackName(false, "Custom", "")), "sounds"))
+        if (!StaysInSoundsFolder(StoredTrackName(false, "Custom", "")))
             return Send(res, Error(403, "the category Custom leads out of sounds/"));
         const std::string tempName = ".recording-" + RandomToken().substr(0, 16) + ".wav";
         auto refuse = [&](const Answer& a) {
@@ -364,7 +309,7 @@ struct WebServer::Impl {
             for (const std::string& c : ListCategories(isMusic))
                 if (c == category) {
                     // A category that is a link out of "sounds" takes nothing.
-                    if (!RealPathStaysUnder(NativePath(StoredTrackName(isMusic, c, "")), "sounds"))
+                    if (!StaysInSoundsFolder(StoredTrackName(isMusic, c, "")))
                         return Error(403, "the category " + category + " leads out of sounds/");
                     return Answer{};
                 }
@@ -396,47 +341,47 @@ struct WebServer::Impl {
         Send(res, {201, QJsonObject{{"name", QString::fromStdString(stored)}}});
     }
 
+    // All that can be judged from a request's line and headers, before a byte of
+    // its body is read: the name it was sent to, its body's size, the session.
+    // True when it was answered.
+    bool AnsweredFromHeaders(const httplib::Request& req, httplib::Response& res) {
+        if (guard) guard->RequestArrived(req.remote_addr + " " + std::to_string(req.remote_port));
+        auto refuse = [&res](const Answer& answer) {
+            res.set_header("Connection", "close");
+            Send(res, answer);
+            return true;
+        };
+        if (!HostAllowed(req.get_header_value("Host"), options))
+            return refuse(Error(421, "this console is not reached by that name; add it to "
+                                     "web-host in tonewell.conf"));
+        // Uploads are streamed to a file once the session is known; every other
+        // body is small JSON with a length given.
+        const bool upload =
+            req.path.rfind("/api/upload/", 0) == 0 || req.path.rfind("/api/recording/", 0) == 0;
+        const bool login = req.path == "/api/login";
+        if (upload && !Allowed(req, res, true)) return true;
+        if (!upload && !req.get_header_value("Transfer-Encoding").empty())
+            return refuse(Error(411, "send the body with a Content-Length"));
+        const uint64_t most = upload ? options.uploadLimit : login ? kMostLoginBody : kMostJsonBody;
+        const std::string length = req.get_header_value("Content-Length");
+        if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > most)
+            return refuse(upload ? Error(413, "the file is larger than the " +
+                                                  std::to_string(most / (1024 * 1024)) +
+                                                  " MB an upload may be")
+                                 : Error(413, "a request body here is at most " +
+                                                  std::to_string(most / 1024) + " KB"));
+        return !upload && !login && req.path.rfind("/api/", 0) == 0 &&
+               !Allowed(req, res, req.method != "GET" && req.method != "HEAD");
+    }
+
     void Routes() {
         httplib::Server& s = *server;
-        // Before any body is read: an upload without a session or token, or larger
-        // than the limit, is answered at once and never stored, not even in part.
+        // Before any body is read: a request without a session or token, or with a
+        // body over its limit, is answered at once; an upload is never stored, not
+        // even in part.
         s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-            if (guard) guard->RequestArrived(req.remote_addr + " " + std::to_string(req.remote_port));
-            if (!HostAllowed(req.get_header_value("Host"), options)) {
-                res.set_header("Connection", "close");
-                Send(res, Error(421, "this console is not reached by that name; add it to "
-                                     "web-host in tonewell.conf"));
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            if (req.path.rfind("/api/upload/", 0) != 0 && req.path.rfind("/api/recording/", 0) != 0) {
-                // Every other body is small JSON: its size is known from the
-                // headers, and the session too, before a byte of it is read.
-                const bool login = req.path == "/api/login";
-                const uint64_t most = login ? kMostLoginBody : kMostJsonBody;
-                const std::string length = req.get_header_value("Content-Length");
-                const bool chunked = !req.get_header_value("Transfer-Encoding").empty();
-                if (chunked || (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > most)) {
-                    res.set_header("Connection", "close");
-                    Send(res, chunked ? Error(411, "send the body with a Content-Length")
-                                      : Error(413, "a request body here is at most " +
-                                                       std::to_string(most / 1024) + " KB"));
-                    return httplib::Server::HandlerResponse::Handled;
-                }
-                if (!login && req.path.rfind("/api/", 0) == 0 &&
-                    !Allowed(req, res, req.method != "GET" && req.method != "HEAD"))
-                    return httplib::Server::HandlerResponse::Handled;
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            if (!Allowed(req, res, true)) return httplib::Server::HandlerResponse::Handled;
-            const std::string length = req.get_header_value("Content-Length");
-            if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > options.uploadLimit) {
-                res.set_header("Connection", "close");
-                Send(res, Error(413, "the file is larger than the " +
-                                         std::to_string(options.uploadLimit / (1024 * 1024)) +
-                                         " MB an upload may be"));
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            return httplib::Server::HandlerResponse::Unhandled;
+            return AnsweredFromHeaders(req, res) ? httplib::Server::HandlerResponse::Handled
+                                                 : httplib::Server::HandlerResponse::Unhandled;
         });
         // Every answer: never sniffed into another type, HTTPS remembered.
         s.set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
@@ -597,14 +542,7 @@ struct WebServer::Impl {
     std::unique_ptr<SlowClientGuard> guard;  // made before the server listens
     std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf, login
     std::string passwordStamp;  // the web.passwd the sessions were made under
-    std::map<std::string, std::deque<Steady::time_point>> failures;
-    std::deque<Steady::time_point> allFailures;
-    std::map<std::string, size_t> checking;  // logins being checked, per address
-    size_t checkingAll = 0;
-    std::map<std::string, Steady::time_point> refusalSaid;
-    std::mutex hashLock;
-    std::condition_variable hashTurn;
-    int hashing = 0;
+    LoginLimits limits;
 };
 
 WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
