@@ -1,7 +1,7 @@
 #pragma once
 
 // Looking at this process's own sockets: for connections that a library keeps to
-// itself (libshout's, cpp-httplib's). Any thread.
+// itself (libshout's, libmicrohttpd's). Any thread.
 
 #include <sys/socket.h>
 
@@ -16,7 +16,7 @@ std::set<int> OpenSockets();
 // The port of an IPv4 or IPv6 address; -1 for any other kind.
 int PortOf(const sockaddr_storage& address);
 
-// "ADDRESS PORT" of an IPv4 or IPv6 address, as cpp-httplib names a peer.
+// "ADDRESS PORT" of an IPv4 or IPv6 address, as the console names a peer.
 std::string Endpoint(const sockaddr_storage& address);
 
 // The local and remote addresses of a connected socket; false when it has none.

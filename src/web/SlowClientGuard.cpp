@@ -1,9 +1,8 @@
 #include "SlowClientGuard.h"
 
-#include <algorithm>
 #include <chrono>
 #include <map>
-#include <vector>
+#include <optional>
 
 #include "Log.h"
 #include "Sockets.h"
@@ -12,12 +11,9 @@ namespace tw {
 
 namespace {
 constexpr auto kWholeRequestWithin = std::chrono::seconds(10);
-constexpr size_t kMostConnections = 64;
-constexpr size_t kMostPerAddress = 8;
-
-std::string AddressOf(const std::string& endpoint) {
-    return endpoint.substr(0, endpoint.rfind(' '));
-}
+// An upload moves at 1 KB/s at least, measured over each 10 seconds.
+constexpr auto kUploadWindow = std::chrono::seconds(10);
+constexpr size_t kLeastPerWindow = 10 * 1024;
 }  // namespace
 
 SlowClientGuard::SlowClientGuard(int port) : port_(port), thread_(&SlowClientGuard::Run, this) {}
@@ -36,64 +32,65 @@ void SlowClientGuard::RequestArrived(const std::string& endpoint) {
     requested_.insert(endpoint);
 }
 
+void SlowClientGuard::Moved(const std::string& endpoint, size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    moved_[endpoint] = bytes;
+}
+
 void SlowClientGuard::Run() {
     using Steady = std::chrono::steady_clock;
-    std::map<std::string, Steady::time_point> firstSeen;
+    struct Seen {
+        Steady::time_point since;
+        Steady::time_point windowStart{};  // an upload's: where its window began
+        size_t windowBytes = 0;
+    };
+    std::map<std::string, Seen> firstSeen;
     std::unique_lock<std::mutex> hold(lock_);
     while (!stop_.wait_for(hold, std::chrono::seconds(1), [this] { return stopping_; })) {
         hold.unlock();
         const auto now = Steady::now();
-        std::map<std::string, Steady::time_point> seen;
-        struct Connection {
-            int fd;
-            std::string key;
-            Steady::time_point since;
-        };
-        std::vector<Connection> open;
+        std::map<std::string, Seen> seen;
         for (int fd : OpenSockets()) {
             sockaddr_storage local{}, peer{};
             if (!SocketEnds(fd, local, peer) || PortOf(local) != port_) continue;
             const std::string key = Endpoint(peer);
             const auto it = firstSeen.find(key);
-            const auto since = seen[key] = it == firstSeen.end() ? now : it->second;
-            bool started = false;
+            Seen& s = seen[key] = it == firstSeen.end() ? Seen{now} : it->second;
+            bool whole = false;
+            std::optional<size_t> moved;
             {
                 std::lock_guard<std::mutex> h(lock_);
-                started = requested_.count(key) != 0;
+                whole = requested_.count(key) != 0;
+                if (const auto m = moved_.find(key); m != moved_.end()) moved = m->second;
             }
-            if (!started && now - since > kWholeRequestWithin) {
+            if (whole) continue;
+            if (moved) {
+                if (s.windowStart == Steady::time_point{}) {
+                    s.windowStart = now;
+                    s.windowBytes = *moved;
+                } else if (now - s.windowStart >= kUploadWindow) {
+                    if (*moved - s.windowBytes < kLeastPerWindow) {
+                        ::shutdown(fd, SHUT_RDWR);
+                        Log("status - web console: an upload from %s moved under 1 KB/s; cut off",
+                            key.c_str());
+                    }
+                    s.windowStart = now;
+                    s.windowBytes = *moved;
+                }
+                continue;
+            }
+            if (now - s.since > kWholeRequestWithin) {
                 ::shutdown(fd, SHUT_RDWR);
                 Log("status - web console: %s sent no whole request in 10 s; cut off", key.c_str());
-                continue;
-            }
-            open.push_back({fd, key, since});
-        }
-        // The oldest connections are kept; past 8 from one address, or 64 in all,
-        // the newest are cut off.
-        std::stable_sort(open.begin(), open.end(),
-                         [](const Connection& a, const Connection& b) { return a.since < b.since; });
-        std::map<std::string, size_t> perAddress;
-        size_t kept = 0;
-        for (const Connection& c : open) {
-            const std::string address = AddressOf(c.key);
-            if (++perAddress[address] <= kMostPerAddress && kept < kMostConnections) {
-                ++kept;
-                continue;
-            }
-            ::shutdown(c.fd, SHUT_RDWR);
-            if (auto& said = capSaid_[address]; now - said > std::chrono::minutes(1)) {
-                said = now;
-                Log("error - web console: over %zu connections from %s or %zu in all; the newest "
-                    "are cut off",
-                    kMostPerAddress, address.c_str(), kMostConnections);
             }
         }
-        if (capSaid_.size() > 1000) capSaid_.clear();
         firstSeen = std::move(seen);
         hold.lock();
         // Connections that are gone are forgotten.
         for (auto it = requested_.begin(); it != requested_.end();)
             it = firstSeen.count(*it) ? std::next(it) : requested_.erase(it);
+        for (auto it = moved_.begin(); it != moved_.end();)
+            it = firstSeen.count(it->first) ? std::next(it) : moved_.erase(it);
     }
 }
 

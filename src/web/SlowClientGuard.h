@@ -1,14 +1,13 @@
 #pragma once
 
-// cpp-httplib times out each read, not a whole request, and takes every
-// connection it is offered: a client that sends a byte every few seconds would
-// hold one of the console's threads for ever, and a flood of idle connections
-// would hold the process's file handles. Once a second this looks at every
-// connection to the console's port, and shuts down those that have not brought a
-// whole request (its line and headers) within 10 seconds, and the newest past 8
-// from one address or 64 in all; the server's thread then ends them.
+// The library times out a connection that is idle, not one that is slow: a
+// client that sends a byte every few seconds would hold a connection for ever.
+// Once a second this looks at every connection to the console's port and shuts
+// down those that have not brought a whole request (line, headers and body)
+// within 10 seconds, unless the body is an upload that still moves: at least
+// 10 KB in every 10 seconds. The server's thread then ends them.
 //
-// Threads: a thread of its own; RequestArrived from the server's threads.
+// Threads: a thread of its own; RequestArrived and Moved from the server's threads.
 
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +25,8 @@ class SlowClientGuard {
     ~SlowClientGuard();
     // A whole request came from this peer ("ADDRESS PORT"): it is not cut off.
     void RequestArrived(const std::string& endpoint);
+    // So many bytes of an upload's body came from this peer.
+    void Moved(const std::string& endpoint, size_t bytes);
 
   private:
     void Run();
@@ -35,7 +36,7 @@ class SlowClientGuard {
     std::condition_variable stop_;
     bool stopping_ = false;
     std::set<std::string> requested_;
-    std::map<std::string, std::chrono::steady_clock::time_point> capSaid_;  // guard thread only
+    std::map<std::string, size_t> moved_;
     std::thread thread_;
 };
 

@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
-#include <httplib.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -30,10 +30,10 @@
 #include "MessageBox.h"
 #include "LoadSound.h"
 #include "LoginLimits.h"
+#include "HttpServer.h"
 #include "Log.h"
 #include "OnHoldPlayer.h"
 #include "Paths.h"
-#include "SlowClientGuard.h"
 #include "SoundsFolder.h"
 #include "SoundImport.h"
 #include "VoiceMessages.h"
@@ -49,10 +49,10 @@ constexpr uint64_t kMostJsonBody = 1024 * 1024;
 // A session ends 12 hours after its login, in use or not.
 constexpr auto kSessionLife = std::chrono::hours(12);
 
-void Send(httplib::Response& res, const Answer& answer) {
+void Send(HttpResponse& res, const Answer& answer) {
     res.status = answer.status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(QJsonDocument(answer.body).toJson(QJsonDocument::Compact).toStdString(),
+    res.SetHeader("Cache-Control", "no-store");
+    res.SetContent(QJsonDocument(answer.body).toJson(QJsonDocument::Compact).toStdString(),
                     "application/json");
 }
 
@@ -73,13 +73,19 @@ bool GoodFileName(const std::string& name, std::string& why) {
     return why.empty();
 }
 
+// Whether the peer of a connected socket has closed its end.
+bool PeerLeft(int socket) {
+    pollfd p{socket, POLLRDHUP, 0};
+    return socket >= 0 && ::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 // Two consoles on one host (two instances) each keep their own cookie.
 std::string CookieName(int port) {
     return "tw_session_" + std::to_string(port);
 }
 
-std::string CookieValue(const httplib::Request& req, int port) {
-    const std::string cookies = req.get_header_value("Cookie");
+std::string CookieValue(const HttpRequest& req, int port) {
+    const std::string cookies = req.Header("Cookie");
     const std::string key = CookieName(port) + "=";
     for (size_t at = 0; at < cookies.size();) {
         while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
@@ -171,7 +177,7 @@ struct WebServer::Impl {
     }
 
     // The session's CSRF token, or "" when the request has no session.
-    std::string SessionOf(const httplib::Request& req) {
+    std::string SessionOf(const HttpRequest& req) {
         const std::string token = CookieValue(req, port);
         std::lock_guard<std::mutex> hold(lock);
         NoticeNewPassword();
@@ -186,27 +192,27 @@ struct WebServer::Impl {
 
     // False (with the answer sent) unless the request has a session and, for a
     // change, its CSRF token.
-    bool Allowed(const httplib::Request& req, httplib::Response& res, bool changes) {
+    bool Allowed(const HttpRequest& req, HttpResponse& res, bool changes) {
         const std::string csrf = SessionOf(req);
         if (csrf.empty()) {
             Send(res, Error(401, "log in first"));
             return false;
         }
-        if (changes && req.get_header_value("X-CSRF-Token") != csrf) {
+        if (changes && req.Header("X-CSRF-Token") != csrf) {
             Send(res, Error(403, "the request has no valid X-CSRF-Token"));
             return false;
         }
         return true;
     }
 
-    void Login(const httplib::Request& req, httplib::Response& res) {
-        const std::string from = req.remote_addr;
+    void Login(const HttpRequest& req, HttpResponse& res) {
+        const std::string from = req.address;
         {
             std::lock_guard<std::mutex> hold(lock);
             NoticeNewPassword();
         }
         if (const int64_t wait = limits.MayTry(from); wait > 0) {
-            res.set_header("Retry-After", std::to_string(wait));
+            res.SetHeader("Retry-After", std::to_string(wait));
             return Send(res, Error(429, "too many failed logins; wait a minute"));
         }
         const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
@@ -225,86 +231,119 @@ struct WebServer::Impl {
             NoticeNewPassword();
             sessions[token] = {csrf, Steady::now()};
         }
-        res.set_header("Set-Cookie", CookieName(port) + "=" + token +
+        res.SetHeader("Set-Cookie", CookieName(port) + "=" + token +
                                          "; Path=/; HttpOnly; SameSite=Strict" +
                                          (tls ? "; Secure" : ""));
         Log("status - web console: logged in from %s", from.c_str());
         Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(csrf)}}});
     }
 
-    // Streams a request's body into the file `tempName` (a stored name) and has
-    // the player's loader read it; its messages name the file as `shownName`.
-    // 200, or the answer to give (the caller removes the file).
-    Answer Receive(const httplib::ContentReader& content, const std::string& tempName,
-                   const std::string& shownName) {
-        const std::string temp = NativePath(tempName);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) return Error(500, std::string("cannot store it: ") + std::strerror(errno));
-        size_t received = 0;
-        int error = 0;
-        const bool whole = content([&](const char* data, size_t length) {
-            received += length;
-            if (received > options.uploadLimit) return false;
-            if (!WriteAll(fd, data, length)) error = errno;
-            return error == 0;
-        });
-        if (::fsync(fd) != 0 && error == 0) error = errno;
-        ::close(fd);
-        if (received > options.uploadLimit) return Error(413, "the file is too large");
-        if (error != 0) return Error(507, std::string("cannot store it: ") + std::strerror(error));
-        if (!whole) return Error(400, "the upload did not arrive whole");
-        std::string why;
-        // Read as the player will read it: at the output's rate.
-        if (!LoadsAsSound(tempName, shownName, why, LoadOptions{mixer ? mixer->outputRate() : 0}))
-            return Error(422, why);
-        return {};
+    // An upload's body, streamed into the file `tempName` (a stored name) as it
+    // arrives, never held whole. Once whole it is read by the player's loader (its
+    // messages name it `shownName`) and `keep` decides its answer. The file is
+    // gone when the request ends, kept or not.
+    class Receiver : public HttpBodySink {
+      public:
+        Receiver(Impl& impl, std::string tempName, std::string shownName, std::function<Answer()> keep)
+            : impl_(impl), tempName_(std::move(tempName)), shownName_(std::move(shownName)),
+              keep_(std::move(keep)) {}
+        ~Receiver() override {
+            if (fd_ >= 0) ::close(fd_);
+            ::unlink(NativePath(tempName_).c_str());
+        }
+        // The answer to give when the file cannot be made, or 200.
+        Answer Open() {
+            fd_ = ::open(NativePath(tempName_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            return fd_ < 0 ? Error(500, std::string("cannot store it: ") + std::strerror(errno)) : Answer{};
+        }
+        bool Write(const char* data, size_t size) override {
+            received_ += size;
+            // Only a body without a length gets here past the limit.
+            if (received_ > impl_.options.uploadLimit) return false;
+            // A full disk is said once the body is in.
+            if (error_ == 0 && !WriteAll(fd_, data, size)) error_ = errno;
+            return true;
+        }
+        void Finish(HttpResponse& res) override {
+            if (::fsync(fd_) != 0 && error_ == 0) error_ = errno;
+            ::close(fd_);
+            fd_ = -1;
+            if (error_ != 0) return Send(res, Error(507, std::string("cannot store it: ") + std::strerror(error_)));
+            std::string why;
+            // Read as the player will read it: at the output's rate.
+            if (!LoadsAsSound(tempName_, shownName_, why,
+                              LoadOptions{impl_.mixer ? impl_.mixer->outputRate() : 0}))
+                return Send(res, Error(422, why));
+            Send(res, keep_());
+        }
+
+      private:
+        Impl& impl_;
+        const std::string tempName_, shownName_;
+        std::function<Answer()> keep_;
+        int fd_ = -1;
+        size_t received_ = 0;
+        int error_ = 0;
+    };
+
+    // Where an upload's body goes, or null with the answer given.
+    std::unique_ptr<HttpBodySink> Receive(HttpResponse& res, const std::string& tempName,
+                                          const std::string& shownName, std::function<Answer()> keep) {
+        auto receiver = std::make_unique<Receiver>(*this, tempName, shownName, std::move(keep));
+        if (const Answer a = receiver->Open(); a.status != 200) {
+            Send(res, a);
+            return nullptr;
+        }
+        return receiver;
     }
 
     // A recording made in the page: kept as a voice message in "Custom", as the
     // recorder dialog's Save does, and added to the voice list.
-    void Recording(const httplib::Request& req, httplib::Response& res,
-                   const httplib::ContentReader& content) {
-        if (!Allowed(req, res, true)) return;
+    std::unique_ptr<HttpBodySink> Recording(const HttpRequest& req, HttpResponse& res) {
+        if (!Allowed(req, res, true)) return nullptr;
         const std::string name = req.matches[1];
-        if (!IsValidMessageName(name))
-            return Send(res, Error(400, "The voice message cannot be saved with that filename."));
-        if (!StaysInSoundsFolder(StoredTrackName(false, "Custom", "")))
-            return Send(res, Error(403, "the category Custom leads out of sounds/"));
+        if (!IsValidMessageName(name)) {
+            Send(res, Error(400, "The voice message cannot be saved with that filename."));
+            return nullptr;
+        }
+        if (!StaysInSoundsFolder(StoredTrackName(false, "Custom", ""))) {
+            Send(res, Error(403, "the category Custom leads out of sounds/"));
+            return nullptr;
+        }
         const std::string tempName = ".recording-" + RandomToken().substr(0, 16) + ".wav";
-        auto refuse = [&](const Answer& a) {
-            ::unlink(tempName.c_str());
-            Send(res, a);
-        };
-        if (const Answer a = Receive(content, tempName, name + ".wav"); a.status != 200)
-            return refuse(a);
-        refuse(OnMain([this, tempName, name] {
-            std::string stored, why;
-            switch (SaveVoiceMessage(tempName, name, stored, why)) {
-                case MessageSaved::BadName:
-                    return Error(400, "The voice message cannot be saved with that filename.");
-                case MessageSaved::Exists:
-                    return Error(409, "A voice message with that name already exists.");
-                case MessageSaved::Failed:
-                    return Error(507, "The voice message could not be saved (" + why + ").");
-                case MessageSaved::Ok:
-                    break;
-            }
-            Log("status - web console: recorded %s", stored.c_str());
-            Answer added = Edit(player, clock.Now(), false, "add",
-                                QJsonObject{{"names", QJsonArray{QString::fromStdString(stored)}}});
-            if (added.status == 200) added.status = 201;
-            added.body["name"] = QString::fromStdString(stored);
-            return added;
-        }));
+        return Receive(res, tempName, name + ".wav", [this, tempName, name] {
+            return OnMain([this, tempName, name] {
+                std::string stored, why;
+                switch (SaveVoiceMessage(tempName, name, stored, why)) {
+                    case MessageSaved::BadName:
+                        return Error(400, "The voice message cannot be saved with that filename.");
+                    case MessageSaved::Exists:
+                        return Error(409, "A voice message with that name already exists.");
+                    case MessageSaved::Failed:
+                        return Error(507, "The voice message could not be saved (" + why + ").");
+                    case MessageSaved::Ok:
+                        break;
+                }
+                Log("status - web console: recorded %s", stored.c_str());
+                Answer added = Edit(player, clock.Now(), false, "add",
+                                    QJsonObject{{"names", QJsonArray{QString::fromStdString(stored)}}});
+                if (added.status == 200) added.status = 201;
+                added.body["name"] = QString::fromStdString(stored);
+                return added;
+            });
+        });
     }
 
-    void Upload(const httplib::Request& req, httplib::Response& res,
-                const httplib::ContentReader& content) {
-        if (!Allowed(req, res, true)) return;
+    std::unique_ptr<HttpBodySink> Upload(const HttpRequest& req, HttpResponse& res) {
+        if (!Allowed(req, res, true)) return nullptr;
         const bool isMusic = req.matches[1] == "music";
         const std::string category = req.matches[2], name = req.matches[3];
+        auto refuse = [&res](const Answer& a) {
+            Send(res, a);
+            return nullptr;
+        };
         std::string why;
-        if (!GoodFileName(name, why)) return Send(res, Error(400, why));
+        if (!GoodFileName(name, why)) return refuse(Error(400, why));
         const Answer known = OnMain([isMusic, category] {
             for (const std::string& c : ListCategories(isMusic))
                 if (c == category) {
@@ -315,43 +354,36 @@ struct WebServer::Impl {
                 }
             return Error(404, "no category " + category);
         });
-        if (known.status != 200) return Send(res, known);
+        if (known.status != 200) return refuse(known);
         const std::string stored = StoredTrackName(isMusic, category, name);
-        if (stored.size() > 255) return Send(res, Error(400, "the stored name is too long"));
-        // Streamed into a hidden file beside its place, never held whole.
+        if (stored.size() > 255) return refuse(Error(400, "the stored name is too long"));
+        // Streamed into a hidden file beside its place, then linked into it.
         const std::string lower = AsciiLower(name);
         const std::string tempName = StoredTrackName(
             isMusic, category, ".upload-" + RandomToken().substr(0, 16) + lower.substr(lower.size() - 4));
-        const std::string temp = NativePath(tempName);
-        auto refuse = [&](const Answer& a) {
-            ::unlink(temp.c_str());
-            Send(res, a);
-        };
-        if (const Answer a = Receive(content, tempName, stored); a.status != 200) return refuse(a);
-        switch (LinkIntoPlace(tempName, stored, why)) {
-            case Imported::Ok:
-                break;
-            case Imported::Exists:
-                return refuse(Error(409, "a file of that name is there"));
-            default:
-                return refuse(Error(500, why));
-        }
-        ::unlink(temp.c_str());
-        Log("status - web console: stored %s", stored.c_str());
-        Send(res, {201, QJsonObject{{"name", QString::fromStdString(stored)}}});
+        return Receive(res, tempName, stored, [tempName, stored] {
+            std::string why;
+            switch (LinkIntoPlace(tempName, stored, why)) {
+                case Imported::Ok:
+                    break;
+                case Imported::Exists:
+                    return Error(409, "a file of that name is there");
+                default:
+                    return Error(500, why);
+            }
+            Log("status - web console: stored %s", stored.c_str());
+            return Answer{201, QJsonObject{{"name", QString::fromStdString(stored)}}};
+        });
     }
-
     // All that can be judged from a request's line and headers, before a byte of
     // its body is read: the name it was sent to, its body's size, the session.
     // True when it was answered.
-    bool AnsweredFromHeaders(const httplib::Request& req, httplib::Response& res) {
-        if (guard) guard->RequestArrived(req.remote_addr + " " + std::to_string(req.remote_port));
+    bool AnsweredFromHeaders(const HttpRequest& req, HttpResponse& res) {
         auto refuse = [&res](const Answer& answer) {
-            res.set_header("Connection", "close");
             Send(res, answer);
             return true;
         };
-        if (!HostAllowed(req.get_header_value("Host"), options))
+        if (!HostAllowed(req.Header("Host"), options))
             return refuse(Error(421, "this console is not reached by that name; add it to "
                                      "web-host in tonewell.conf"));
         // Uploads are streamed to a file once the session is known; every other
@@ -360,10 +392,10 @@ struct WebServer::Impl {
             req.path.rfind("/api/upload/", 0) == 0 || req.path.rfind("/api/recording/", 0) == 0;
         const bool login = req.path == "/api/login";
         if (upload && !Allowed(req, res, true)) return true;
-        if (!upload && !req.get_header_value("Transfer-Encoding").empty())
+        if (!upload && !req.Header("Transfer-Encoding").empty())
             return refuse(Error(411, "send the body with a Content-Length"));
         const uint64_t most = upload ? options.uploadLimit : login ? kMostLoginBody : kMostJsonBody;
-        const std::string length = req.get_header_value("Content-Length");
+        const std::string length = req.Header("Content-Length");
         if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > most)
             return refuse(upload ? Error(413, "the file is larger than the " +
                                                   std::to_string(most / (1024 * 1024)) +
@@ -375,51 +407,48 @@ struct WebServer::Impl {
     }
 
     void Routes() {
-        httplib::Server& s = *server;
+        HttpServer& s = server;
         // Before any body is read: a request without a session or token, or with a
         // body over its limit, is answered at once; an upload is never stored, not
         // even in part.
-        s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-            return AnsweredFromHeaders(req, res) ? httplib::Server::HandlerResponse::Handled
-                                                 : httplib::Server::HandlerResponse::Unhandled;
-        });
+        s.beforeBody = [this](const HttpRequest& req, HttpResponse& res) { return AnsweredFromHeaders(req, res); };
         // Every answer: never sniffed into another type, HTTPS remembered.
-        s.set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
-            res.set_header("X-Content-Type-Options", "nosniff");
-            if (tls) res.set_header("Strict-Transport-Security", "max-age=31536000");
-        });
+        s.everyAnswer = [this](HttpResponse& res) {
+            res.SetHeader("X-Content-Type-Options", "nosniff");
+            if (tls) res.SetHeader("Strict-Transport-Security", "max-age=31536000");
+        };
         // The page, its script and its style: files of their own, so that the
         // page's policy allows no inline script or style at all.
         for (const auto& [path, file, type] :
              {std::tuple<const char*, const char*, const char*>{"/", "index.html", "text/html; charset=utf-8"},
               {"/console.js", "console.js", "text/javascript; charset=utf-8"},
               {"/console.css", "console.css", "text/css; charset=utf-8"}}) {
-            s.Get(path, [file = std::string(file), type = std::string(type)](const httplib::Request&,
-                                                                              httplib::Response& res) {
+            s.Get(path, [file = std::string(file), type = std::string(type)](const HttpRequest&,
+                                                                              HttpResponse& res) {
                 QFile page(QStringLiteral(":/tonewell/web/") + QString::fromStdString(file));
                 page.open(QIODevice::ReadOnly);
-                res.set_header("Cache-Control", "no-store");
-                res.set_header("Content-Security-Policy",
+                res.SetHeader("Cache-Control", "no-store");
+                res.SetHeader("Content-Security-Policy",
                                "default-src 'self'; media-src 'self' blob:; frame-ancestors 'none'");
-                res.set_header("X-Frame-Options", "DENY");
-                res.set_content(page.readAll().toStdString(), type.c_str());
+                res.SetHeader("X-Frame-Options", "DENY");
+                res.SetContent(page.readAll().toStdString(), type.c_str());
             });
         }
-        s.Post("/api/login", [this](const httplib::Request& req, httplib::Response& res) { Login(req, res); });
-        s.Post("/api/logout", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Post("/api/login", [this](const HttpRequest& req, HttpResponse& res) { Login(req, res); });
+        s.Post("/api/logout", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
             std::lock_guard<std::mutex> hold(lock);
             sessions.erase(CookieValue(req, port));
             Send(res, {});
         });
-        s.Get("/api/status", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/api/status", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([this] {
                 return StatusAnswer(player, std::chrono::duration_cast<std::chrono::seconds>(
                                                 Steady::now() - started).count());
             }));
         });
-        s.Post("/api/playback", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Post("/api/playback", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
             const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
             if (!body["play"].isBool()) return Send(res, Error(400, "send {\"play\": true or false}"));
@@ -429,11 +458,11 @@ struct WebServer::Impl {
                 return Answer{200, QJsonObject{{"playing", player.isPlaying()}}};
             }));
         });
-        s.Get("/api/lists", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/api/lists", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([this] { return Answer{200, ListsJson(player, clock.Now())}; }));
         });
-        s.Post(R"(/api/lists/(music|voice)/(\w+))", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Post(R"(/api/lists/(music|voice)/(\w+))", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
             QJsonParseError parsed{};
             const QJsonDocument doc =
@@ -448,7 +477,7 @@ struct WebServer::Impl {
         });
         // What callers hear, as an MP3 stream: the finished mix, tapped after the
         // mixer, encoded by the stream output's encoder on this connection's thread.
-        s.Get("/api/listen", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/api/listen", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             if (!mixer) return Send(res, Error(503, "there is no sound device to listen to"));
             const int rate = mixer->outputRate();
@@ -457,34 +486,36 @@ struct WebServer::Impl {
             if (!encoder) return Send(res, Error(500, why));
             auto tap = std::make_shared<MixTap>(static_cast<size_t>(rate) * 4);
             if (!mixer->AddTap(tap.get())) return Send(res, Error(429, "four people listen already"));
-            res.set_header("Cache-Control", "no-store");
-            res.set_chunked_content_provider(
-                "audio/mpeg",
-                [this, tap, encoder](size_t, httplib::DataSink& sink) {
-                    constexpr int kFrames = 4096;
-                    float floats[2 * kFrames];
-                    int16_t pcm[2 * kFrames];
-                    std::string bytes;
-                    for (int idle = 0; *alive;) {
-                        const int n = tap->Read(floats, kFrames);
-                        if (n == 0) {
-                            // Nothing plays (paused, or the output rests): keep the
-                            // connection, and notice a listener who left.
-                            if (++idle % 25 == 0 && !sink.is_writable()) return false;
-                            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                            continue;
-                        }
-                        for (int i = 0; i < 2 * n; ++i)
-                            pcm[i] = static_cast<int16_t>(std::lround(floats[i] * 32767.0f));
-                        bytes.clear();
-                        if (!encoder->Encode(pcm, n, bytes)) return false;
-                        return bytes.empty() || sink.write(bytes.data(), bytes.size());
+            res.SetHeader("Cache-Control", "no-store");
+            // The encoder's bytes for a block of the mix may be more than one
+            // piece of the answer takes.
+            auto pending = std::make_shared<std::string>();
+            res.stream = [this, tap, encoder, pending, socket = req.socket](char* to, size_t most) -> ssize_t {
+                constexpr int kFrames = 4096;
+                float floats[2 * kFrames];
+                int16_t pcm[2 * kFrames];
+                for (int idle = 0; pending->empty() && *alive;) {
+                    const int n = tap->Read(floats, kFrames);
+                    if (n == 0) {
+                        // Nothing plays (paused, or the output rests): keep the
+                        // connection, and notice a listener who left.
+                        if (++idle % 25 == 0 && PeerLeft(socket)) return -1;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                        continue;
                     }
-                    return false;
-                },
-                [this, tap](bool) { mixer->RemoveTap(tap.get()); });
+                    for (int i = 0; i < 2 * n; ++i)
+                        pcm[i] = static_cast<int16_t>(std::lround(floats[i] * 32767.0f));
+                    if (!encoder->Encode(pcm, n, *pending)) return -1;
+                }
+                if (!*alive) return -1;
+                const size_t n = std::min(most, pending->size());
+                std::memcpy(to, pending->data(), n);
+                pending->erase(0, n);
+                return static_cast<ssize_t>(n);
+            };
+            res.streamEnded = [this, tap] { mixer->RemoveTap(tap.get()); };
         });
-        s.Get("/api/log", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/api/log", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             QJsonArray lines;  // newest first
             const std::vector<std::string> history = LogHistory();
@@ -492,7 +523,7 @@ struct WebServer::Impl {
                 lines.append(QString::fromStdString(*it));
             Send(res, {200, QJsonObject{{"lines", lines}}});
         });
-        s.Get("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/api/settings", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([this] {
                 return SettingsAnswer(player, options.address + ":" + std::to_string(port), tls);
@@ -500,7 +531,7 @@ struct WebServer::Impl {
         });
         // What Settings may change on a box with no desktop: whether playing starts
         // at start, and loudness levelling (from the next sound loaded).
-        s.Post("/api/settings", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Post("/api/settings", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
             QJsonParseError parsed{};
             const QJsonObject body =
@@ -512,26 +543,21 @@ struct WebServer::Impl {
                     return Send(res, Error(400, std::string(key) + " is true or false"));
             Send(res, OnMain([this, body] { return ChangeSettings(player, body); }));
         });
-        s.Get("/api/sounds", [this](const httplib::Request& req, httplib::Response& res) {
+        s.Get("/api/sounds", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([] { return SoundsAnswer(); }));
         });
         s.Put(R"(/api/recording/([^/]+))",
-              [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-                  Recording(req, res, content);
-              });
+              [this](const HttpRequest& req, HttpResponse& res) { return Recording(req, res); });
         s.Put(R"(/api/upload/(music|voice)/([^/]+)/([^/]+))",
-              [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-                  Upload(req, res, content);
-              });
+              [this](const HttpRequest& req, HttpResponse& res) { return Upload(req, res); });
     }
 
     WebOptions options;
     OnHoldPlayer& player;
     Mixer* mixer = player.device() ? &player.device()->mixer() : nullptr;  // lives as long as the player
     SystemClock clock;
-    std::unique_ptr<httplib::Server> server;
-    std::thread thread;
+    HttpServer server;
     bool tls = false;
     bool listening = false;
     int port = 0;
@@ -539,7 +565,6 @@ struct WebServer::Impl {
     Steady::time_point started = Steady::now();
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     std::mutex lock;
-    std::unique_ptr<SlowClientGuard> guard;  // made before the server listens
     std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf, login
     std::string passwordStamp;  // the web.passwd the sessions were made under
     LoginLimits limits;
@@ -556,44 +581,21 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
         i.problem = "the web console is off: " + unsafe;
         return;
     }
-    if (!options.certFile.empty() || !options.keyFile.empty()) {
-        auto tls = std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
-        if (!tls->is_valid()) {
-            i.problem = "the web console's certificate or key cannot be used (" + options.certFile +
-                        ", " + options.keyFile + ")";
-            return;
-        }
-        // TLS 1.2 with forward secrecy and authenticated ciphers only (no static
-        // RSA key exchange, no CBC); TLS 1.3 as OpenSSL offers it.
-        SSL_CTX* context = tls->ssl_context();
-        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-        SSL_CTX_set_cipher_list(context, "ECDHE+AESGCM:ECDHE+CHACHA20");
-        i.server = std::move(tls);
-        i.tls = true;
-    } else {
-        i.server = std::make_unique<httplib::Server>();
-    }
-    // A slow or silent client costs a thread for a few seconds at most, never the player.
-    i.server->set_read_timeout(10, 0);
-    i.server->set_write_timeout(10, 0);
-    // A connection is closed after each answer: a page that polls holds no thread
-    // between its polls, so fifty of them are served by a few threads. Sixteen
-    // threads: four listeners, uploads and everyone else.
-    i.server->set_keep_alive_max_count(1);
-    i.server->new_task_queue = [] { return new httplib::ThreadPool(16); };
-    i.server->set_payload_max_length(options.uploadLimit);
+    i.tls = !options.certFile.empty() || !options.keyFile.empty();
+    // What is read whole is small JSON; uploads are streamed to a file.
+    i.server.mostBody = kMostJsonBody;
     i.Routes();
-    i.port = options.port == 0 ? i.server->bind_to_any_port(options.address)
-                               : (i.server->bind_to_port(options.address, options.port) ? options.port : -1);
-    if (i.port <= 0) {
-        i.problem = "the web console cannot listen on " + options.address + ":" +
-                    std::to_string(options.port) + " (" + std::strerror(errno) + ")";
+    std::string why;
+    if (!i.server.Listen(options.address, options.port, options.certFile, options.keyFile, why)) {
+        i.problem = why.find("certificate") != std::string::npos
+                        ? why
+                        : "the web console cannot listen on " + options.address + ":" +
+                              std::to_string(options.port) + " (" + why + ")";
         return;
     }
+    i.port = i.server.port();
     i.listening = true;
     SetLogHistory(200);  // the page's log, newest first
-    i.guard = std::make_unique<SlowClientGuard>(i.port);
-    i.thread = std::thread([&i] { i.server->listen_after_bind(); });
     const bool loopback = options.address == "127.0.0.1" || options.address == "::1" ||
                           options.address == "localhost";
     Log("status - web console on %s://%s:%d", i.tls ? "https" : "http", options.address.c_str(), i.port);
@@ -604,9 +606,7 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
 
 WebServer::~WebServer() {
     *impl_->alive = false;
-    if (impl_->server) impl_->server->stop();
-    if (impl_->thread.joinable()) impl_->thread.join();
-    impl_->guard.reset();
+    impl_->server.Stop();
 }
 
 bool WebServer::started() const {

@@ -7,7 +7,7 @@
 // streamed to a temporary file under "sounds" with a size limit and checked by the
 // player's own loader before they are kept.
 //
-// Threads: the server runs its own threads (cpp-httplib). Whatever reads or
+// Threads: the server runs its own threads (libmicrohttpd's, see HttpServer). Whatever reads or
 // changes the player runs on the main thread, posted there like a dialog's work;
 // a handler waits for it at most a few seconds and never holds the main thread.
 

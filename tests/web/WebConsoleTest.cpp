@@ -353,35 +353,69 @@ TEST_F(WebConsole, HttpsWithACertificate) {
 TEST_F(WebConsole, ASlowClientIsCutOffAndOthersAreServed) {
     ASSERT_EQ(SetPassword("s3cret pass"), 0);
     Start();
-    const int slow = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    const std::string request = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: ";
+    const std::string csrf = Login();
+    ASSERT_FALSE(csrf.empty());
+    const std::string session = "Cookie: " + headers.begin()->second + "\r\nX-CSRF-Token: " + csrf + "\r\n";
+    // Each sends its request at so many bytes a second, in pieces four times a
+    // second, and notes when it was cut off or what it was answered.
+    struct Trickle {
+        Trickle(std::string r, size_t p) : request(std::move(r)), perSecond(p) {}
+        std::string request;
+        size_t perSecond;
+        double cut = -1;
+        std::string answer;
+    };
+    const std::string upload = "PUT /api/upload/music/T/slow.wav HTTP/1.1\r\nHost: 127.0.0.1\r\n" + session;
+    std::vector<Trickle> trickles = {
+        {"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: " + std::string(100, 'x'), 2},
+        {"POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2000\r\n\r\n" + std::string(2000, ' '), 40},
+        {upload + "Content-Length: 40000\r\n\r\n" + std::string(40000, 'x'), 400},
+        {upload + "Content-Length: 30000\r\n\r\n" + std::string(30000, 'x'), 2400},
+    };
     const auto start = std::chrono::steady_clock::now();
-    double cut = -1;
-    for (size_t i = 0; i < 40; ++i) {
-        const char byte = i < request.size() ? request[i] : 'x';
-        if (send(slow, &byte, 1, MSG_NOSIGNAL) != 1) {
-            cut = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            break;
-        }
-        char answer;
-        if (recv(slow, &answer, 1, MSG_DONTWAIT) == 0) {
-            cut = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            break;
-        }
-        if (i == 5) {
-            EXPECT_EQ(Status(client->Get("/api/status")), 401);  // others are served
-        }
-        std::this_thread::sleep_for(1s);
-    }
-    close(slow);
-    EXPECT_GT(cut, 8);
-    EXPECT_LT(cut, 14);
-    EXPECT_NE(ReadText("err.txt").find("sent no whole request in 10 s; cut off"), std::string::npos);
+    std::vector<std::thread> threads;
+    for (Trickle& t : trickles)
+        threads.emplace_back([&t, start, this] {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+            const size_t piece = std::max<size_t>(1, t.perSecond / 4);
+            char buf[512];
+            for (size_t sent = 0; std::chrono::steady_clock::now() - start < 25s;) {
+                const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0) t.answer.append(buf, static_cast<size_t>(n));
+                if (n == 0 || (n < 0 && errno != EAGAIN) ||
+                    (sent < t.request.size() &&
+                     send(fd, t.request.data() + sent, std::min(piece, t.request.size() - sent), MSG_NOSIGNAL) < 0)) {
+                    if (t.answer.empty())
+                        t.cut = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                    break;
+                }
+                sent += std::min(piece, t.request.size() - sent);
+                std::this_thread::sleep_for(250ms);
+            }
+            close(fd);
+        });
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(Status(client->Get("/api/status", headers)), 200);  // others are served
+    for (auto& t : threads) t.join();
+    // Headers and a login's body: the whole request within 10 s.
+    EXPECT_GT(trickles[0].cut, 8);
+    EXPECT_LT(trickles[0].cut, 14);
+    EXPECT_GT(trickles[1].cut, 8);
+    EXPECT_LT(trickles[1].cut, 14);
+    // An upload under 1 KB/s is cut off; one that moves faster is read to its end
+    // (and refused, as it is no sound).
+    EXPECT_GT(trickles[2].cut, 10);
+    EXPECT_LT(trickles[2].cut, 24);
+    EXPECT_EQ(trickles[3].cut, -1);
+    EXPECT_EQ(trickles[3].answer.substr(0, 12), "HTTP/1.1 422") << trickles[3].answer;
+    const std::string log = ReadText("err.txt");
+    EXPECT_NE(log.find("sent no whole request in 10 s; cut off"), std::string::npos);
+    EXPECT_NE(log.find("moved under 1 KB/s; cut off"), std::string::npos);
 }
 
 namespace {
@@ -568,6 +602,9 @@ std::string AnswerToHeadOnly(int port, const std::string& head, int waitMs = 200
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return "";
+    // A server that stops reading ends the send, as it ends a client's.
+    const timeval most{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &most, sizeof most);
     send(fd, head.data(), head.size(), MSG_NOSIGNAL);
     std::string got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
@@ -600,6 +637,25 @@ TEST_F(WebConsole, LimitsComeBeforeBodiesAndLoginsAreCountedUnderRaces) {
         EXPECT_EQ(AnswerToHeadOnly(port, head + "\r\nHost: 127.0.0.1\r\n\r\n").substr(0, 12),
                   "HTTP/1.1 " + status)
             << head;
+    // Headers: at most 100, and 16 KB of them; an endless stream of them is
+    // answered once it is past that, never held.
+    std::string many = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (int i = 0; i < 101; ++i) many += "X-" + std::to_string(i) + ": 1\r\n";
+    EXPECT_EQ(AnswerToHeadOnly(port, many + "\r\n").substr(0, 12), "HTTP/1.1 431");
+    EXPECT_EQ(AnswerToHeadOnly(port, "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: " +
+                                         std::string(17000, 'x') + "\r\n\r\n")
+                  .substr(0, 12),
+              "HTTP/1.1 431");
+    std::string endless = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    while (endless.size() < 4'000'000) endless += "X-Header: 0123456789012345678901234567890123456789\r\n";
+    EXPECT_EQ(AnswerToHeadOnly(port, endless).substr(0, 12), "HTTP/1.1 431");
+    // A body refused from its headers is answered, not reset, while the client
+    // is still sending it: five times in five.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(AnswerToHeadOnly(port, "PUT /api/upload/music/T/big.wav HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                         "Content-Length: 880000\r\n\r\n" + std::string(880000, 'x'))
+                      .substr(0, 12),
+                  "HTTP/1.1 401");
 
     // As many at once as one address may hold connections (more would be cut off
     // before they are answered).
