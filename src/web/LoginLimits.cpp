@@ -10,6 +10,8 @@ namespace {
 constexpr size_t kMostFailures = 5;      // a minute, per address
 constexpr size_t kMostFailuresAll = 30;  // a minute, from all addresses together
 constexpr int kMostHashesAtOnce = 2;
+// What the hashes under way may take together; one alone may take more.
+constexpr size_t kMostHashKibibytes = 64 * 1024;
 
 }  // namespace
 
@@ -58,15 +60,20 @@ void LoginLimits::Checked(const std::string& from, bool right) {
     allFailures_.push_back(Steady::now());
 }
 
-bool LoginLimits::InTurn(const std::function<bool()>& check) {
+bool LoginLimits::InTurn(size_t kibibytes, const std::function<bool()>& check) {
     std::unique_lock<std::mutex> turn(turnLock_);
-    turn_.wait(turn, [this] { return hashing_ < kMostHashesAtOnce; });
+    turn_.wait(turn, [this, kibibytes] {
+        return hashing_ == 0 ||
+               (hashing_ < kMostHashesAtOnce && hashingKibibytes_ + kibibytes <= kMostHashKibibytes);
+    });
     ++hashing_;
+    hashingKibibytes_ += kibibytes;
     turn.unlock();
     const bool result = check();
     turn.lock();
     --hashing_;
-    turn_.notify_one();
+    hashingKibibytes_ -= kibibytes;
+    turn_.notify_all();
     return result;
 }
 

@@ -3,7 +3,8 @@
 // How often the console's password may be tried: five failures a minute from one
 // address and thirty from all together, the checks under way counted as failures
 // until they are known (so that a burst in parallel gets no more); and at most
-// two slow hashes at once, each taking 64 MiB for a moment. A refusal is logged
+// two slow hashes at once, that take 64 MiB at most together (one alone may take
+// more: a hash made by an older version). A refusal is logged
 // once a minute an address, never once a request.
 //
 // Any thread: the server's threads call it at once.
@@ -26,8 +27,9 @@ class LoginLimits {
     int64_t MayTry(const std::string& from);
     // The result of a check MayTry allowed.
     void Checked(const std::string& from, bool right);
-    // Runs `check` when its turn comes: at most two at once, the others wait.
-    bool InTurn(const std::function<bool()>& check);
+    // Runs `check`, which takes `kibibytes` of memory, when its turn comes: at
+    // most two at once and 64 MiB together, the others wait.
+    bool InTurn(size_t kibibytes, const std::function<bool()>& check);
     // Every lock-out ends (a new password). True when there was anything to end.
     bool Clear();
 
@@ -42,6 +44,7 @@ class LoginLimits {
     std::mutex turnLock_;
     std::condition_variable turn_;
     int hashing_ = 0;
+    size_t hashingKibibytes_ = 0;
 };
 
 }  // namespace tw

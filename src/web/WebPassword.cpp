@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "AtomicFile.h"
 
@@ -28,8 +29,8 @@ bool SetWebPassword(const std::string& password, std::string& why, const std::st
         return false;
     }
     char hash[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(hash, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
+    if (crypto_pwhash_str(hash, password.data(), password.size(), kHashPasses,
+                          kHashKibibytes * 1024) != 0) {
         why = "out of memory while hashing";
         return false;
     }
@@ -53,6 +54,14 @@ std::string WebPasswordFileProblem(const std::string& path) {
     if (st.st_mode & (S_IWGRP | S_IWOTH))
         return path + " can be written by others; mend it with: chmod 600 " + path;
     return "";
+}
+
+size_t WebPasswordHashKibibytes(const std::string& path) {
+    std::string text;
+    if (!ReadWholeFile(path, text, 4096)) return 0;
+    // "$argon2id$v=19$m=19456,t=2,p=1$..."
+    const size_t at = text.find("$m=");
+    return at == std::string::npos ? 0 : std::strtoul(text.c_str() + at + 3, nullptr, 10);
 }
 
 bool CheckWebPassword(const std::string& password, const std::string& path) {

@@ -218,7 +218,8 @@ struct WebServer::Impl {
         const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
         const std::string password = body["password"].toString().toStdString();
         const bool right =
-            !password.empty() && limits.InTurn([&password] { return CheckWebPassword(password); });
+            !password.empty() &&
+            limits.InTurn(WebPasswordHashKibibytes(), [&password] { return CheckWebPassword(password); });
         limits.Checked(from, right);
         if (!right) {
             Log("status - web console: a failed login from %s", from.c_str());
