@@ -42,9 +42,9 @@ std::string ListsEditor::CurrentVersion() {
     return ReadWholeFile("audio.cfg", text) ? text : std::string();
 }
 
-bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::string& why) {
+bool ListsEditor::CheckNames(bool isMusic, const std::vector<std::string>& names, std::string& why) {
     const std::string prefix = isMusic ? kMusicPrefix : kVoicePrefix;
-    if (List(isMusic).tracks.size() + names.size() > kMaxListTracks) {
+    if (names.size() > kMaxListTracks) {
         why = "a list holds at most " + std::to_string(kMaxListTracks) + " tracks";
         return false;
     }
@@ -65,6 +65,16 @@ bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::
         }
         ::close(fd);
     }
+    return true;
+}
+
+bool ListsEditor::Add(bool isMusic, const std::vector<std::string>& names, std::string& why,
+                      bool namesChecked) {
+    if (List(isMusic).tracks.size() + names.size() > kMaxListTracks) {
+        why = "a list holds at most " + std::to_string(kMaxListTracks) + " tracks";
+        return false;
+    }
+    if (!namesChecked && !CheckNames(isMusic, names, why)) return false;
     TrackList& list = List(isMusic);
     for (const std::string& name : names) list.AddTrack(name, TrackSchedule::New(list.clock()));
     return true;

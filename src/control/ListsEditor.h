@@ -31,6 +31,7 @@ class ListsEditor {
     explicit ListsEditor(const AudioConfig& config);
 
     AudioConfig& config() { return *working_; }
+    const AudioConfig& config() const { return *working_; }
     TrackList& List(bool isMusic) { return isMusic ? working_->music : working_->voice; }
     // The version this copy started from, and the one on disk now.
     const std::string& baseVersion() const { return working_->loadedText; }
@@ -40,7 +41,12 @@ class ListsEditor {
     // added, for a name that is not a file of the list's kind under "sounds", is
     // too long or holds a control character, or when the list would pass
     // kMaxListTracks.
-    bool Add(bool isMusic, const std::vector<std::string>& names, std::string& why);
+    // `namesChecked`: CheckNames passed them a moment ago (off the main thread).
+    bool Add(bool isMusic, const std::vector<std::string>& names, std::string& why,
+             bool namesChecked = false);
+    // What Add asks of each name, the files included; no list is needed, and any
+    // thread may ask.
+    static bool CheckNames(bool isMusic, const std::vector<std::string>& names, std::string& why);
     // Deletes the rows (any order, repeats allowed; rows past the end are ignored).
     void Remove(bool isMusic, std::vector<int> rows);
     // Moves one row up (step -1) or down (+1); false when it cannot move.

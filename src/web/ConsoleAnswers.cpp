@@ -51,22 +51,30 @@ std::string VersionOf(const std::string& text) {
 
 }  // namespace
 
-QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
+std::shared_ptr<const ListsView> ViewLists(OnHoldPlayer& player, const LocalTime& now) {
     player.ReloadIfChanged("an edit on disk");
-    ListsEditor editor(player.config());
+    auto view = std::make_shared<ListsView>(player.config());
+    view->failed = player.failedTracks();
+    view->problem = player.listsProblem();
+    view->now = now;
+    return view;
+}
+
+QJsonObject ListsJson(const ListsView& view) {
+    const ListsEditor& editor = view.editor;
     QJsonObject out;
     for (bool isMusic : {true, false}) {
-        const TrackList& list = editor.List(isMusic);
+        const TrackList& list = isMusic ? editor.config().music : editor.config().voice;
         QJsonArray tracks;
         for (const Track& t : list.tracks) {
             const TrackSchedule& s = t.schedule;
+            const auto failed = view.failed.find(t.name);
             tracks.append(QJsonObject{
                 {"name", QString::fromStdString(t.name)},
                 {"shown", QString::fromStdString(ShownTrackName(t.name, isMusic))},
                 {"in_schedule", t.inSchedule},
-                {"failed", QString::fromStdString(player.failedTracks().count(t.name)
-                                                      ? player.failedTracks().at(t.name)
-                                                      : std::string())},
+                {"failed", QString::fromStdString(failed != view.failed.end() ? failed->second
+                                                                              : std::string())},
                 {"date", QJsonObject{{"on", s.dateRangeOn},
                                      {"from", DateText(s.dateFrom)},
                                      {"to", DateText(s.dateTo)}}},
@@ -80,13 +88,12 @@ QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
             {"gap", list.gapSeconds},
             {"volume", list.volume},
             {"random", list.random != 0},
-            {"coverage", QString::fromStdString(editor.CoverageText(isMusic, now))},
+            {"coverage", QString::fromStdString(editor.CoverageText(isMusic, view.now))},
         };
     }
     out["version"] = QString::fromStdString(VersionOf(editor.baseVersion()));
     // A file on disk that does not read whole: what plays is shown, and why.
-    if (!player.listsProblem().empty())
-        out["file_problem"] = QString::fromStdString(player.listsProblem());
+    if (!view.problem.empty()) out["file_problem"] = QString::fromStdString(view.problem);
     return out;
 }
 
@@ -94,7 +101,7 @@ QJsonObject ListsJson(OnHoldPlayer& player, const LocalTime& now) {
 // (a hand edit is taken first), refused over a newer version, saved, and taken by
 // the player without a new cycle: what plays goes on.
 Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& action,
-            const QJsonObject& body) {
+            const QJsonObject& body, bool namesChecked) {
     player.ReloadIfChanged("an edit on disk");
     if (!player.listsProblem().empty())
         return Error(409, player.listsProblem() + "; mend the file, then reload");
@@ -112,7 +119,7 @@ Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std:
             return Error(413, "a list holds at most " + std::to_string(kMaxListTracks) + " tracks");
         std::vector<std::string> names;
         for (const QJsonValue& v : given) names.push_back(v.toString().toStdString());
-        ok = !names.empty() && editor.Add(isMusic, names, why);
+        ok = !names.empty() && editor.Add(isMusic, names, why, namesChecked);
         if (names.empty()) why = "no names given";
     } else if (action == "remove") {
         editor.Remove(isMusic, rows);
@@ -153,7 +160,7 @@ Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std:
     }
     Log("status - web console: %s on the %s list", action.c_str(), isMusic ? "music" : "voice");
     player.AdoptConfiguration(editor.config());
-    return {200, ListsJson(player, now)};
+    return {200, {}, ViewLists(player, now)};
 }
 
 

@@ -52,8 +52,9 @@ constexpr auto kSessionLife = std::chrono::hours(12);
 void Send(HttpResponse& res, const Answer& answer) {
     res.status = answer.status;
     res.SetHeader("Cache-Control", "no-store");
-    res.SetContent(QJsonDocument(answer.body).toJson(QJsonDocument::Compact).toStdString(),
-                    "application/json");
+    QJsonObject body = answer.lists ? ListsJson(*answer.lists) : QJsonObject{};
+    for (auto it = answer.body.begin(); it != answer.body.end(); ++it) body[it.key()] = it.value();
+    res.SetContent(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json");
 }
 
 // What a file name in a category may be: one plain part, valid UTF-8, a WAV or
@@ -149,7 +150,15 @@ struct WebServer::Impl {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [work = std::move(work), result, alive = alive] {
-                result->set_value(*alive ? work() : Error(503, "Tonewell is stopping"));
+                if (!*alive) return result->set_value(Error(503, "Tonewell is stopping"));
+                const auto start = Steady::now();
+                result->set_value(work());
+                // The player's timers wait meanwhile: a request that holds them
+                // this long is a fault to mend.
+                if (const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count();
+                    ms > 100)
+                    Log("error - web console: a request held the player's thread for %lld ms",
+                        static_cast<long long>(ms));
             },
             Qt::QueuedConnection);
         // Never waited for while the program stops: the main thread is then busy
@@ -461,7 +470,7 @@ struct WebServer::Impl {
         });
         s.Get("/api/lists", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
-            Send(res, OnMain([this] { return Answer{200, ListsJson(player, clock.Now())}; }));
+            Send(res, OnMain([this] { return Answer{200, {}, ViewLists(player, clock.Now())}; }));
         });
         s.Post(R"(/api/lists/(music|voice)/(\w+))", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
@@ -472,8 +481,23 @@ struct WebServer::Impl {
                 return Send(res, Error(400, "the body is not a JSON object"));
             const bool isMusic = req.matches[1] == "music";
             const std::string action = req.matches[2];
-            Send(res, OnMain([this, isMusic, action, body = doc.object()] {
-                return Edit(player, clock.Now(), isMusic, action, body);
+            // An add's files are looked at here, not on the main thread: ten
+            // thousand of them take a while.
+            bool checked = false;
+            if (action == "add" && doc.object()["names"].isArray()) {
+                std::vector<std::string> names;
+                for (const QJsonValue& v : doc.object()["names"].toArray())
+                    names.push_back(v.toString().toStdString());
+                std::string why;
+                if (names.size() > kMaxListTracks)
+                    return Send(res, Error(413, "a list holds at most " + std::to_string(kMaxListTracks) +
+                                                    " tracks"));
+                if (!names.empty() && !ListsEditor::CheckNames(isMusic, names, why))
+                    return Send(res, Error(400, why));
+                checked = true;
+            }
+            Send(res, OnMain([this, isMusic, action, checked, body = doc.object()] {
+                return Edit(player, clock.Now(), isMusic, action, body, checked);
             }));
         });
         // What callers hear, as an MP3 stream: the finished mix, tapped after the
