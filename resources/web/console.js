@@ -18,12 +18,22 @@ async function api(method, path, body, raw) {
   const res = await fetch(path, { method, headers, credentials: "same-origin",
                                   body: raw ? body : body === undefined ? undefined : JSON.stringify(body) });
   const data = await res.json().catch(() => ({}));
-  if (res.status === 401) { show(false); throw new Error("log in first"); }
+  if (res.status === 401) {
+    // Logged in a moment ago: say why the login form is back.
+    if (!$("#console").hidden)
+      $("#login-message").textContent = "Your session ended (Tonewell restarted, or the password " +
+        "changed, or 12 hours passed); log in again.";
+    show(false);
+    throw new Error("log in first");
+  }
   if (!res.ok) throw new Error(data.error || res.statusText);
   return data;
 }
 function say(text) { $("#message").textContent = text || ""; }
-function show(loggedIn) { $("#login").hidden = loggedIn; $("#console").hidden = !loggedIn; }
+function show(loggedIn) {
+  $("#login").hidden = loggedIn; $("#console").hidden = !loggedIn;
+  if (!loggedIn) $("#password").focus();
+}
 
 $("#login-form").addEventListener("submit", async e => {
   e.preventDefault();
@@ -32,19 +42,34 @@ $("#login-form").addEventListener("submit", async e => {
   const data = await res.json().catch(() => ({}));
   if (!res.ok) { $("#login-message").textContent = data.error || res.statusText; return; }
   csrf = data.csrf; sessionStorage.setItem("csrf", csrf);
-  $("#password").value = "";
+  $("#password").value = ""; $("#login-message").textContent = "";
   show(true); refresh();
 });
 $("#logout").onclick = async () => { await api("POST", "/api/logout").catch(() => {}); show(false); };
 $("#play").onclick = () => api("POST", "/api/playback", { play: true }).then(status).catch(e => say(e.message));
 $("#pause").onclick = () => api("POST", "/api/playback", { play: false }).then(status).catch(e => say(e.message));
 
+// A screen reader hears a change of track, message or state, not every second
+// of the countdown.
+let heard = "";
 async function status() {
   const s = await api("GET", "/api/status");
   $("#status").textContent = s.status;
+  const now = [s.state, s.music, s.voice].join(" ");
+  if (now !== heard) {
+    heard = now;
+    $("#announce").textContent = `${s.state}` + (s.music ? `: ${s.music}` : "") + (s.voice ? `, message ${s.voice}` : "");
+  }
   $("#details").textContent = `${s.state}; up ${Math.floor(s.uptime / 60)} min` +
     (s.failed.length ? `; ${s.failed.length} could not be loaded` : "");
   $("#output").textContent = "Output: " + s.output;
+  // The track that plays now, marked in its list.
+  for (const [kind, name] of [["music", s.music], ["voice", s.voice]])
+    for (const li of document.querySelectorAll(`section[data-kind=${kind}] ul.tracks li`)) {
+      const playing = name !== null && li.dataset.shown === name;
+      li.classList.toggle("playing", playing);
+      if (playing) li.setAttribute("aria-current", "true"); else li.removeAttribute("aria-current");
+    }
 }
 
 function fillList(kind, lists) {
@@ -60,6 +85,7 @@ function fillList(kind, lists) {
                   t.time.on ? `${t.time.from.slice(0, 5)}-${t.time.to.slice(0, 5)}` : ""].filter(Boolean);
     label.append(box, " " + t.shown + (when.length ? ` (scheduled: ${when.join(", ")})` : ""));
     li.append(label);
+    li.dataset.shown = t.shown;
     if (!t.in_schedule) li.className = "out";
     if (t.failed) { li.className = "failed"; li.title = t.failed; }
     ul.append(li);
@@ -69,6 +95,23 @@ function fillList(kind, lists) {
   $(".order", sec).value = set.random ? "1" : "0";
   $(".volume", sec).value = set.volume;
   if ($(".gap", sec)) $(".gap", sec).value = String(set.gap);
+  saved[kind] = set;
+  canMove(sec);
+}
+
+// What each list's settings were when last saved: a refused value shows it again.
+const saved = {};
+// Move Up and Move Down only where one selected track can go.
+function canMove(sec) {
+  const rows = selected(sec), count = sec.querySelectorAll("ul.tracks li").length;
+  $("button[data-act=up]", sec).disabled = rows.length !== 1 || rows[0] === 0;
+  $("button[data-act=down]", sec).disabled = rows.length !== 1 || rows[0] === count - 1;
+}
+// An action's result, beside the list it was made on, until the next one there.
+function result(sec, text, refused) {
+  const p = $(".result", sec);
+  p.textContent = text || "";
+  p.classList.toggle("refused", !!refused);
 }
 
 async function refresh() {
@@ -100,42 +143,78 @@ for (const [id, key] of [["#start-playing", "start_playing"], ["#loudness", "lou
 
 function selected(sec) { return [...sec.querySelectorAll(".tracks input:checked")].map(b => +b.dataset.row); }
 
-async function edit(kind, action, body) {
+async function edit(kind, action, body, done) {
+  const sec = $(`section[data-kind=${kind}]`);
   try {
     const lists = await api("POST", `/api/lists/${kind}/${action}`, { version, ...body });
-    version = lists.version; fillList("music", lists); fillList("voice", lists); say("");
+    version = lists.version; fillList("music", lists); fillList("voice", lists);
+    result(sec, done || "");
     status();
-  } catch (e) { say(e.message); }
+    return true;
+  } catch (e) {
+    result(sec, e.message, true);
+    return false;
+  }
 }
 
 for (const sec of document.querySelectorAll("section[data-kind]")) {
   const kind = sec.dataset.kind;
+  sec.addEventListener("change", e => { if (e.target.closest("ul.tracks")) canMove(sec); });
   sec.addEventListener("click", e => {
     const act = e.target.dataset && e.target.dataset.act;
     if (!act) return;
     const rows = selected(sec);
     if (act === "up" || act === "down") {
-      if (rows.length !== 1) return say("Select one track to move.");
-      edit(kind, "move", { row: rows[0], step: act === "up" ? -1 : 1 });
-    } else if (act === "remove") edit(kind, "remove", { rows });
-    else if (act === "clear") { if (confirm("Clear the whole list?")) edit(kind, "clear", {}); }
-    else if (act === "add") edit(kind, "add", { names: [$(".add", sec).value] });
+      if (rows.length !== 1) return result(sec, "Select one track to move.", true);
+      edit(kind, "move", { row: rows[0], step: act === "up" ? -1 : 1 }).then(() => {
+        // The moved track stays selected, so that it can move on.
+        const box = sec.querySelector(`ul.tracks input[data-row="${rows[0] + (act === "up" ? -1 : 1)}"]`);
+        if (box) { box.checked = true; canMove(sec); }
+      });
+    } else if (act === "remove") {
+      if (!rows.length) return result(sec, "Select the tracks to delete.", true);
+      edit(kind, "remove", { rows }, `${rows.length} deleted from the list.`);
+    }
+    else if (act === "clear") { if (confirm("Clear the whole list?")) edit(kind, "clear", {}, "The list is empty."); }
+    else if (act === "add") edit(kind, "add", { names: [$(".add", sec).value] }, "Added at the end of the list.");
     else if (act === "schedule") edit(kind, "schedule", {
       rows,
       date: { on: $(".date-on", sec).checked, from: $(".date-from", sec).value, to: $(".date-to", sec).value },
       time: { on: $(".time-on", sec).checked, from: $(".time-from", sec).value, to: $(".time-to", sec).value } });
   });
   $(".order", sec).onchange = e => edit(kind, "settings", { random: e.target.value === "1" });
-  $(".volume", sec).onchange = e => edit(kind, "settings", { volume: +e.target.value });
+  $(".volume", sec).onchange = e => {
+    const text = e.target.value.trim(), volume = Number(text);
+    if (text === "" || !Number.isInteger(volume) || volume < 0 || volume > 10) {
+      e.target.value = saved[kind].volume;
+      return result(sec, `A volume is a whole number from 0 to 10; it stays ${saved[kind].volume}.`, true);
+    }
+    edit(kind, "settings", { volume }, `Volume ${volume} saved.`);
+  };
   if ($(".gap", sec)) $(".gap", sec).onchange = e => edit(kind, "settings", { gap: +e.target.value });
+  // Each file's result on a line of its own, kept until the next upload.
   $(".file", sec).onchange = async e => {
+    const lines = $(".uploads", sec);
+    lines.replaceChildren();
     for (const file of e.target.files) {
+      const li = document.createElement("li");
+      li.textContent = `${file.name}: uploading...`;
+      lines.append(li);
+      let stored = null;
       try {
         const category = encodeURIComponent($(".category", sec).value);
-        const stored = await api("PUT", `/api/upload/${kind}/${category}/${encodeURIComponent(file.name)}`, file, true);
-        say(`${file.name} stored.`);
-        await edit(kind, "add", { names: [stored.name] });
-      } catch (err) { say(`${file.name}: ${err.message}`); }
+        stored = await api("PUT", `/api/upload/${kind}/${category}/${encodeURIComponent(file.name)}`, file, true);
+      } catch (err) {
+        li.textContent = `${file.name}: not stored: ${err.message}`;
+        li.classList.add("refused");
+        continue;
+      }
+      if (await edit(kind, "add", { names: [stored.name] })) {
+        li.textContent = `${file.name}: stored and added to the list.`;
+      } else {
+        li.textContent = `${file.name}: stored, but not added to the list (${$(".result", sec).textContent}); add it with Add.`;
+        li.classList.add("refused");
+      }
     }
     e.target.value = "";
     refresh();
@@ -196,6 +275,8 @@ $("#show-log").onclick = async () => {
 };
 $("#save-take").onclick = async () => {
   const name = $("#take-name").value.trim();
+  if (!/^[A-Za-z0-9 ]*[A-Za-z0-9][A-Za-z0-9 ]*$/.test(name))
+    return say("Name the message with letters, digits and spaces only (for example \"Opening hours\").");
   try {
     const saved = await api("PUT", `/api/recording/${encodeURIComponent(name)}`, take, true);
     say(`Saved as ${saved.name} and added to the voice list.`);
@@ -204,7 +285,24 @@ $("#save-take").onclick = async () => {
   } catch (e) { say(e.message); }
 };
 
+// Listening that fails (the player stopped, four listen already) is said.
+$("#listen").addEventListener("error", () =>
+  say("Listening stopped: the console did not send the sound (is Tonewell running? at most four listen at once)."));
+
 (async () => {
-  try { await api("GET", "/api/status"); show(true); refresh(); } catch (e) { show(false); }
-  setInterval(() => { if (!$("#console").hidden) status().catch(() => {}); }, 2000);
+  // Any tab of a session works: its token comes from the session.
+  try {
+    csrf = (await api("GET", "/api/session")).csrf; sessionStorage.setItem("csrf", csrf);
+    show(true); refresh();
+  } catch (e) { show(false); }
+  // Two polls in a row that fail: the page says the player is out of reach.
+  let failed = 0;
+  setInterval(() => {
+    if ($("#console").hidden) return;
+    status().then(() => {
+      failed = 0; $("#lost").hidden = true; $("#status").classList.remove("stale");
+    }).catch(() => {
+      if (++failed >= 2) { $("#lost").hidden = false; $("#status").classList.add("stale"); }
+    });
+  }, 2000);
 })();

@@ -16,9 +16,14 @@ AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("About Tonewell"));
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/tonewell/icon.svg")).pixmap(48, 48));
-    auto* version = new QLabel(QStringLiteral("Tonewell Version 1.0"), this);
+    // The version as "tonewell --version" gives it.
+    auto* version = new QLabel(QStringLiteral("Tonewell Version " TONEWELL_VERSION), this);
     version->setTextFormat(Qt::PlainText);
-    auto* line = new QLabel(tr("Music and voice messages for callers on hold."), this);
+    auto* line = new QLabel(tr("Music and voice messages for callers on hold.\n"
+                               "Licence: proprietary; its terms are in "
+                               "/usr/share/doc/tonewell/copyright."),
+                            this);
+    line->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     auto* ok = new QPushButton(tr("OK"), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -273,6 +273,8 @@ QMenuBar* OnHoldDlg::BuildMenuBar() {
     file->addAction(tr("&Manage Audio..."), this, [this] { OpenManageAudio(); });
     file->addAction(tr("&Record..."), this, [this] { OpenRecorder(); });
     file->addAction(tr("Pri&nt Playlist..."), this, [this] { OpenPlaylist(); });
+    QAction* preferences = file->addAction(tr("Pr&eferences..."), this, [this] { OpenSettings(); });
+    preferences->setShortcut(QKeySequence(tr("Ctrl+,")));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, [this] { close(); });
     quit->setShortcut(QKeySequence::Quit);
@@ -330,6 +332,13 @@ void OnHoldDlg::MarkFailedTracks(const TrackProblems& voice, const TrackProblems
 void OnHoldDlg::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         event->accept();  // Escape never closes the window
+        return;
+    }
+    // Space plays and pauses, where the control with the focus has no use for it
+    // (a button takes Space itself, a list moves its selection).
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        player_->TogglePlayback();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -425,7 +434,7 @@ void OnHoldDlg::OpenManageAudio() {
     ManageAudioDlg dialog(
         player_->config(), player_->device(),
         DialogServices{options_.dialogTimers, options_.boxes, nullptr, &player_->leveller()}, this);
-    if (dialog.exec() == QDialog::Accepted && dialog.modified()) player_->ReloadConfiguration();
+    if (dialog.exec() == QDialog::Accepted && dialog.modified()) player_->TakeSavedLists();
 }
 
 void OnHoldDlg::OpenRecorder() {

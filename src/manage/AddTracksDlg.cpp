@@ -288,14 +288,19 @@ void AddTracksDlg::accept() {
     StopPreview();
     TrackList& list = isMusic_ ? config_.music : config_.voice;
     const std::string category = categories_->currentData().toByteArray().toStdString();
-    // Nothing selected, but a row has the focus (reached with the arrow keys): that
-    // row is what the user means.
-    const bool takeCurrent = tracks_->selectedItems().isEmpty();
+    // What was selected, and only that: a row that merely has the focus is not
+    // chosen.
     for (int row = 0; row < tracks_->count(); ++row) {
         const QListWidgetItem* item = tracks_->item(row);
-        const bool chosen = item->isSelected() || (takeCurrent && row == tracks_->currentRow());
-        if (!chosen || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled()) continue;
+        if (!item->isSelected() || !(item->flags() & Qt::ItemIsEnabled) || !tracks_->isEnabled()) continue;
         const std::string name = StoredTrackName(isMusic_, category, RowFile(item));
+        // A track may play twice a pass, but is not listed twice unknowingly.
+        if (InList(name) &&
+            services_.boxes().Show(tr("%1 is in the list already. Add it again?")
+                                       .arg(QString::fromStdString(ShownTrackName(name, isMusic_)))
+                                       .toStdString(),
+                                   "Add Tracks", MbButtons::YesNo) != MbResult::Yes)
+            continue;
         if (HasControlCharacter(name)) {
             services_.boxes().Show(tr("%1 has a control character in its name and cannot be listed; "
                                       "rename the file.")

@@ -296,6 +296,14 @@ void ManageAudioDlg::Schedule(const Side& side) {
 }
 
 void ManageAudioDlg::accept() {
+    // Lists as they were read, and still on disk: nothing to save, nothing for
+    // the player to take.
+    if (editor_->config().SaveText() == editor_->baseVersion() &&
+        ListsEditor::CurrentVersion() == editor_->baseVersion()) {
+        modified_ = false;
+        QDialog::accept();
+        return;
+    }
     std::string why;
     switch (editor_->Save(why)) {
         case ListsEditor::Saved::Ok:

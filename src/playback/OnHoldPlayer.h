@@ -109,8 +109,12 @@ class OnHoldPlayer : private OnHoldChannels {
     void RefreshFileLists();
     void SelectMusicRow();
     void SelectVoiceRow();
-    // After Manage Audio saved a change: reload the lists and start a new cycle.
+    // Reload the lists and start a new cycle.
     void ReloadConfiguration();
+    // After Manage Audio saved: new gaps, volumes or order are taken as the
+    // console's edits are, without a break; only changed tracks or schedules
+    // start a new cycle.
+    void TakeSavedLists();
     // Takes lists edited elsewhere (the web console, a hand edit) without a new
     // cycle: what plays goes on and the message timer keeps counting; volumes at
     // once, gaps from the next gap, tracks and order from the next track, where

@@ -156,4 +156,21 @@ bool OnHoldPlayer::ReloadIfChanged(const char* cause) {
     return true;
 }
 
+void OnHoldPlayer::TakeSavedLists() {
+    std::string text;
+    if (!ReadWholeFile("audio.cfg", text, kMaxConfigBytes) || !AudioConfig::CheckText(text).empty())
+        return ReloadConfiguration();
+    AudioConfig fresh(clock_, boxes_);
+    fresh.LoadText(text);
+    fresh.loadedText = text;
+    for (bool isMusic : {true, false}) {
+        const TrackList& now = isMusic ? config_.music : config_.voice;
+        const TrackList& saved = isMusic ? fresh.music : fresh.voice;
+        if (!SameTracks(now, saved) || !SameSchedules(now, saved)) return ReloadConfiguration();
+    }
+    configStamp_ = StampOf("audio.cfg");
+    AdoptConfiguration(fresh);
+    Log("status - audio.cfg saved by Manage Audio; taken without a new cycle");
+}
+
 }  // namespace tw

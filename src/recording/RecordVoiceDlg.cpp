@@ -316,8 +316,13 @@ void RecordVoiceDlg::accept() {
 }
 
 void RecordVoiceDlg::reject() {
-    // Escape closes at once.
-    EndCapture();
+    // Escape asks as the close button does: a take made and not saved is not
+    // thrown away unasked; one still being recorded ends, as the user chose.
+    if (recording_) {
+        EndCapture();
+    } else if (!ConfirmDiscard()) {
+        return;
+    }
     StopPreview();
     QDialog::reject();
 }

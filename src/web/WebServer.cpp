@@ -445,6 +445,12 @@ struct WebServer::Impl {
             });
         }
         s.Post("/api/login", [this](const HttpRequest& req, HttpResponse& res) { Login(req, res); });
+        // The session's token, so that any tab of a session may make changes.
+        s.Get("/api/session", [this](const HttpRequest& req, HttpResponse& res) {
+            const std::string csrf = SessionOf(req);
+            if (csrf.empty()) return Send(res, Error(401, "log in first"));
+            Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(csrf)}}});
+        });
         s.Post("/api/logout", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
             std::lock_guard<std::mutex> hold(lock);

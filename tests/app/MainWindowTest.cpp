@@ -84,6 +84,11 @@ TEST_F(MainWindow, OpensPausedAndTogglesPlayAndPause) {
     QTest::mouseClick(w->pauseButton(), Qt::LeftButton);
     EXPECT_EQ(w->windowTitle(), "Tonewell v1.0 (paused)");
     EXPECT_TRUE(w->playButton()->isEnabled());
+    // Space plays and pauses from the window; on a button it presses that button.
+    QTest::keyClick(w.get(), Qt::Key_Space);
+    EXPECT_EQ(w->windowTitle(), "Tonewell v1.0");
+    QTest::keyClick(w.get(), Qt::Key_Space);
+    EXPECT_EQ(w->windowTitle(), "Tonewell v1.0 (paused)");
 }
 
 TEST_F(MainWindow, StatusLineAndAMarkOnATrackThatDidNotLoad) {

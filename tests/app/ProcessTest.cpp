@@ -307,6 +307,7 @@ TEST_F(Processes, WindowsFitTheScreenAtDoubleScaleAndTheWindowComesBackWhereItWa
             dialog(manage, "alt+a", "Add Music Tracks");
         });
         dialog(window, "alt+s", "Settings");
+        dialog(window, "ctrl+comma", "Settings");
         dialog(window, "alt+f r", "Record Voice Messages");
         dialog(window, "alt+f n", "Tonewell Playlist");
         dialog(window, "alt+h a", "About Tonewell");

@@ -100,9 +100,22 @@ TEST_F(AddTracks, CategoriesTracksAndOkAppendsTheSelectionWithEmptySchedules) {
     EXPECT_EQ(again->trackList()->item(0)->text(), "A.wav  (already in the list)");
     EXPECT_EQ(again->trackList()->item(2)->text(), "readme.txt");
     again->trackList()->item(0)->setSelected(true);
-    again->okButton()->click();
+    boxes.Clear();
+    again->okButton()->click();  // asked first, and Yes
     EXPECT_EQ(config.music.tracks.size(), 3u);
     EXPECT_EQ(config.music.tracks[2].name, config.music.tracks[0].name);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Zeta\\A.wav is in the list already. Add it again?");
+    // No adds nothing; a row that only has the focus (nothing selected) is not chosen.
+    auto third = Open();
+    third->trackList()->item(0)->setSelected(true);
+    boxes.QueueAnswer(MbResult::No);
+    third->okButton()->click();
+    auto fourth = Open();
+    fourth->trackList()->clearSelection();
+    fourth->trackList()->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+    fourth->okButton()->click();
+    EXPECT_EQ(config.music.tracks.size(), 3u);
     auto cancelled = Open();
     cancelled->selectAllButton()->click();
     cancelled->cancelButton()->click();

@@ -76,7 +76,8 @@ TEST_F(ManageAudio, IntervalsAndOrdersBothWays) {
         EXPECT_EQ(d->voice().order->currentText(), "In order");
         fs::remove("audio.cfg");
         d->okButton()->click();
-        // OK writes the file even with no change, and the values stay as they were.
+        // OK writes a file that is gone even with no change, and the values stay as
+        // they were.
         EXPECT_TRUE(fs::exists("audio.cfg"));
         EXPECT_FALSE(d->modified());
         EXPECT_EQ(test::ReadText("audio.cfg").rfind("[VOICE]\n" + std::to_string(stored) + "\n", 0),
@@ -175,11 +176,10 @@ TEST_F(ManageAudio, TheCoverageLineFollowsTheSchedules) {
     EXPECT_EQ(d->music().coverage->text(), "No music: the list is empty.");
 }
 
-TEST_F(ManageAudio, AddCancelledStillCountsAndAFailedSaveKeepsTheDialogOpen) {
+TEST_F(ManageAudio, AFailedSaveKeepsTheDialogOpen) {
     Config(30, 2, 0, 1);
     auto d = Open();
-    OnNextDialog<AddTracksDlg>([](AddTracksDlg& a) { a.reject(); });
-    d->music().add->click();
+    d->music().order->setCurrentIndex(1);
     EXPECT_TRUE(d->modified());
     fs::create_directory("audio.cfg.tmp");  // blocks the save
     d->show();
@@ -229,6 +229,50 @@ TEST_F(ManageAudio, ANewTrackMovedToTheTopPlaysNext) {
     const auto played = log.With("status - play music ");
     ASSERT_FALSE(played.empty());
     EXPECT_EQ(played.front(), "T\\new.wav");
+}
+
+}  // namespace
+
+namespace {
+
+// OK in Manage Audio with the lists as they play: nothing saved, nothing cut;
+// with only the voice gap and the music order changed: the song plays on, the
+// change is taken without a new cycle.
+TEST_F(ManageAudio, OkWithoutNewTracksNeverCutsTheLine) {
+    fs::create_directories("sounds/Music Tracks/T");
+    for (const char* f : {"0.wav", "1.wav"})
+        test::WriteTone(std::string("sounds/Music Tracks/T/") + f, 20, 440, 44100, 2, 0.5);
+    Config(30, 1, 0, 2);
+    test::LogCapture log;
+    NullView view;
+    VirtualSession session({2026, 12, 7, 9, 0, 0}, boxes, view);
+    session.player().Initialise();
+    session.Run(3000);
+    ASSERT_EQ(log.With("status - play music ").size(), 1u);
+    const auto written = fs::last_write_time("audio.cfg");
+
+    auto okWith = [&](const std::function<void(ManageAudioDlg&)>& change) {
+        ManageAudioDlg d(session.player().config(), session.player().device(),
+                         DialogServices{nullptr, &boxes, &clock});
+        // Add Tracks opened and cancelled changes nothing either.
+        OnNextDialog<AddTracksDlg>([](AddTracksDlg& a) { a.reject(); });
+        d.music().add->click();
+        change(d);
+        d.okButton()->click();
+        if (d.modified()) session.player().TakeSavedLists();
+        session.Run(2000);
+    };
+    okWith([](ManageAudioDlg&) {});
+    EXPECT_EQ(fs::last_write_time("audio.cfg"), written);
+    okWith([](ManageAudioDlg& d) {
+        d.voice().interval->setCurrentIndex(d.voice().interval->currentIndex() + 1);
+        d.music().order->setCurrentIndex(1 - d.music().order->currentIndex());
+    });
+    EXPECT_NE(fs::last_write_time("audio.cfg"), written);
+    EXPECT_EQ(session.player().config().music.random, 1);
+    // One song from the start: never stopped, never started again.
+    EXPECT_EQ(log.With("status - play music ").size(), 1u);
+    EXPECT_TRUE(log.With("status - music track finished").empty());
 }
 
 }  // namespace

@@ -164,6 +164,10 @@ TEST_F(Recorder, ClosingAsksAboutAnUnsavedRecording) {
     d->okButton()->click();
     EXPECT_TRUE(d->isVisible());
     EXPECT_EQ(LastBox(), "The voice message cannot be saved with that filename.");
+    boxes.QueueAnswer(MbResult::Cancel);
+    QTest::keyClick(d.get(), Qt::Key_Escape);  // Escape asks as well
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(LastBox(), "Your recorded track has not been saved.  Would you like to save it now?");
     boxes.QueueAnswer(MbResult::No);
     d->close();
     EXPECT_FALSE(d->isVisible());
@@ -200,7 +204,7 @@ TEST_F(Recorder, QuickClicksAndClosingMidRecordingLeaveAWholeFile) {
         // The capture thread works through the quick clicks first.
         Capture(2000ms);
         EXPECT_TRUE(d->recording());
-        QTest::keyClick(d.get(), Qt::Key_Escape);  // closes at once
+        QTest::keyClick(d.get(), Qt::Key_Escape);  // ends the take and closes
         EXPECT_FALSE(d->isVisible());
     }  // joined here
     EXPECT_EQ(DataBytes() % 1000, 0u);

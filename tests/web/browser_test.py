@@ -43,6 +43,38 @@ def tone(path, seconds, hz, rate=44100):
                                for i in range(int(seconds * rate))))
 
 
+AXE = os.environ.get("TONEWELL_AXE") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "npm", "node_modules", "axe-core",
+    "axe.min.js")
+
+
+def axe(driver, what):
+    """axe-core's violations on the page as it is now: none expected."""
+    if not os.path.exists(AXE):
+        check(False, f"axe-core is at {AXE} (scripts/test installs it)")
+        return
+    driver.execute_script(open(AXE).read())
+    found = driver.execute_async_script(
+        "const done = arguments[0]; axe.run(document).then(r => done(r.violations.map("
+        "v => v.id + ' x' + v.nodes.length + ' ' + v.nodes[0].target))).catch(e => done(['error ' + e]));")
+    check(not found, f"axe-core finds nothing on {what} {found}")
+
+
+def phone(driver, what):
+    """At 360 px wide: no sideways scrolling, every target at least 44 x 44 px."""
+    driver.set_window_size(360, 800)
+    time.sleep(0.5)
+    wide = driver.execute_script("return [document.documentElement.scrollWidth, window.innerWidth]")
+    small = driver.execute_script("""return [...document.querySelectorAll('button, select, input, audio')]
+        .filter(e => e.offsetParent !== null)
+        .map(e => [e.id || e.className || e.tagName, e.getBoundingClientRect()])
+        .filter(([n, r]) => r.width < 44 || r.height < 44)
+        .map(([n, r]) => n + ' ' + Math.round(r.width) + 'x' + Math.round(r.height))""")
+    check(wide[0] <= wide[1], f"{what} at 360 px: {wide[0]} px wide in a {wide[1]} px window")
+    check(not small, f"{what} at 360 px: targets under 44 px: {small}")
+    driver.set_window_size(1200, 1000)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -59,6 +91,7 @@ def main():
         tone(f"{work}/sounds/Music Tracks/T/a.wav", 60, 440)
         tone(f"{work}/sounds/Voice Messages/V/m.wav", 2, 1000, 8000)
         tone(f"{work}/upload.wav", 3, 660)
+        tone(f"{work}/sounds/Music Tracks/T/An uncommonly long name for a track that goes on and on.wav", 1, 440)
         plain = "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0"
         with open(f"{work}/audio.cfg", "w") as f:
             f.write(f"[VOICE]\n30\n10\n0\n\n[MUSIC]\n1\n10\n0\n\n[MUSIC_LIST]\n"
@@ -90,11 +123,19 @@ def main():
         driver.get(f"http://127.0.0.1:{port}/")
         wait.until(lambda d: d.find_element(By.ID, "login").is_displayed())
         check(time.monotonic() - started < 5, "the login form shows")
+        check(driver.switch_to.active_element.get_attribute("id") == "password", "the password has the focus")
+        axe(driver, "the login page")
+        phone(driver, "the login page")
         driver.find_element(By.ID, "password").send_keys("page pass")
         driver.find_element(By.CSS_SELECTOR, "#login-form button").click()
         wait.until(lambda d: d.find_element(By.ID, "console").is_displayed())
         wait.until(lambda d: d.find_element(By.ID, "status").text.startswith("Playing T\\a.wav"))
         check(True, "logged in, the status says what plays")
+        wait.until(lambda d: "playing" in d.find_element(
+            By.CSS_SELECTOR, "section[data-kind=music] ul.tracks li").get_attribute("class"))
+        check(True, "the track that plays is marked in its list")
+        axe(driver, "the console")
+        phone(driver, "the console")
 
         music = driver.find_element(By.CSS_SELECTOR, "section[data-kind=music]")
         music.find_element(By.CSS_SELECTOR, "input.file").send_keys(f"{work}/upload.wav")
@@ -155,6 +196,32 @@ def main():
         if SHOT:
             driver.save_screenshot(SHOT)
         check("page pass" not in open(f"{work}/err.txt").read(), "no password in the log")
+
+        # Listening as Chromium asks for it, with a range: a live stream is 200.
+        listened = driver.execute_async_script("""
+            const done = arguments[0], abort = new AbortController();
+            fetch('/api/listen', {headers: {Range: 'bytes=0-'}, signal: abort.signal})
+              .then(r => { done(r.status); abort.abort(); }).catch(e => done(String(e)));""")
+        check(listened == 200, f"listening with a range is answered 200 ({listened})")
+        # A second tab of the session makes changes too.
+        first = driver.current_window_handle
+        driver.switch_to.new_window("tab")
+        driver.get(f"http://127.0.0.1:{port}/")
+        wait.until(lambda d: d.find_element(By.ID, "console").is_displayed())
+        driver.find_element(By.ID, "pause").click()
+        wait.until(lambda d: d.find_element(By.ID, "status").text == "Paused")
+        driver.find_element(By.ID, "play").click()
+        wait.until(lambda d: d.find_element(By.ID, "status").text != "Paused")
+        check(True, "a second tab pauses and plays")
+        driver.close()
+        driver.switch_to.window(first)
+        # The player stops: within two polls the page says so.
+        proc.send_signal(signal.SIGTERM)
+        check(proc.wait(10) == 0, "tonewell ends cleanly")
+        proc = None
+        wait.until(lambda d: d.find_element(By.ID, "lost").is_displayed())
+        check("stale" in driver.find_element(By.ID, "status").get_attribute("class"),
+              "the page says the connection is lost and greys the status")
     except Exception as e:  # a wait that timed out, or a browser that did not start
         check(False, f"{type(e).__name__}: {e}")
     finally:
