@@ -285,6 +285,22 @@ $("#save-take").onclick = async () => {
   } catch (e) { say(e.message); }
 };
 
+// A new password: the old one, and the new one twice; other sessions end.
+$("#password-form").addEventListener("submit", async e => {
+  e.preventDefault();
+  const p = $("#password-result"), fresh = $("#new-password").value;
+  p.classList.add("refused");
+  if (fresh !== $("#new-again").value) return p.textContent = "The two new passwords differ.";
+  if ([...fresh].length < 8) return p.textContent = "A password has at least 8 characters.";
+  try {
+    csrf = (await api("POST", "/api/password", { old: $("#old-password").value, new: fresh })).csrf;
+    sessionStorage.setItem("csrf", csrf);
+    for (const id of ["#old-password", "#new-password", "#new-again"]) $(id).value = "";
+    p.classList.remove("refused");
+    p.textContent = "Password changed; every other session has ended.";
+  } catch (err) { p.textContent = err.message; }
+});
+
 // Listening that fails (the player stopped, four listen already) is said.
 $("#listen").addEventListener("error", () =>
   say("Listening stopped: the console did not send the sound (is Tonewell running? at most four listen at once)."));

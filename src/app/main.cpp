@@ -156,8 +156,9 @@ std::string ReadSecretLine(const char* prompt) {
 // line, where others could read it.
 int SetWebPasswordRun() {
     std::string password = ReadSecretLine("New web console password: ");
-    if (password.empty()) {
-        std::fprintf(stderr, "tonewell: the password is empty; nothing was changed\n");
+    if (const std::string problem = tw::NewPasswordProblem(password); !problem.empty()) {
+        tw::WipeSecret(password);
+        std::fprintf(stderr, "tonewell: %s; nothing was changed\n", problem.c_str());
         return 2;
     }
     if (::isatty(0)) {

@@ -19,11 +19,16 @@ bool InitSodium() {
 
 }  // namespace
 
+std::string NewPasswordProblem(const std::string& password) {
+    size_t characters = 0;  // UTF-8: every byte that does not continue a character
+    for (unsigned char c : password) characters += (c & 0xC0) != 0x80;
+    if (password.empty()) return "the password is empty";
+    if (characters < 8) return "a password has at least 8 characters";
+    return "";
+}
+
 bool SetWebPassword(const std::string& password, std::string& why, const std::string& path) {
-    if (password.empty()) {
-        why = "the password is empty";
-        return false;
-    }
+    if (why = NewPasswordProblem(password); !why.empty()) return false;
     if (!InitSodium()) {
         why = "libsodium could not start";
         return false;

@@ -17,7 +17,11 @@ constexpr const char* kWebPasswordFile = "web.passwd";
 constexpr size_t kHashKibibytes = 19 * 1024;
 constexpr unsigned long long kHashPasses = 2;
 
-// Stores the hash of `password` (which must not be empty); false with the reason.
+// What a new password must be: at least 8 characters. "" when it is, else why not.
+std::string NewPasswordProblem(const std::string& password);
+
+// Stores the hash of `password` (NewPasswordProblem must find nothing); false
+// with the reason.
 bool SetWebPassword(const std::string& password, std::string& why,
                     const std::string& path = kWebPasswordFile);
 

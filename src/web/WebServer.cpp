@@ -214,38 +214,74 @@ struct WebServer::Impl {
         return true;
     }
 
+    // A password tried from `from` under the login limits: 429 (its Retry-After
+    // set) while the address is locked out, 401 when wrong, 200 when right.
+    int TryPassword(const std::string& from, const std::string& password, HttpResponse& res) {
+        if (const int64_t wait = limits.MayTry(from); wait > 0) {
+            res.SetHeader("Retry-After", std::to_string(wait));
+            return 429;
+        }
+        const bool right =
+            !password.empty() &&
+            limits.InTurn(WebPasswordHashKibibytes(), [&password] { return CheckWebPassword(password); });
+        limits.Checked(from, right);
+        return right ? 200 : 401;
+    }
+
     void Login(const HttpRequest& req, HttpResponse& res) {
         const std::string from = req.address;
         {
             std::lock_guard<std::mutex> hold(lock);
             NoticeNewPassword();
         }
-        if (const int64_t wait = limits.MayTry(from); wait > 0) {
-            res.SetHeader("Retry-After", std::to_string(wait));
-            return Send(res, Error(429, "too many failed logins; wait a minute"));
-        }
         const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
-        const std::string password = body["password"].toString().toStdString();
-        const bool right =
-            !password.empty() &&
-            limits.InTurn(WebPasswordHashKibibytes(), [&password] { return CheckWebPassword(password); });
-        limits.Checked(from, right);
-        if (!right) {
+        const int tried = TryPassword(from, body["password"].toString().toStdString(), res);
+        if (tried == 429) return Send(res, Error(429, "too many failed logins; wait a minute"));
+        if (tried != 200) {
             Log("status - web console: a failed login from %s", from.c_str());
             Send(res, Error(401, "wrong password"));
             return;
         }
+        Log("status - web console: logged in from %s", from.c_str());
+        Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(NewSession(res))}}});
+    }
+
+    // A session for the client being answered, its cookie set: its CSRF token.
+    std::string NewSession(HttpResponse& res) {
         const std::string token = RandomToken(), csrf = RandomToken();
         {
             std::lock_guard<std::mutex> hold(lock);
-            NoticeNewPassword();
+            NoticeNewPassword();  // a new password ends every other session first
             sessions[token] = {csrf, Steady::now()};
         }
-        res.SetHeader("Set-Cookie", CookieName(port) + "=" + token +
-                                         "; Path=/; HttpOnly; SameSite=Strict" +
-                                         (tls ? "; Secure" : ""));
-        Log("status - web console: logged in from %s", from.c_str());
-        Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(csrf)}}});
+        res.SetHeader("Set-Cookie", CookieName(port) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict" +
+                                        (tls ? "; Secure" : ""));
+        return csrf;
+    }
+
+    // A new password from the page: the old one first (a wrong one counts as a
+    // failed login), then every other session ends; this one goes on with a new
+    // token.
+    void ChangePassword(const HttpRequest& req, HttpResponse& res) {
+        if (!Allowed(req, res, true)) return;
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+        std::string old = body["old"].toString().toStdString(), fresh = body["new"].toString().toStdString();
+        auto answer = [&](const Answer& a) {
+            WipeSecret(old);
+            WipeSecret(fresh);
+            Send(res, a);
+        };
+        const int tried = TryPassword(req.address, old, res);
+        if (tried == 429) return answer(Error(429, "too many failed logins; wait a minute"));
+        if (tried != 200) {
+            Log("status - web console: a wrong old password from %s", req.address.c_str());
+            return answer(Error(403, "the old password is not right"));
+        }
+        std::string why;
+        if (!SetWebPassword(fresh, why)) return answer(Error(400, why));
+        Log("status - web console: the password was changed from %s; every other session ended",
+            req.address.c_str());
+        answer({200, QJsonObject{{"csrf", QString::fromStdString(NewSession(res))}}});
     }
 
     // An upload's body, streamed into the file `tempName` (a stored name) as it
@@ -451,6 +487,7 @@ struct WebServer::Impl {
             if (csrf.empty()) return Send(res, Error(401, "log in first"));
             Send(res, {200, QJsonObject{{"csrf", QString::fromStdString(csrf)}}});
         });
+        s.Post("/api/password", [this](const HttpRequest& req, HttpResponse& res) { ChangePassword(req, res); });
         s.Post("/api/logout", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, true)) return;
             std::lock_guard<std::mutex> hold(lock);

@@ -588,7 +588,29 @@ TEST_F(WebConsole, ThePasswordFileIsTrustedOnlyWhenItIsPrivate) {
     ASSERT_EQ(SetPassword("another pass"), 0);
     EXPECT_EQ(Status(client->Get("/api/status", headers)), 401);
     EXPECT_EQ(Login("s3cret pass"), "");
-    EXPECT_FALSE(Login("another pass").empty());
+    std::string csrf = Login("another pass");
+    EXPECT_FALSE(csrf.empty());
+
+    // From the page: at least 8 characters (as on the command line), the old
+    // password first; the other sessions end, this one goes on.
+    EXPECT_EQ(SetPassword("7 chars"), 2);
+    httplib::Client other("127.0.0.1", port);
+    const auto second = other.Post("/api/login", "{\"password\": \"another pass\"}", "application/json");
+    ASSERT_EQ(Status(second), 200);
+    const httplib::Headers otherSession = {
+        {"Cookie", second->get_header_value("Set-Cookie").substr(0, second->get_header_value("Set-Cookie").find(';'))}};
+    EXPECT_EQ(Status(Change("/api/password", R"({"old": "another pass", "new": "short"})", csrf)), 400);
+    EXPECT_EQ(Status(Change("/api/password", R"({"old": "wrong pass", "new": "a third pass"})", csrf)), 403);
+    const auto changed = Change("/api/password", R"({"old": "another pass", "new": "a third pass"})", csrf);
+    ASSERT_EQ(Status(changed), 200);
+    EXPECT_EQ(Status(other.Get("/api/status", otherSession)), 401);
+    const std::string cookie = changed->get_header_value("Set-Cookie");
+    headers = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+    csrf = Json(changed)["csrf"].toString().toStdString();
+    EXPECT_EQ(Status(Change("/api/playback", R"({"play": true})", csrf)), 200);
+    EXPECT_EQ(Login("another pass"), "");
+    EXPECT_FALSE(Login("a third pass").empty());
+    EXPECT_EQ(ReadText("err.txt").find("third pass"), std::string::npos);
 }
 
 namespace {
