@@ -270,8 +270,24 @@ $("#record").onclick = async () => {
   } catch (e) { say("The microphone cannot be used: " + e.message); }
 };
 $("#stop").onclick = stopRecording;
+// The admin's record, newest first, of one kind or all; downloaded as text.
+async function record() {
+  const kind = $("#log-kind").value;
+  return (await api("GET", "/api/log")).lines.filter(l => !kind || l.kind === kind)
+    .map(l => `${l.time} ${l.kind} ${l.text}`).join("\n");
+}
+$("#log-kind").onchange = () => $("#show-log").click();
+$("#download-log").onclick = async () => {
+  try {
+    const a = document.createElement("a");
+    a.href = URL.createObjectURL(new Blob([await record() + "\n"], { type: "text/plain" }));
+    a.download = "tonewell-admin-record.txt";
+    a.click();
+    URL.revokeObjectURL(a.href);
+  } catch (e) { say(e.message); }
+};
 $("#show-log").onclick = async () => {
-  try { $("#log").textContent = (await api("GET", "/api/log")).lines.join("\n"); } catch (e) { say(e.message); }
+  try { $("#log").textContent = await record(); } catch (e) { say(e.message); }
 };
 $("#save-take").onclick = async () => {
   const name = $("#take-name").value.trim();

@@ -1,10 +1,10 @@
 #include "Log.h"
 
+#include "AdminRecord.h"
+
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <cstring>
@@ -16,8 +16,6 @@ std::mutex g_lock;
 bool g_enabled = false;
 std::function<std::string()> g_prefix;
 std::function<void(const std::string&)> g_capture;
-size_t g_historyLines = 0;
-std::deque<std::string> g_history;
 LogLevel g_level = LogLevel::Trace;
 
 struct Repeat {
@@ -81,15 +79,7 @@ void LogSink(const char* line) {
     std::lock_guard<std::mutex> hold(g_lock);
     std::string suffix;
     if (g_level == LogLevel::Info && (IsTrace(line) || !SayRepeat(line, suffix))) return;
-    if (g_historyLines > 0) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
-        g_history.push_back(stamp + std::string(line) + suffix);
-        while (g_history.size() > g_historyLines) g_history.pop_front();
-    }
+    RecordForAdmin(suffix.empty() ? line : (std::string(line) + suffix).c_str());
     if (!g_enabled) return;
     std::string text = g_prefix ? g_prefix() : std::string();
     text += line;
@@ -118,17 +108,6 @@ void SetLogEnabled(bool enabled) {
 bool LogEnabled() {
     std::lock_guard<std::mutex> hold(g_lock);
     return g_enabled;
-}
-
-void SetLogHistory(size_t lines) {
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_historyLines = lines;
-    while (g_history.size() > g_historyLines) g_history.pop_front();
-}
-
-std::vector<std::string> LogHistory() {
-    std::lock_guard<std::mutex> hold(g_lock);
-    return {g_history.begin(), g_history.end()};
 }
 
 void SetLogPrefix(std::function<std::string()> prefix) {

@@ -33,10 +33,8 @@ bool ParseLogLevel(const std::string& text, LogLevel& level);
 // Text put before every written line; empty function for none.
 void SetLogPrefix(std::function<std::string()> prefix);
 
-// Keeps the last `lines` lines (0: none), whether or not they are written, each
-// behind its wall-clock time, for the web console.
-void SetLogHistory(size_t lines);
-std::vector<std::string> LogHistory();
+// Every line kept, written or not, also goes to the admin's record
+// (AdminRecord.h), which takes those that are for it.
 
 // Where written lines go instead of stderr (tests); empty function restores stderr.
 void SetLogCapture(std::function<void(const std::string&)> capture);

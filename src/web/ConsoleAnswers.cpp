@@ -97,6 +97,47 @@ QJsonObject ListsJson(const ListsView& view) {
     return out;
 }
 
+namespace {
+
+// An edit as the admin's record says it: what changed.
+std::string EditSaid(bool isMusic, const std::string& action, const QJsonObject& body) {
+    const std::string list = isMusic ? "the music list" : "the voice list";
+    const auto count = [](qsizetype n) {
+        return std::to_string(n) + (n == 1 ? " track" : " tracks");
+    };
+    if (action == "add") {
+        const QJsonArray names = body["names"].toArray();
+        std::string said = "added " + count(names.size()) + " to " + list + ":";
+        for (qsizetype i = 0; i < names.size() && i < 3; ++i)
+            said += (i ? ", " : " ") + ShownTrackName(names[i].toString().toStdString(), isMusic);
+        if (names.size() > 3) said += " and " + std::to_string(names.size() - 3) + " more";
+        return said;
+    }
+    if (action == "remove") return "deleted " + count(body["rows"].toArray().size()) + " from " + list;
+    if (action == "move")
+        return "moved row " + std::to_string(body["row"].toInt() + 1) +
+               (body["step"].toInt() < 0 ? " up" : " down") + " in " + list;
+    if (action == "clear") return "cleared " + list;
+    if (action == "settings") {
+        std::string said = list + ":";
+        if (body.contains("gap")) said += " gap " + std::to_string(body["gap"].toInt()) + " s";
+        if (body.contains("volume")) said += " volume " + std::to_string(body["volume"].toInt());
+        if (body.contains("random")) said += body["random"].toBool() ? " order random" : " order in order";
+        return said;
+    }
+    const QJsonObject date = body["date"].toObject(), time = body["time"].toObject();
+    std::string said = "scheduled " + count(body["rows"].toArray().size()) + " of " + list + ":";
+    said += date["on"].toBool() ? " dates " + date["from"].toString().toStdString() + " to " +
+                                      date["to"].toString().toStdString()
+                                : " every day";
+    said += time["on"].toBool() ? ", " + time["from"].toString().toStdString() + " to " +
+                                      time["to"].toString().toStdString()
+                                : ", all day";
+    return said;
+}
+
+}  // namespace
+
 // One edit of a list, on the main thread: applied to "audio.cfg" as it is on disk
 // (a hand edit is taken first), refused over a newer version, saved, and taken by
 // the player without a new cycle: what plays goes on.
@@ -158,7 +199,7 @@ Answer Edit(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std:
         case ListsEditor::Saved::Ok:
             break;
     }
-    Log("status - web console: %s on the %s list", action.c_str(), isMusic ? "music" : "voice");
+    Log("status - web console: %s", EditSaid(isMusic, action, body).c_str());
     player.AdoptConfiguration(editor.config());
     return {200, {}, ViewLists(player, now)};
 }

@@ -30,6 +30,7 @@
 #include "MessageBox.h"
 #include "LoadSound.h"
 #include "LoginLimits.h"
+#include "AdminRecord.h"
 #include "HttpServer.h"
 #include "Log.h"
 #include "OnHoldPlayer.h"
@@ -586,9 +587,11 @@ struct WebServer::Impl {
         s.Get("/api/log", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             QJsonArray lines;  // newest first
-            const std::vector<std::string> history = LogHistory();
-            for (auto it = history.rbegin(); it != history.rend(); ++it)
-                lines.append(QString::fromStdString(*it));
+            const std::vector<AdminLine> record = AdminRecord();
+            for (auto it = record.rbegin(); it != record.rend(); ++it)
+                lines.append(QJsonObject{{"time", QString::fromStdString(it->time)},
+                                         {"kind", QString::fromStdString(it->kind)},
+                                         {"text", QString::fromStdString(it->text)}});
             Send(res, {200, QJsonObject{{"lines", lines}}});
         });
         s.Get("/api/settings", [this](const HttpRequest& req, HttpResponse& res) {
@@ -663,7 +666,9 @@ WebServer::WebServer(const WebOptions& options, OnHoldPlayer& player)
     }
     i.port = i.server.port();
     i.listening = true;
-    SetLogHistory(200);  // the page's log, newest first
+    // The admin's record: the journal keeps it under systemd (with the log on),
+    // else "admin.log" here; the page shows it either way.
+    StartAdminRecord(std::getenv("JOURNAL_STREAM") && LogEnabled() ? "" : "admin.log");
     const bool loopback = options.address == "127.0.0.1" || options.address == "::1" ||
                           options.address == "localhost";
     Log("status - web console on %s://%s:%d", i.tls ? "https" : "http", options.address.c_str(), i.port);

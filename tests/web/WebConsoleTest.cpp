@@ -148,9 +148,14 @@ TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
     EXPECT_GT(status["next_message_in"].toInt(), 20);
     EXPECT_EQ(status["status"].toString().left(16), "Playing T\\a.wav ");
     EXPECT_EQ(status["output"].toString(), "null: real time into nothing");
-    const QJsonArray lines = Json(client->Get("/api/log", headers))["lines"].toArray();
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_NE(lines[0].toString().indexOf("status - "), -1);  // newest first
+    {
+        // The admin's record: the login, newest first, and no automaton state.
+        const QJsonArray lines = Json(client->Get("/api/log", headers))["lines"].toArray();
+        ASSERT_GE(lines.size(), 1);
+        EXPECT_EQ(lines[0].toObject()["kind"].toString(), "login");
+        EXPECT_TRUE(lines[0].toObject()["text"].toString().startsWith("status - web console: logged in"));
+        for (const QJsonValue& l : lines) EXPECT_FALSE(l.toObject()["text"].toString().startsWith("FSA"));
+    }
     EXPECT_FALSE(Json(client->Get("/api/settings", headers))["loudness"].toBool());
     // Listening in: an MP3 stream of the mix, in which the song is heard.
     {
@@ -308,9 +313,23 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
     // The sounds tree shows what was uploaded.
     const QJsonObject sounds = Json(client->Get("/api/sounds", headers));
     EXPECT_EQ(sounds["music"].toObject()["T"].toArray().size(), 2);
-    std::this_thread::sleep_for(3s);
-    EXPECT_NE(ReadText("err.txt").find("status - web console: schedule on the music list"),
+    // Edits are recorded with what changed, in admin.log too, and a restart
+    // reads the record back.
+    const std::string said = "status - web console: scheduled 2 tracks of the music list: every day, "
+                             "09:00 to 17:00";
+    EXPECT_NE(ReadText("err.txt").find(said), std::string::npos) << ReadText("err.txt");
+    EXPECT_NE(ReadText("admin.log").find(" edit " + said), std::string::npos) << ReadText("admin.log");
+    EXPECT_NE(ReadText("admin.log").find(" upload status - web console: stored sounds\\Music Tracks\\T\\New song.wav"),
               std::string::npos);
+    EXPECT_EQ(ReadText("admin.log").find("FSA"), std::string::npos);
+    tonewell->Signal(SIGTERM);
+    ASSERT_EQ(tonewell->Wait(5s), 0);
+    Start();
+    ASSERT_FALSE(Login().empty());
+    bool kept = false;
+    for (const QJsonValue& l : Json(client->Get("/api/log", headers))["lines"].toArray())
+        kept |= l.toObject()["text"].toString().toStdString() == said;
+    EXPECT_TRUE(kept);
 }
 
 // With a certificate and key in tonewell.conf the console speaks HTTPS only, and its
