@@ -1,10 +1,22 @@
 "use strict";
+const MONTHS = ["January", "February", "March", "April", "May", "June", "July", "August", "September",
+                "October", "November", "December"];
+// "12-20" as "20 Dec".
+function dayText(mmdd) {
+  const [m, d] = mmdd.split("-").map(Number);
+  return `${d} ${MONTHS[m - 1].slice(0, 3)}`;
+}
 // Both lists are made from one template; only voice messages have a gap to choose.
 for (const sec of document.querySelectorAll("section[data-kind]")) {
   sec.append(document.getElementById("list-template").content.cloneNode(true));
   const music = sec.dataset.kind === "music";
   sec.querySelector("h2").textContent = music ? "Music Tracks" : "Voice Messages";
   if (music) sec.querySelector(".gap-box").remove();
+  // A date range repeats every year: a month and a day, no year.
+  for (const end of ["date-from", "date-to"]) {
+    sec.querySelector(`.${end}.month`).append(...MONTHS.map((m, i) => new Option(m, String(i + 1))));
+    sec.querySelector(`.${end}.day`).append(...[...Array(31).keys()].map(d => new Option(String(d + 1))));
+  }
 }
 
 let csrf = sessionStorage.getItem("csrf") || "";
@@ -81,7 +93,7 @@ function fillList(kind, lists) {
     const label = document.createElement("label");
     const box = document.createElement("input");
     box.type = "checkbox"; box.dataset.row = row;
-    const when = [t.date.on ? `${t.date.from.slice(5)} to ${t.date.to.slice(5)}` : "",
+    const when = [t.date.on ? `${dayText(t.date.from.slice(5))} to ${dayText(t.date.to.slice(5))}, every year` : "",
                   t.time.on ? `${t.time.from.slice(0, 5)}-${t.time.to.slice(0, 5)}` : ""].filter(Boolean);
     label.append(box, " " + t.shown + (when.length ? ` (scheduled: ${when.join(", ")})` : ""));
     li.append(label);
@@ -141,6 +153,12 @@ for (const [id, key] of [["#start-playing", "start_playing"], ["#loudness", "lou
   $(id).onchange = e => api("POST", "/api/settings", { [key]: e.target.checked })
     .then(() => say("")).catch(err => say(err.message));
 
+// A month and a day as the API takes a date; the year is one with 29 February,
+// and the player never reads it.
+function monthDay(sec, end) {
+  const pad = v => String(v).padStart(2, "0");
+  return `2000-${pad($(`.${end}.month`, sec).value)}-${pad($(`.${end}.day`, sec).value)}`;
+}
 function selected(sec) { return [...sec.querySelectorAll(".tracks input:checked")].map(b => +b.dataset.row); }
 
 async function edit(kind, action, body, done) {
@@ -179,7 +197,7 @@ for (const sec of document.querySelectorAll("section[data-kind]")) {
     else if (act === "add") edit(kind, "add", { names: [$(".add", sec).value] }, "Added at the end of the list.");
     else if (act === "schedule") edit(kind, "schedule", {
       rows,
-      date: { on: $(".date-on", sec).checked, from: $(".date-from", sec).value, to: $(".date-to", sec).value },
+      date: { on: $(".date-on", sec).checked, from: monthDay(sec, "date-from"), to: monthDay(sec, "date-to") },
       time: { on: $(".time-on", sec).checked, from: $(".time-from", sec).value, to: $(".time-to", sec).value } });
   });
   $(".order", sec).onchange = e => edit(kind, "settings", { random: e.target.value === "1" });

@@ -148,6 +148,13 @@ std::vector<Stretch> Stretches(const std::vector<DayGaps>& days) {
     return out;
 }
 
+// Where a gap starts, to the second: a range that ends at 17:00 plays through
+// 17:00:00, so the minute 17:01 is the first one wholly silent but the silence
+// starts just after 17:00.
+std::string GapStart(int minute) {
+    return minute == 0 ? "from 00:00" : "after " + MinuteText(minute - 1);
+}
+
 }  // namespace
 
 std::string CoverageSummary(const std::vector<DayGaps>& days, bool isMusic, bool listEmpty) {
@@ -170,23 +177,22 @@ std::string CoverageSummary(const std::vector<DayGaps>& days, bool isMusic, bool
         const bool overMidnight =
             g.size() == 2 && g[0].first == 0 && g[1].last == kMinutesPerDay - 1;
         if (g.size() == 1 || overMidnight)
-            return "No " + what + " from " + MinuteText(g.back().first) + " to " +
-                   MinuteText(g[0].last + 1) + " every day";
-        return "No " + what + " at " + std::to_string(g.size()) +
-               " times every day, the first from " + MinuteText(g[0].first) + " to " +
-               MinuteText(g[0].last + 1);
+            return "No " + what + " " + GapStart(g.back().first) + " until " + MinuteText(g[0].last + 1) +
+                   " every day";
+        return "No " + what + " at " + std::to_string(g.size()) + " times every day, the first " +
+               GapStart(g[0].first) + " until " + MinuteText(g[0].last + 1);
     }
     const Stretch& s = stretches.front();
     const std::string firstDay = DayText(days[s.firstDay].date);
     const std::string lastDay = DayText(days[s.lastDay].date);
     std::string first;
     if (s.firstDay == s.lastDay)
-        first = "on " + firstDay + " from " + MinuteText(s.from) + " to " + MinuteText(s.to);
+        first = "on " + firstDay + " " + GapStart(s.from) + " until " + MinuteText(s.to);
     else if (s.from == 0 && s.to == kMinutesPerDay)
         first = "from " + firstDay + " to " + lastDay;  // whole days
     else
-        first = "from " + firstDay + " " + MinuteText(s.from) + " to " + lastDay + " " +
-                MinuteText(s.to);
+        first = (s.from == 0 ? "from " + firstDay + " 00:00" : "after " + firstDay + " " + MinuteText(s.from - 1)) +
+                " until " + lastDay + " " + MinuteText(s.to);
     if (stretches.size() == 1) return "No " + what + " " + first;
     return "No " + what + " at " + std::to_string(stretches.size()) +
            " times in the year, the first " + first;

@@ -186,7 +186,7 @@ TEST_F(RenderMode, CoverageReportsTheUncoveredHoursAndItsStatusSaysSo) {
     EXPECT_EQ(tw::test::ReadText("out.txt"),
               "2027-01-01  music: 00:00-09:00, 17:01-24:00  voice: covered\n"
               "2027-01-02  music: 00:00-09:00, 17:01-24:00  voice: covered\n"
-              "No music from 17:01 to 09:00 every day.\n"
+              "No music after 17:00 until 09:00 every day.\n"
               "Voice messages play at every hour of the year.\n");
     config("false 2008 1 1 2008 1 1 false 0 0 0 0 0 0");
     status = std::system((cmd + " >out.txt 2>err.txt").c_str());

@@ -83,7 +83,7 @@ TEST_F(Editing, BadEditsChangeNothing) {
     EXPECT_FALSE(e.List(true).tracks[0].schedule.HasAnyRange());
     // A real one, and the summary says what it leaves silent.
     EXPECT_TRUE(e.ApplySchedule(true, {0}, hours, why));
-    EXPECT_EQ(e.CoverageText(true, clock.Now()), "No music from 17:01 to 09:00 every day.");
+    EXPECT_EQ(e.CoverageText(true, clock.Now()), "No music after 17:00 until 09:00 every day.");
     e.Remove(true, {0, 0, 7});
     EXPECT_TRUE(e.List(true).tracks.empty());
 }

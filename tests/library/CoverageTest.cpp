@@ -74,14 +74,14 @@ TEST(Coverage, SummariesInPlainWords) {
         return CoverageSummary(ScheduleCoverage(tracks).UncoveredDays(jan1, 365), true,
                                tracks.empty());
     };
-    EXPECT_EQ(summary({Hours(9, 17)}), "No music from 17:01 to 09:00 every day");
+    EXPECT_EQ(summary({Hours(9, 17)}), "No music after 17:00 until 09:00 every day");
     EXPECT_EQ(summary({Hours(9, 17), Hours(16, 10)}), "Music plays at every hour of the year");
     EXPECT_EQ(summary({Scheduled(true, {2020, 12, 15}, {2020, 1, 15}, false, {}, {})}),
               "No music from 16 January to 14 December");
     EXPECT_EQ(summary({}), "No music: the list is empty");
     EXPECT_EQ(
         summary({Scheduled(true, {2020, 12, 15}, {2020, 1, 15}, true, {8, 0, 0}, {18, 0, 0})}),
-        "No music at 33 times in the year, the first on 1 January from 00:00 to 08:00");
+        "No music at 33 times in the year, the first on 1 January from 00:00 until 08:00");
     bool covered = true;
     const auto gaps = ScheduleCoverage({Hours(9, 17)}).UncoveredDays(jan1, 1);
     EXPECT_EQ(CoverageReport(gaps, gaps, covered),

@@ -163,7 +163,7 @@ TEST_F(ManageAudio, TheCoverageLineFollowsTheSchedules) {
         t.schedule.timeTo = {17, 0, 0};
     }
     auto d = Open();
-    EXPECT_EQ(d->music().coverage->text(), "No music from 17:01 to 09:00 every day.");
+    EXPECT_EQ(d->music().coverage->text(), "No music after 17:00 until 09:00 every day.");
     EXPECT_EQ(d->voice().coverage->text(), "No voice messages: the list is empty.");
     Select(d->music().list, {0, 1});
     OnNextDialog<ScheduleDlg>([](ScheduleDlg& s) {

@@ -280,7 +280,7 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
         "{\"rows\": [0, 1], \"time\": {\"on\": true, \"from\": \"09:00\", \"to\": \"17:00\"}}", csrf);
     ASSERT_EQ(Status(scheduled), 200) << (scheduled ? scheduled->body : "");
     EXPECT_EQ(Json(scheduled)["music_settings"].toObject()["coverage"].toString(),
-              "No music from 17:01 to 09:00 every day.");
+              "No music after 17:00 until 09:00 every day.");
     EXPECT_NE(ReadText("audio.cfg").find("true 9 0 0 17 0 0"), std::string::npos);
     for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
              {"/api/lists/music/schedule",

@@ -154,8 +154,20 @@ def main():
                               music.find_element(By.CSS_SELECTOR, ".time-to"))
         music.find_element(By.CSS_SELECTOR, "button[data-act=schedule]").click()
         wait.until(lambda d: coverage.text != "Music plays at every hour of the year.")
-        check(coverage.text == "No music from 17:01 to 09:00 every day.", "coverage after: " + coverage.text)
+        check(coverage.text == "No music after 17:00 until 09:00 every day.", "coverage after: " + coverage.text)
         check("true 9 0 0 17 0 0" in open(f"{work}/audio.cfg").read(), "the schedule is saved")
+        # Dates are a month and a day, every year.
+        from selenium.webdriver.support.ui import Select
+        for box in music.find_elements(By.CSS_SELECTOR, "ul.tracks input"):
+            box.click()
+        music.find_element(By.CSS_SELECTOR, ".date-on").click()
+        for end, month, day in (("date-from", "March", "20"), ("date-to", "February", "29")):
+            Select(music.find_element(By.CSS_SELECTOR, f".{end}.month")).select_by_visible_text(month)
+            Select(music.find_element(By.CSS_SELECTOR, f".{end}.day")).select_by_visible_text(day)
+        music.find_element(By.CSS_SELECTOR, "button[data-act=schedule]").click()
+        wait.until(lambda d: "20 Mar to 29 Feb, every year" in music.find_element(By.CSS_SELECTOR, "ul.tracks").text)
+        check("true 2000 3 20 2000 2 29 true 9 0 0 17 0 0" in open(f"{work}/audio.cfg").read(),
+              "a date range from a month and a day is saved")
 
         driver.find_element(By.ID, "pause").click()
         wait.until(lambda d: d.find_element(By.ID, "status").text == "Paused")
