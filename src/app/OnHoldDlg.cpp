@@ -304,7 +304,12 @@ void OnHoldDlg::EnableManageAudio(bool enabled) {
 }
 
 void OnHoldDlg::SetStatus(const std::string& text) {
-    status_->setFullText(QString::fromStdString(text));
+    // Its name is what plays and what is wrong; the countdown, which changes every
+    // second, is in its description only.
+    const QString full = QString::fromStdString(text);
+    QStringList said = full.split(QStringLiteral("  \u00b7  "));
+    said.removeIf([](const QString& part) { return part.startsWith(QStringLiteral("Next message in ")); });
+    status_->setFullText(full, said.join(QStringLiteral("  \u00b7  ")));
     UpdateTrayToolTip();
 }
 

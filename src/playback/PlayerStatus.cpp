@@ -81,6 +81,18 @@ std::string OnHoldPlayer::StatusText() {
     std::vector<std::string> parts;
     // Nothing can be heard, whatever plays: said first, until the output is back.
     if (device_ && device_->OutputLost()) parts.push_back("Sound output lost: trying again");
+    // A warning comes before what plays: a line cut short never hides it.
+    size_t failed = 0;
+    for (const auto& [path, why] : failed_)
+        for (const TrackList* list : {&config_.music, &config_.voice})
+            if (std::any_of(list->tracks.begin(), list->tracks.end(),
+                            [&path](const Track& t) { return t.name == path; })) {
+                ++failed;
+                break;
+            }
+    if (failed == 1) parts.push_back("1 track could not be loaded: see the list");
+    if (failed > 1)
+        parts.push_back(std::to_string(failed) + " tracks could not be loaded: see the list");
     if (music_.current.stream)
         parts.push_back("Playing " + ShownTrackName(music_.current.path, true));
     else if (std::string why = NothingPlays(true); !why.empty())
@@ -95,17 +107,6 @@ std::string OnHoldPlayer::StatusText() {
                       static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
         parts.push_back(text);
     }
-    size_t failed = 0;
-    for (const auto& [path, why] : failed_)
-        for (const TrackList* list : {&config_.music, &config_.voice})
-            if (std::any_of(list->tracks.begin(), list->tracks.end(),
-                            [&path](const Track& t) { return t.name == path; })) {
-                ++failed;
-                break;
-            }
-    if (failed == 1) parts.push_back("1 track could not be loaded: see the list");
-    if (failed > 1)
-        parts.push_back(std::to_string(failed) + " tracks could not be loaded: see the list");
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : "  \u00b7  ") + part;
     return text;

@@ -14,11 +14,13 @@ ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setMinimumWidth(0);
 }
 
-void ElidedLabel::setFullText(const QString& text) {
+void ElidedLabel::setFullText(const QString& text, const QString& name) {
     if (text == full_) return;
     full_ = text;
     setToolTip(text);
-    setAccessibleName(text);  // announced as a name change
+    const QString said = name.isEmpty() ? text : name;
+    if (said != accessibleName()) setAccessibleName(said);  // announced as a name change
+    setAccessibleDescription(text);                          // read on request
     Elide();
 }
 

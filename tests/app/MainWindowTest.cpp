@@ -105,8 +105,8 @@ TEST_F(MainWindow, StatusLineAndAMarkOnATrackThatDidNotLoad) {
     w->player().OnTimer(11);  // the music gap ends: b.wav plays
     w->player().OnTimer(999);
     EXPECT_EQ(w->statusLine()->fullText(),
-              QString::fromUtf8("Playing T\\b.wav  \u00b7  No voice messages: add some with Manage "
-                                "Audio  \u00b7  1 track could not be loaded: see the list"));
+              QString::fromUtf8("1 track could not be loaded: see the list  \u00b7  Playing T\\b.wav  "
+                                "\u00b7  No voice messages: add some with Manage Audio"));
     QTest::mouseClick(w->pauseButton(), Qt::LeftButton);
     EXPECT_EQ(w->statusLine()->fullText(), "Paused");
     EXPECT_TRUE(w->statusLine()->isVisible());

@@ -68,6 +68,12 @@ def main():
 
     folder = tempfile.mkdtemp(prefix="tonewell-a11y-")
     os.makedirs(os.path.join(folder, "sounds", "Music Tracks", "T"))
+    os.makedirs(os.path.join(folder, "sounds", "Voice Messages", "V"))
+    with wave.open(os.path.join(folder, "sounds", "Voice Messages", "V", "m.wav"), "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(8000)
+        w.writeframes(b"\0\1" * 8000)
     with wave.open(os.path.join(folder, "sounds", "Music Tracks", "T", "a.wav"), "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)
@@ -77,7 +83,8 @@ def main():
     with open(os.path.join(folder, "audio.cfg"), "w") as f:
         f.write("[VOICE]\n30\n10\n0\n\n[MUSIC]\n2\n10\n0\n\n[MUSIC_LIST]\n"
                 "sounds\\Music Tracks\\T\\a.wav\nfalse 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n"
-                ".\n\n[VOICE_LIST]\n.\n\n")
+                ".\n\n[VOICE_LIST]\nsounds\\Voice Messages\\V\\m.wav\n"
+                "false 2008 1 1 2008 1 1 false 0 0 0 0 0 0\n.\n\n")
     # Without our output: nothing holds the test's output open after the end. The
     # bus it starts is stopped with it.
     bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
@@ -115,6 +122,16 @@ def main():
         labels = [n.name for n in nodes if n.getRoleName() == "label"]
         check(any("Playing T\\a.wav" in l for l in labels),
               "the status line's text is read: " + repr([l for l in labels if len(l) > 3]))
+        # Its name says what plays and holds still; the countdown is in its
+        # description, read on request.
+        status = [n for n in nodes if n.getRoleName() == "label" and "Playing T\\a.wav" in n.name]
+        if status:
+            first_name, first_description = status[0].name, status[0].description
+            time.sleep(2.5)
+            check("Next message in" not in first_name and status[0].name == first_name,
+                  f"the status line's name holds still: {first_name!r}, then {status[0].name!r}")
+            check("Next message in" in first_description and status[0].description != first_description,
+                  f"its description counts down: {first_description!r}, then {status[0].description!r}")
         images = [n.name for n in nodes if n.getRoleName() == "image"]
         check(images and all(images), "the banner has a name: " + repr(images))
         hidden = [n.name for n in nodes if n.getRoleName() == "push button"
