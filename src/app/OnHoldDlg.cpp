@@ -206,10 +206,6 @@ void OnHoldDlg::BuildWindow() {
     connect(voiceVolume_, &QSlider::valueChanged, this,
             [this](int v) { player_->OnVolumeSlider(false, v); });
     // A click in a list chooses nothing: the selection goes back to what plays.
-    connect(musicFiles_, &QListWidget::itemSelectionChanged, this,
-            [this] { player_->SelectMusicRow(); });
-    connect(voiceFiles_, &QListWidget::itemSelectionChanged, this,
-            [this] { player_->SelectVoiceRow(); });
 
     // The same, on a right click (F1 is the menu bar's).
     auto* help = new QAction(tr("&Help"), this);
@@ -224,20 +220,25 @@ void OnHoldDlg::BuildWindow() {
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
-// Puts the selection on `row` without it counting as a click.
-static void SelectRow(QListWidget* list, int row) {
-    QSignalBlocker block(list);
-    if (row >= 0 && row < list->count())
-        list->setCurrentRow(row);
-    else
-        list->clearSelection();
+// Marks the row that plays (bold, and "playing" for a screen reader), apart from
+// the selection and the focus, which the user moves freely.
+static void MarkPlayingRow(QListWidget* list, int row) {
+    for (int i = 0; i < list->count(); ++i) {
+        QListWidgetItem* item = list->item(i);
+        const bool playing = i == row;
+        if (item->font().bold() == playing) continue;
+        QFont font = item->font();
+        font.setBold(playing);
+        item->setFont(font);
+        item->setData(Qt::AccessibleDescriptionRole, playing ? QObject::tr("playing") : QVariant());
+    }
 }
 
 void OnHoldDlg::SelectMusicRow(int row) {
-    SelectRow(musicFiles_, row);
+    MarkPlayingRow(musicFiles_, row);
 }
 void OnHoldDlg::SelectVoiceRow(int row) {
-    SelectRow(voiceFiles_, row);
+    MarkPlayingRow(voiceFiles_, row);
 }
 
 void OnHoldDlg::SetMusicProgress(int percent) {

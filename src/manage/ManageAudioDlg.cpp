@@ -59,6 +59,7 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setWidget(page);
+    scroll->setAccessibleName(tr("Voice messages and music tracks"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok_);
@@ -88,6 +89,9 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
             IntervalIndex(side->isMusic, list.gapSeconds, side->interval->count()));
         side->order->setCurrentIndex(list.random == 0 || list.random == 1 ? list.random : -1);
     }
+    // The first list has the focus when the dialog opens, not OK (Enter still
+    // presses OK, the default button).
+    voice_.list->setFocus();
 }
 
 ManageAudioDlg::~ManageAudioDlg() = default;
@@ -163,6 +167,9 @@ ManageAudioDlg::Side ManageAudioDlg::BuildSide(bool isMusic, QWidget* box) {
     s.coverage = new QLabel(box);
     s.coverage->setWordWrap(true);
     s.coverage->setTextFormat(Qt::PlainText);
+    // A Tab stop, so that a screen reader reaches what the schedules leave silent.
+    s.coverage->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    s.coverage->setFocusPolicy(Qt::StrongFocus);
     s.coverageName = isMusic ? tr("Music schedule coverage") : tr("Voice schedule coverage");
     grid->addWidget(s.coverage, 4, 0, 1, 4);
 

@@ -148,17 +148,23 @@ TEST_F(MainWindow, FirstRunKeepsManageAudioOffUntilTheNoticeIsAnswered) {
     EXPECT_EQ(boxes.boxes().size(), 1u);  // once a run
 }
 
-TEST_F(MainWindow, AClickInAListGoesBackToThePlayingRow) {
+TEST_F(MainWindow, ThePlayingRowIsMarkedAndTheFocusMovesFreely) {
     Settings(1);
     auto w = Open();
     w->player().OnTimer(10);
     ASSERT_TRUE(WaitFor([&] { return w->player().music().next.stream != nullptr; }));
     w->player().OnTimer(11);  // the first song starts: row 0
     ASSERT_TRUE(w->player().music().current.stream != nullptr);
-    EXPECT_EQ(w->musicList()->currentRow(), 0);
+    EXPECT_TRUE(w->musicList()->item(0)->font().bold());
+    // A click or the arrow keys move the focus; the mark stays on what plays.
     QTest::mouseClick(w->musicList()->viewport(), Qt::LeftButton, {},
                       w->musicList()->visualItemRect(w->musicList()->item(2)).center());
-    EXPECT_EQ(w->musicList()->currentRow(), 0);
+    EXPECT_EQ(w->musicList()->currentRow(), 2);
+    QTest::keyClick(w->musicList(), Qt::Key_Up);
+    EXPECT_EQ(w->musicList()->currentRow(), 1);
+    EXPECT_TRUE(w->musicList()->item(0)->font().bold());
+    EXPECT_FALSE(w->musicList()->item(1)->font().bold());
+    EXPECT_EQ(w->musicList()->item(0)->data(Qt::AccessibleDescriptionRole).toString(), "playing");
     w->musicVolume()->setValue(5);
     EXPECT_EQ(w->player().music().current.buffer->GetVolume(), -1500);
     // The slider shows its value beside it.

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -273,6 +274,27 @@ TEST_F(ManageAudio, OkWithoutNewTracksNeverCutsTheLine) {
     // One song from the start: never stopped, never started again.
     EXPECT_EQ(log.With("status - play music ").size(), 1u);
     EXPECT_TRUE(log.With("status - music track finished").empty());
+}
+
+}  // namespace
+
+namespace {
+
+// What a screen reader and the keyboard find: the first list has the focus, the
+// scroll area and the combo boxes are named, the coverage is a Tab stop.
+TEST_F(ManageAudio, KeyboardAndScreenReaderFindTheirWay) {
+    Config(30, 2, 0, 1);
+    auto d = Open();
+    d->show();
+    QApplication::setActiveWindow(d.get());
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), d->voice().list);
+    auto* scroll = d->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_FALSE(scroll->accessibleName().isEmpty());
+    for (const QComboBox* box : {d->voice().interval, d->voice().order, d->music().order})
+        EXPECT_FALSE(box->accessibleName().isEmpty());
+    EXPECT_TRUE(d->music().coverage->focusPolicy() & Qt::TabFocus);
 }
 
 }  // namespace
