@@ -551,7 +551,15 @@ int main(int argc, char** argv) {
     std::unique_ptr<tw::InstanceLock> lock;
     if (!tw::AcquireInstanceLock(lock)) {
         // The running window comes forward instead; the box only when it cannot.
-        if (tw::AskRunningWindowForward()) return 0;
+        if (tw::AskRunningWindowForward()) {
+            if (!workdir.empty())
+                std::fprintf(stderr,
+                             "tonewell: the Tonewell window already running came forward; it keeps "
+                             "its own working folder, not %s (a headless player may run there: "
+                             "--headless --workdir %s)\n",
+                             workdir.c_str(), workdir.c_str());
+            return 0;
+        }
         tw::QtMessageBox().Show(kAlreadyRunning, "Tonewell");
         return 1;
     }

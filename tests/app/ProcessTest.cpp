@@ -224,9 +224,14 @@ TEST_F(Processes, HidingToTheTrayNeverEndsTheProgram) {
         EXPECT_EQ(VisibleWindows("Tonewell v1.0"), "");
         // Still playing in the tray.
         EXPECT_GT(Plays(tw::test::ReadText("window.txt")), before);
-        // A second start brings it out of the tray, and ends.
-        Process second({}, "second.txt");
+        // A second start brings it out of the tray, and ends; one for another folder
+        // is told that the window keeps its own.
+        std::filesystem::create_directory("elsewhere");
+        Process second({"--workdir", "elsewhere"}, "second.txt");
         EXPECT_EQ(second.Wait(10s), 0) << tw::test::ReadText("second.txt");
+        EXPECT_NE(tw::test::ReadText("second.txt").find("keeps its own working folder, not elsewhere"),
+                  std::string::npos)
+            << tw::test::ReadText("second.txt");
         std::string shown;
         for (int i = 0; i < 50 && shown.empty(); ++i) {
             std::this_thread::sleep_for(100ms);
