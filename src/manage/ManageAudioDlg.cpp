@@ -72,11 +72,13 @@ ManageAudioDlg::ManageAudioDlg(const AudioConfig& config, SoundDevice* device,
     // than 820 px); the screen bounds it, and the sides scroll beyond that.
     const QMargins m = top->contentsMargins();
     const QSize content = page->sizeHint();
-    resize(QSize(content.width() + m.left() + m.right(),
-                 content.height() + top->spacing() + buttons->sizeHint().height() + m.top() +
-                     m.bottom())
-               .expandedTo(QSize(820, 600)));
-    KeepPlace(this, QStringLiteral("manage-audio"));
+    const QSize needs = QSize(content.width() + m.left() + m.right(),
+                              content.height() + top->spacing() + buttons->sizeHint().height() +
+                                  m.top() + m.bottom())
+                            .expandedTo(QSize(820, 600));
+    resize(needs);
+    // A place saved smaller (at another scale, with a smaller font) is not kept.
+    KeepPlace(this, QStringLiteral("manage-audio"), needs);
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -12,6 +12,14 @@ QSettings Places() {
     return DeskSettings(QStringLiteral("windows"));
 }
 
+// A place per scale: one saved at 2x is not a place at 1x. The 1x key is the one
+// places have always been kept under.
+QString ScaledKey(const QWidget* window, const QString& key) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+    return ratio == 1.0 ? key : key + QStringLiteral("@%1x").arg(ratio);
+}
+
 }  // namespace
 
 QSettings DeskSettings(const QString& name) {
@@ -42,19 +50,21 @@ void FitToScreen(QWidget* window) {
 // The window's own area, not its frame: the frame a window manager adds is not
 // known before the window shows, and a frame position restored then lands a title
 // bar lower each time.
-void RestorePlace(QWidget* window, const QString& key) {
-    const QRect saved = Places().value(key).toRect();
-    if (saved.isValid()) window->setGeometry(saved);
+void RestorePlace(QWidget* window, const QString& key, QSize needs) {
+    const QRect saved = Places().value(ScaledKey(window, key)).toRect();
+    // Never smaller than the content needs (a larger font needs more).
+    if (saved.isValid())
+        window->setGeometry(QRect(saved.topLeft(), saved.size().expandedTo(needs).expandedTo(window->minimumSizeHint())));
     FitToScreen(window);
 }
 
 void SavePlace(const QWidget* window, const QString& key) {
     QSettings places = Places();
-    places.setValue(key, window->geometry());
+    places.setValue(ScaledKey(window, key), window->geometry());
 }
 
-void KeepPlace(QDialog* dialog, const QString& key) {
-    RestorePlace(dialog, key);
+void KeepPlace(QDialog* dialog, const QString& key, QSize needs) {
+    RestorePlace(dialog, key, needs);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, key] { SavePlace(dialog, key); });
 }
 

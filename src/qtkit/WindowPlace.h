@@ -6,6 +6,7 @@
 // thread.
 
 #include <QSettings>
+#include <QSize>
 #include <QString>
 
 class QDialog;
@@ -19,12 +20,13 @@ QSettings DeskSettings(const QString& name);
 
 // No larger than the available area of the window's screen, and inside it.
 void FitToScreen(QWidget* window);
-// The saved size and position under `key`, fitted to the screen; only fitted when
-// none was saved.
-void RestorePlace(QWidget* window, const QString& key);
+// The saved size and position under `key` (kept apart for each scale factor),
+// never smaller than `needs` or the window's minimum, fitted to the screen; only
+// fitted when none was saved.
+void RestorePlace(QWidget* window, const QString& key, QSize needs = {});
 void SavePlace(const QWidget* window, const QString& key);
 // A dialog restored from `key` now and saved there whenever it closes, however it
 // closes (OK, Cancel, Escape, the window manager's close).
-void KeepPlace(QDialog* dialog, const QString& key);
+void KeepPlace(QDialog* dialog, const QString& key, QSize needs = {});
 
 }  // namespace tw

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScreen>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "LogCapture.h"
 #include "ManageAudioDlg.h"
 #include "ScheduleDlg.h"
+#include "WindowPlace.h"
 #include "TempFolder.h"
 #include "VirtualSession.h"
 #include "Wav.h"
@@ -295,6 +297,17 @@ TEST_F(ManageAudio, KeyboardAndScreenReaderFindTheirWay) {
     for (const QComboBox* box : {d->voice().interval, d->voice().order, d->music().order})
         EXPECT_FALSE(box->accessibleName().isEmpty());
     EXPECT_TRUE(d->music().coverage->focusPolicy() & Qt::TabFocus);
+}
+
+// A place saved smaller than the dialog needs (at another scale, with a smaller
+// font) never cuts it: it opens at least as large as its content.
+TEST_F(ManageAudio, NeverOpensSmallerThanItsContent) {
+    Config(30, 2, 0, 3);
+    const QSize needs = Open()->size();
+    DeskSettings(QStringLiteral("windows")).setValue(QStringLiteral("manage-audio"), QRect(10, 10, 400, 300));
+    auto d = Open();
+    EXPECT_GE(d->width(), std::min(needs.width(), d->screen()->availableGeometry().width() - 16));
+    EXPECT_GE(d->height(), std::min(needs.height(), d->screen()->availableGeometry().height() - 48));
 }
 
 }  // namespace
