@@ -126,9 +126,12 @@ OnHoldDlg::~OnHoldDlg() {
 void OnHoldDlg::BuildWindow() {
     picture_ = new QLabel(this);
     picture_->setPixmap(Picture(320, 145));
-    // The banner gives way on a small screen (or at a large scale): down to half.
+    // The banner gives way on a small screen, and at a large scale keeps the size
+    // it has at 1x on the screen (half its size at 2x), leaving the room to the
+    // lists: down to half.
     picture_->setScaledContents(true);
-    picture_->setMaximumSize(320, 145);
+    const qreal scale = std::clamp(devicePixelRatioF(), 1.0, 2.0);
+    picture_->setMaximumSize(qRound(320 / scale), qRound(145 / scale));
     picture_->setMinimumSize(160, 72);
     picture_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     picture_->setAccessibleName(tr("Tonewell: music and messages on hold"));

@@ -72,6 +72,8 @@ def phone(driver, what):
         .map(([n, r]) => n + ' ' + Math.round(r.width) + 'x' + Math.round(r.height))""")
     check(wide[0] <= wide[1], f"{what} at 360 px: {wide[0]} px wide in a {wide[1]} px window")
     check(not small, f"{what} at 360 px: targets under 44 px: {small}")
+    if SHOT:
+        driver.save_screenshot(SHOT.replace(".png", "-phone.png"))
     driver.set_window_size(1200, 1000)
 
 
