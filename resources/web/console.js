@@ -75,6 +75,15 @@ async function status() {
   $("#details").textContent = `${s.state}; up ${Math.floor(s.uptime / 60)} min` +
     (s.failed.length ? `; ${s.failed.length} could not be loaded` : "");
   $("#output").textContent = "Output: " + s.output;
+  // How far each sound has played, and the levels the fades and volumes set.
+  const clock = t => `${Math.floor(t / 60)}:${String(t % 60).padStart(2, "0")}`;
+  $("#played").textContent = [
+    s.music ? `Music: ${clock(s.music_played)} of ${clock(s.music_length)}` : "",
+    s.voice ? `Message: ${clock(s.voice_played)} of ${clock(s.voice_length)}` : ""].filter(Boolean).join(" · ");
+  for (const kind of ["music", "voice"]) {
+    $(`#${kind}-meter`).value = Math.max(-60, s[`${kind}_level`]);
+    $(`#${kind}-db`).textContent = `${s[`${kind}_level`].toFixed(1)} dB`;
+  }
   // The track that plays now, marked in its list.
   for (const [kind, name] of [["music", s.music], ["voice", s.voice]])
     for (const li of document.querySelectorAll(`section[data-kind=${kind}] ul.tracks li`)) {

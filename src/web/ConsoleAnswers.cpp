@@ -3,10 +3,12 @@
 #include <sodium.h>
 
 #include <QJsonArray>
+#include <cmath>
 
 #include "ListsEditor.h"
 #include "Log.h"
 #include "OnHoldPlayer.h"
+#include "SoundBuffer.h"
 #include "SoundsFolder.h"
 #include "TonewellConf.h"
 
@@ -211,6 +213,14 @@ Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
         return slot.stream ? QJsonValue(QString::fromStdString(ShownTrackName(slot.path, isMusic)))
                              : QJsonValue(QJsonValue::Null);
     };
+    // How far a sound has played and how long it is, in seconds.
+    auto seconds = [](const SoundSlot& slot, bool played) {
+        if (!slot.buffer) return QJsonValue(QJsonValue::Null);
+        const WaveFormat& f = slot.buffer->format();
+        const double perSecond = static_cast<double>(f.samplesPerSec) * f.blockAlign();
+        if (perSecond <= 0) return QJsonValue(QJsonValue::Null);
+        return QJsonValue(std::round((played ? slot.buffer->Position() : slot.byteLength) / perSecond));
+    };
     const int64_t next = p.NextMessageInSeconds();
     QJsonArray failed;
     for (const auto& [path, why] : p.failedTracks())
@@ -220,6 +230,10 @@ Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
         {"state", !p.isPlaying() ? "paused" : sounding ? "playing" : "silent"},
         {"music", name(p.music().current, true)},
         {"voice", name(p.voice().current, false)},
+        {"music_played", seconds(p.music().current, true)},
+        {"music_length", seconds(p.music().current, false)},
+        {"voice_played", seconds(p.voice().current, true)},
+        {"voice_length", seconds(p.voice().current, false)},
         {"next_message_in", next >= 0 ? QJsonValue(static_cast<qint64>(next))
                                       : QJsonValue(QJsonValue::Null)},
         {"status", QString::fromStdString(p.StatusText())},

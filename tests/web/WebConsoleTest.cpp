@@ -148,6 +148,11 @@ TEST_F(WebConsole, PasswordSessionsTokensAndLoginLimits) {
     EXPECT_GT(status["next_message_in"].toInt(), 20);
     EXPECT_EQ(status["status"].toString().left(16), "Playing T\\a.wav ");
     EXPECT_EQ(status["output"].toString(), "null: real time into nothing");
+    // How far the song has played, of how long it is.
+    EXPECT_EQ(status["music_length"].toInt(), 60);
+    EXPECT_GE(status["music_played"].toInt(), 0);
+    EXPECT_LE(status["music_played"].toInt(), 3);
+    EXPECT_TRUE(status["voice_played"].isNull());
     {
         // The admin's record: the login, newest first, and no automaton state.
         const QJsonArray lines = Json(client->Get("/api/log", headers))["lines"].toArray();

@@ -136,6 +136,8 @@ def main():
         wait.until(lambda d: "playing" in d.find_element(
             By.CSS_SELECTOR, "section[data-kind=music] ul.tracks li").get_attribute("class"))
         check(True, "the track that plays is marked in its list")
+        wait.until(lambda d: " of 1:00" in d.find_element(By.ID, "played").text)
+        check(True, "the page says how far the song has played: " + driver.find_element(By.ID, "played").text)
         axe(driver, "the console")
         phone(driver, "the console")
 
