@@ -23,8 +23,8 @@ let csrf = sessionStorage.getItem("csrf") || "";
 let version = "";
 const $ = (q, el = document) => el.querySelector(q);
 
-async function api(method, path, body, raw) {
-  const headers = {};
+async function api(method, path, body, raw, extra) {
+  const headers = { ...(extra || {}) };
   if (method !== "GET") headers["X-CSRF-Token"] = csrf;
   if (body !== undefined && !raw) headers["Content-Type"] = "application/json";
   const res = await fetch(path, { method, headers, credentials: "same-origin",
@@ -149,7 +149,11 @@ async function refresh() {
       add.replaceChildren(); cat.replaceChildren();
       for (const [category, files] of Object.entries(sounds[kind])) {
         cat.append(new Option(category, category));
-        for (const f of files) add.append(new Option(category + " / " + f.file, f.name));
+        for (const f of files) {
+          const o = new Option(category + " / " + f.file, f.name);
+          o.dataset.category = category; o.dataset.file = f.file;
+          add.append(o);
+        }
       }
     }
     const settings = await api("GET", "/api/settings");
@@ -204,6 +208,7 @@ for (const sec of document.querySelectorAll("section[data-kind]")) {
     }
     else if (act === "clear") { if (confirm("Clear the whole list?")) edit(kind, "clear", {}, "The list is empty."); }
     else if (act === "add") edit(kind, "add", { names: [$(".add", sec).value] }, "Added at the end of the list.");
+    else if (["preview", "rename-file", "delete-file", "new-category"].includes(act)) files(sec, kind, act);
     else if (act === "schedule") edit(kind, "schedule", {
       rows,
       date: { on: $(".date-on", sec).checked, from: monthDay(sec, "date-from"), to: monthDay(sec, "date-to") },
@@ -230,13 +235,16 @@ for (const sec of document.querySelectorAll("section[data-kind]")) {
       let stored = null;
       try {
         const category = encodeURIComponent($(".category", sec).value);
-        stored = await api("PUT", `/api/upload/${kind}/${category}/${encodeURIComponent(file.name)}`, file, true);
+        stored = await api("PUT", `/api/upload/${kind}/${category}/${encodeURIComponent(file.name)}`, file, true,
+                           $(".replace", sec).checked ? { "X-Replace": "yes" } : undefined);
       } catch (err) {
         li.textContent = `${file.name}: not stored: ${err.message}`;
         li.classList.add("refused");
         continue;
       }
-      if (await edit(kind, "add", { names: [stored.name] })) {
+      if ($(".replace", sec).checked) {
+        li.textContent = `${file.name}: replaced; the lists play the new one from its next start.`;
+      } else if (await edit(kind, "add", { names: [stored.name] })) {
         li.textContent = `${file.name}: stored and added to the list.`;
       } else {
         li.textContent = `${file.name}: stored, but not added to the list (${$(".result", sec).textContent}); add it with Add.`;
@@ -246,6 +254,54 @@ for (const sec of document.querySelectorAll("section[data-kind]")) {
     e.target.value = "";
     refresh();
   };
+}
+
+// The sounds folder: preview a file, rename or delete it (a file in a list is
+// taken out of it first, once the admin agrees), make a category.
+async function files(sec, kind, act) {
+  const chosen = $(".add", sec).selectedOptions[0];
+  if (act === "new-category") {
+    const name = prompt("Name of the new category:");
+    if (!name) return;
+    try {
+      await api("POST", `/api/sounds/${kind}/category`, { name });
+      result(sec, `Category ${name} made.`);
+      refresh();
+    } catch (e) { result(sec, e.message, true); }
+    return;
+  }
+  if (!chosen) return result(sec, "Choose a file first.", true);
+  const { category, file } = chosen.dataset;
+  if (act === "preview") {
+    const player = $(".preview", sec);
+    player.hidden = false;
+    player.src = `/api/sound/${kind}/${encodeURIComponent(category)}/${encodeURIComponent(file)}`;
+    player.play().catch(e => result(sec, `${file} cannot be played here: ${e.message}`, true));
+    return;
+  }
+  const body = { category, file };
+  if (act === "rename-file") {
+    body.to = prompt(`New name for ${file}:`, file);
+    if (!body.to || body.to === file) return;
+  } else if (!confirm(`Delete ${category}/${file} from the sounds folder?`)) return;
+  const action = act === "rename-file" ? "rename" : "delete";
+  for (let attempt = 0; attempt < 2; ++attempt) {
+    try {
+      const lists = await api("POST", `/api/sounds/${kind}/${action}`, body);
+      version = lists.version; fillList("music", lists); fillList("voice", lists);
+      result(sec, action === "rename" ? `${file} is now ${body.to}.` : `${file} deleted.`);
+      refresh();
+      return;
+    } catch (e) {
+      // In a list: taken out of it first, if the admin agrees.
+      if (attempt === 0 && / is in the list;/.test(e.message) &&
+          confirm(`${file} is in the list. Take it out of the list and ${action} it?`)) {
+        body.take_out = true;
+        continue;
+      }
+      return result(sec, e.message, true);
+    }
+  }
 }
 
 // The recorder: the microphone's samples, kept as they come, made into a 16-bit

@@ -147,7 +147,7 @@ struct HttpServer::Impl {
 
     static ssize_t ReadStream(void* cls, uint64_t, char* to, size_t most) {
         const ssize_t n = static_cast<Stream*>(cls)->read(to, most);
-        return n > 0 ? n : MHD_CONTENT_READER_END_WITH_ERROR;
+        return n > 0 ? n : n == 0 ? MHD_CONTENT_READER_END_OF_STREAM : MHD_CONTENT_READER_END_WITH_ERROR;
     }
 
     static void EndStream(void* cls) {
@@ -161,7 +161,8 @@ struct HttpServer::Impl {
         MHD_Response* r = nullptr;
         if (res.stream) {
             auto* stream = new Stream{std::move(res.stream), std::move(res.streamEnded)};
-            r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, ReadStream, stream, EndStream);
+            r = MHD_create_response_from_callback(res.streamSize == ~uint64_t{0} ? MHD_SIZE_UNKNOWN : res.streamSize,
+                                                  64 * 1024, ReadStream, stream, EndStream);
             if (!r) EndStream(stream);
         } else {
             r = MHD_create_response_from_buffer(res.body.size(), res.body.data(), MHD_RESPMEM_MUST_COPY);

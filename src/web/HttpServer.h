@@ -17,6 +17,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <functional>
 #include <memory>
 #include <regex>
@@ -44,9 +46,10 @@ struct HttpResponse {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     std::string type;
-    // A body of unknown length, made while it is sent: bytes written into `to`
-    // (at most `most`), or -1 to end the connection. May wait for its bytes.
+    // A body made while it is sent: bytes written into `to` (at most `most`), 0
+    // at its end, or -1 to end the connection. May wait for its bytes.
     std::function<ssize_t(char* to, size_t most)> stream;
+    uint64_t streamSize = ~uint64_t{0};  // its length, when known
     std::function<void()> streamEnded;  // the stream is done with, however it ended
     void SetHeader(std::string name, std::string value);
     void SetContent(std::string content, std::string contentType);

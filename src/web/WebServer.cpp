@@ -35,6 +35,7 @@
 #include "Log.h"
 #include "OnHoldPlayer.h"
 #include "Paths.h"
+#include "SoundFiles.h"
 #include "SoundsFolder.h"
 #include "SoundImport.h"
 #include "VoiceMessages.h"
@@ -56,23 +57,6 @@ void Send(HttpResponse& res, const Answer& answer) {
     QJsonObject body = answer.lists ? ListsJson(*answer.lists) : QJsonObject{};
     for (auto it = answer.body.begin(); it != answer.body.end(); ++it) body[it.key()] = it.value();
     res.SetContent(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(), "application/json");
-}
-
-// What a file name in a category may be: one plain part, valid UTF-8, a WAV or
-// MP3, short enough to be stored.
-bool GoodFileName(const std::string& name, std::string& why) {
-    const QString text = QString::fromUtf8(name);
-    const std::string lower = AsciiLower(name);
-    if (name.empty() || name.size() > 255 || text.toUtf8().toStdString() != name)
-        why = "a file name is 1 to 255 bytes of UTF-8";
-    else if (name.find_first_of("/\\") != std::string::npos || name[0] == '.' ||
-             name.find("..") != std::string::npos)
-        why = "a file name has no \"/\", \"\\\" or \"..\" and does not start with \".\"";
-    else if (!(lower.ends_with(".wav") || lower.ends_with(".mp3")))
-        why = "only .wav and .mp3 files are taken";
-    else if (HasControlCharacter(name))
-        why = "a file name has no control characters";
-    return why.empty();
 }
 
 // Whether the peer of a connected socket has closed its end.
@@ -391,25 +375,24 @@ struct WebServer::Impl {
         };
         std::string why;
         if (!GoodFileName(name, why)) return refuse(Error(400, why));
-        const Answer known = OnMain([isMusic, category] {
-            for (const std::string& c : ListCategories(isMusic))
-                if (c == category) {
-                    // A category that is a link out of "sounds" takes nothing.
-                    if (!StaysInSoundsFolder(StoredTrackName(isMusic, c, "")))
-                        return Error(403, "the category " + category + " leads out of sounds/");
-                    return Answer{};
-                }
-            return Error(404, "no category " + category);
-        });
+        const Answer known = OnMain([isMusic, category] { return KnownCategory(isMusic, category); });
         if (known.status != 200) return refuse(known);
+        // "X-Replace: yes": a file of that name is replaced (the lists keep it).
+        const bool replace = req.Header("X-Replace") == "yes";
         const std::string stored = StoredTrackName(isMusic, category, name);
         if (stored.size() > 255) return refuse(Error(400, "the stored name is too long"));
         // Streamed into a hidden file beside its place, then linked into it.
         const std::string lower = AsciiLower(name);
         const std::string tempName = StoredTrackName(
             isMusic, category, ".upload-" + RandomToken().substr(0, 16) + lower.substr(lower.size() - 4));
-        return Receive(res, tempName, stored, [tempName, stored] {
+        return Receive(res, tempName, stored, [tempName, stored, replace] {
             std::string why;
+            if (replace) {
+                if (::rename(NativePath(tempName).c_str(), NativePath(stored).c_str()) != 0)
+                    return Error(500, std::string("cannot replace it: ") + std::strerror(errno));
+                Log("status - web console: replaced %s", stored.c_str());
+                return Answer{200, QJsonObject{{"name", QString::fromStdString(stored)}}};
+            }
             switch (LinkIntoPlace(tempName, stored, why)) {
                 case Imported::Ok:
                     break;
@@ -617,6 +600,45 @@ struct WebServer::Impl {
         s.Get("/api/sounds", [this](const HttpRequest& req, HttpResponse& res) {
             if (!Allowed(req, res, false)) return;
             Send(res, OnMain([] { return SoundsAnswer(); }));
+        });
+        // The sounds folder: a new category, a file deleted or renamed.
+        s.Post(R"(/api/sounds/(music|voice)/(category|delete|rename))", [this](const HttpRequest& req,
+                                                                               HttpResponse& res) {
+            if (!Allowed(req, res, true)) return;
+            const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+            const bool isMusic = req.matches[1] == "music";
+            const std::string action = req.matches[2];
+            auto text = [&body](const char* key) { return body[key].toString().toStdString(); };
+            const std::string category = text("category"), file = text("file"), to = text("to"),
+                              name = text("name");
+            const bool takeOut = body["take_out"].toBool();
+            Send(res, OnMain([=, this] {
+                if (action == "category") return MakeCategory(isMusic, name);
+                if (action == "delete") return DeleteSound(player, clock.Now(), isMusic, category, file, takeOut);
+                return RenameSound(player, clock.Now(), isMusic, category, file, to, takeOut);
+            }));
+        });
+        // A sound file for the page to play back: the file as it is.
+        s.Get(R"(/api/sound/(music|voice)/([^/]+)/([^/]+))", [this](const HttpRequest& req, HttpResponse& res) {
+            if (!Allowed(req, res, false)) return;
+            const bool isMusic = req.matches[1] == "music";
+            const std::string category = req.matches[2], file = req.matches[3];
+            std::string why;
+            if (!GoodFileName(file, why)) return Send(res, Error(400, why));
+            const std::string stored = StoredTrackName(isMusic, category, file);
+            if (KnownCategory(isMusic, category).status != 200 || !StaysInSoundsFolder(stored))
+                return Send(res, Error(404, "no such file: " + stored));
+            const int fd = OpenRegularFile(NativePath(stored));
+            struct stat st {};
+            if (fd < 0 || ::fstat(fd, &st) != 0) {
+                if (fd >= 0) ::close(fd);
+                return Send(res, Error(404, "no such file: " + stored));
+            }
+            res.SetHeader("Cache-Control", "no-store");
+            res.type = AsciiLower(file).ends_with(".mp3") ? "audio/mpeg" : "audio/wav";
+            res.streamSize = static_cast<uint64_t>(st.st_size);
+            res.stream = [fd](char* to, size_t most) -> ssize_t { return ::read(fd, to, most); };
+            res.streamEnded = [fd] { ::close(fd); };
         });
         s.Put(R"(/api/recording/([^/]+))",
               [this](const HttpRequest& req, HttpResponse& res) { return Recording(req, res); });

@@ -318,6 +318,42 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
     // The sounds tree shows what was uploaded.
     const QJsonObject sounds = Json(client->Get("/api/sounds", headers));
     EXPECT_EQ(sounds["music"].toObject()["T"].toArray().size(), 2);
+    // The sounds folder from the page: a file heard as it is, a category made, a
+    // file replaced, renamed and deleted; one in a list only once the admin agrees
+    // that the list loses it.
+    const auto heard = client->Get("/api/sound/music/T/a.wav", headers);
+    ASSERT_EQ(Status(heard), 200);
+    EXPECT_EQ(heard->body, ReadText("sounds/Music Tracks/T/a.wav"));
+    EXPECT_EQ(heard->get_header_value("Content-Type"), "audio/wav");
+    EXPECT_GE(Status(client->Get("/api/sound/music/T/..%2Fx.wav", headers)), 400);
+    EXPECT_EQ(Status(Change("/api/sounds/music/category", R"({"name": "Jazz"})", csrf)), 201);
+    EXPECT_TRUE(fs::is_directory("sounds/Music Tracks/Jazz"));
+    EXPECT_EQ(Status(Change("/api/sounds/music/category", R"({"name": "Jazz"})", csrf)), 409);
+    EXPECT_EQ(Status(Change("/api/sounds/music/category", R"({"name": "../x"})", csrf)), 400);
+    tw::test::WriteTone("other.wav", 3, 330, 44100, 2, 0.5);
+    {
+        httplib::Headers h = headers;
+        h.emplace("X-CSRF-Token", csrf);
+        h.emplace("X-Replace", "yes");
+        EXPECT_EQ(Status(client->Put("/api/upload/music/T/New%20song.wav", h, ReadText("other.wav"),
+                                     "application/octet-stream")),
+                  200);
+    }
+    EXPECT_EQ(ReadText("sounds/Music Tracks/T/New song.wav"), ReadText("other.wav"));
+    const std::string rename = R"({"category": "T", "file": "New song.wav", "to": "Renamed.wav")";
+    EXPECT_EQ(Status(Change("/api/sounds/music/rename", rename + "}", csrf)), 409);  // in the list
+    EXPECT_EQ(Status(Change("/api/sounds/music/rename",
+                            R"({"category": "T", "file": "New song.wav", "to": "Renamed.mp3", "take_out": true})", csrf)),
+              400);  // the type stays
+    const auto renamed = Change("/api/sounds/music/rename", rename + R"(, "take_out": true})", csrf);
+    ASSERT_EQ(Status(renamed), 200) << (renamed ? renamed->body : "");
+    EXPECT_TRUE(fs::exists("sounds/Music Tracks/T/Renamed.wav"));
+    EXPECT_EQ(ReadText("audio.cfg").find("New song.wav"), std::string::npos);
+    EXPECT_EQ(Status(Change("/api/sounds/music/delete", R"({"category": "T", "file": "Renamed.wav"})", csrf)), 200);
+    EXPECT_FALSE(fs::exists("sounds/Music Tracks/T/Renamed.wav"));
+    EXPECT_EQ(Status(Change("/api/sounds/music/delete", R"({"category": "T", "file": "a.wav"})", csrf)), 409);
+    EXPECT_TRUE(fs::exists("sounds/Music Tracks/T/a.wav"));
+
     // Edits are recorded with what changed, in admin.log too, and a restart
     // reads the record back.
     const std::string said = "status - web console: scheduled 2 tracks of the music list: every day, "

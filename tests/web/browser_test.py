@@ -178,6 +178,11 @@ def main():
         driver.find_element(By.ID, "play").click()
         wait.until(lambda d: d.find_element(By.ID, "status").text != "Paused")
         check(True, "pause and play, and the status follows")
+        # A file of the sounds folder heard in the page.
+        music.find_element(By.CSS_SELECTOR, "button[data-act=preview]").click()
+        wait.until(lambda d: (d.execute_script(
+            "return arguments[0].duration || 0", music.find_element(By.CSS_SELECTOR, "audio.preview")) or 0) > 0)
+        check(True, "a file is previewed in the page")
         # A message recorded with the browser's (fake) microphone: heard back in the
         # page, saved into Custom, added to the voice list and played by the player.
         driver.find_element(By.ID, "record").click()
