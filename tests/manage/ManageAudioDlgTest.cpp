@@ -49,6 +49,16 @@ class ManageAudio : public test::TempFolderTest {
         test::WriteText("audio.cfg", text + ".\n\n[VOICE_LIST]\n.\n\n");
         config.Load();
     }
+    // Two 20-s songs (and `more` files beside them) listed, played for 3 s.
+    void PlayTwoSongs(VirtualSession& session, std::initializer_list<const char*> more = {}) {
+        fs::create_directories("sounds/Music Tracks/T");
+        for (const char* f : {"0.wav", "1.wav"})
+            test::WriteTone(std::string("sounds/Music Tracks/T/") + f, 20, 440, 44100, 2, 0.5);
+        for (const char* f : more) test::WriteTone(std::string("sounds/Music Tracks/T/") + f, 20, 440, 44100, 2, 0.5);
+        Config(30, 1, 0, 2);
+        session.player().Initialise();
+        session.Run(3000);
+    }
     std::unique_ptr<ManageAudioDlg> Open() {
         return std::make_unique<ManageAudioDlg>(config, nullptr,
                                                 DialogServices{nullptr, &boxes, &clock});
@@ -198,15 +208,10 @@ TEST_F(ManageAudio, AFailedSaveKeepsTheDialogOpen) {
 // End to end on the virtual clock: a track added through Add Tracks and moved to
 // the top plays next once OK has restarted playback.
 TEST_F(ManageAudio, ANewTrackMovedToTheTopPlaysNext) {
-    fs::create_directories("sounds/Music Tracks/T");
-    for (const char* f : {"0.wav", "1.wav", "new.wav"})
-        test::WriteTone(std::string("sounds/Music Tracks/T/") + f, 20, 440, 44100, 2, 0.5);
-    Config(30, 1, 0, 2);
     test::LogCapture log;
     NullView view;
     VirtualSession session({2026, 12, 7, 9, 0, 0}, boxes, view);
-    session.player().Initialise();
-    session.Run(3000);
+    PlayTwoSongs(session, {"new.wav"});
     ASSERT_FALSE(log.With("status - play music T\\0.wav").empty());
 
     ManageAudioDlg d(session.player().config(), session.player().device(),
@@ -242,15 +247,10 @@ namespace {
 // with only the voice gap and the music order changed: the song plays on, the
 // change is taken without a new cycle.
 TEST_F(ManageAudio, OkWithoutNewTracksNeverCutsTheLine) {
-    fs::create_directories("sounds/Music Tracks/T");
-    for (const char* f : {"0.wav", "1.wav"})
-        test::WriteTone(std::string("sounds/Music Tracks/T/") + f, 20, 440, 44100, 2, 0.5);
-    Config(30, 1, 0, 2);
     test::LogCapture log;
     NullView view;
     VirtualSession session({2026, 12, 7, 9, 0, 0}, boxes, view);
-    session.player().Initialise();
-    session.Run(3000);
+    PlayTwoSongs(session);
     ASSERT_EQ(log.With("status - play music ").size(), 1u);
     const auto written = fs::last_write_time("audio.cfg");
 
