@@ -3,6 +3,7 @@
 #include "RecordVoiceDlg.h"
 #include "WindowPlace.h"
 
+#include <cstring>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QAction>
@@ -32,6 +33,9 @@
 #include "RecordVoiceDlg.h"
 #include "PageDlg.h"
 #include "SettingsDlg.h"
+#include "SoundDevice.h"
+#include "Guid.h"
+#include "Log.h"
 #include "Skin.h"
 
 namespace tw {
@@ -440,9 +444,24 @@ void OnHoldDlg::SetTrayIcon(bool add) {
 }
 
 void OnHoldDlg::OpenManageAudio() {
-    ManageAudioDlg dialog(
-        player_->config(), player_->device(),
-        DialogServices{options_.dialogTimers, options_.boxes, nullptr, &player_->leveller()}, this);
+    // Previews play where Settings says ("Preview on"), by default on the
+    // desktop's default output; on the line only when that is where the player
+    // plays, and then the dialog says that callers hear them.
+    const QByteArray chosen = PreviewDevice();
+    Guid preview{};
+    if (chosen.size() == 16) std::memcpy(preview.data(), chosen.constData(), 16);
+    std::unique_ptr<SoundDevice> own;
+    SoundDevice* device = player_->device();
+    const bool sameAsLine = preview == player_->settings().device;
+    if (!sameAsLine &&
+        SoundDevice::Create(IsNullGuid(preview) ? nullptr : &preview, OutputMode::Device, own) != 0) {
+        Log("error - the preview output cannot be opened; previews play on the line");
+        own.reset();
+    }
+    if (own) device = own.get();
+    DialogServices services{options_.dialogTimers, options_.boxes, nullptr, &player_->leveller()};
+    services.previewOnLine = !own && device;
+    ManageAudioDlg dialog(player_->config(), device, services, this);
     if (dialog.exec() == QDialog::Accepted && dialog.modified()) player_->TakeSavedLists();
 }
 

@@ -27,6 +27,7 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     trayIcon_ = new QCheckBox(tr("Show &icon in tray when minimized"), this);
     levelling_ = new QCheckBox(tr("&Even out loudness between tracks"), this);
     devices_ = new QComboBox(this);
+    previews_ = new QComboBox(this);
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons_->button(QDialogButtonBox::Ok)->setText(tr("&OK"));
     buttons_->button(QDialogButtonBox::Cancel)->setText(tr("&Cancel"));
@@ -40,6 +41,12 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     devices_->setAccessibleName(tr("Audio device used for playback"));
     layout->addWidget(deviceLabel);
     layout->addWidget(devices_);
+    // Where Add Tracks' previews play: the person at the desk, not the callers.
+    auto* previewLabel = new QLabel(tr("Pre&view on:"), this);
+    previewLabel->setBuddy(previews_);
+    previews_->setAccessibleName(tr("Preview on"));
+    layout->addWidget(previewLabel);
+    layout->addWidget(previews_);
     layout->addSpacing(8);
     layout->addWidget(buttons_);
     connect(buttons_, &QDialogButtonBox::accepted, this, &SettingsDlg::accept);
@@ -57,6 +64,12 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
         return true;
     });
     if (devices_->currentIndex() < 0 && devices_->count() > 0) devices_->setCurrentIndex(0);
+    // The same outputs for previews; the desktop's default unless one was chosen.
+    const QByteArray preview = PreviewDevice();
+    for (int i = 0; i < devices_->count(); ++i) {
+        previews_->addItem(devices_->itemText(i), devices_->itemData(i));
+        if (devices_->itemData(i).toByteArray() == preview) previews_->setCurrentIndex(i);
+    }
     startPlaying_->setChecked(settings_.startPlaying != 0);
     // Checked only when the login start will really happen: the stored choice and
     // the desktop's entry (a fresh "settings.cfg" says yes, but no entry exists yet).
@@ -73,6 +86,10 @@ SettingsDlg::SettingsDlg(AppSettings& settings, QWidget* parent)
     KeepPlace(this, QStringLiteral("settings"));
 }
 
+QByteArray PreviewDevice() {
+    return QByteArray::fromHex(DeskSettings(QStringLiteral("devices")).value(QStringLiteral("preview")).toByteArray());
+}
+
 void SettingsDlg::accept() {
     // The stored choice changes only when the user changes the box: a "settings.cfg"
     // that says yes with no entry yet (a fresh one) keeps saying it.
@@ -86,6 +103,9 @@ void SettingsDlg::accept() {
         devices_->currentIndex() >= 0 ? devices_->currentData().toByteArray() : QByteArray();
     if (guid.size() == 16) std::memcpy(settings_.device.data(), guid.constData(), 16);
     if (!settings_.SaveSettings(&saveProblem_) && saveProblem_.empty()) saveProblem_ = "?";
+    // The person's own choice: kept with the desk's settings, not in the working folder.
+    DeskSettings(QStringLiteral("devices"))
+        .setValue(QStringLiteral("preview"), previews_->currentData().toByteArray().toHex());
     if (levelling_->isChecked() != levellingShown_ &&
         !SetTonewellConfValue("loudness", levelling_->isChecked() ? "on" : "off",
                               &levellingProblem_) &&

@@ -3,6 +3,7 @@
 // The "Settings" dialog: start with the session, start playing, tray, and the
 // output to play on. OK stores and writes "settings.cfg"; Cancel stores nothing.
 
+#include <QByteArray>
 #include <QDialog>
 
 #include "AppSettings.h"
@@ -12,6 +13,10 @@ class QComboBox;
 class QDialogButtonBox;
 
 namespace tw {
+
+// The output Add Tracks' previews play on, as Settings keeps it: 16 bytes of a
+// device's GUID, or empty for the desktop's default output.
+QByteArray PreviewDevice();
 
 class SettingsDlg : public QDialog {
   public:
@@ -30,6 +35,7 @@ class SettingsDlg : public QDialog {
     QCheckBox* trayIconBox() const { return trayIcon_; }
     QCheckBox* levellingBox() const { return levelling_; }
     QComboBox* deviceList() const { return devices_; }
+    QComboBox* previewList() const { return previews_; }
     QDialogButtonBox* buttons() const { return buttons_; }
 
     void accept() override;
@@ -46,6 +52,7 @@ class SettingsDlg : public QDialog {
     bool autoStartShown_ = false;  // what the box said when the dialog opened
     QCheckBox* startPlaying_;
     QCheckBox* trayIcon_;
+    QComboBox* previews_ = nullptr;
     QComboBox* devices_;
     QDialogButtonBox* buttons_;
 };

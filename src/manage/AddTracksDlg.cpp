@@ -91,6 +91,14 @@ AddTracksDlg::AddTracksDlg(bool isMusic, AudioConfig& config, SoundDevice* devic
     top->addLayout(categoryRow);
     top->addWidget(tracks_, 1);
     top->addLayout(buttons);
+    // Said before anyone previews: on the line, callers hear it too.
+    if (services.previewOnLine && device) {
+        onLine_ = new QLabel(tr("Previews play on the output callers hear: callers hear them too. "
+                                "Choose another output under Settings, Preview on."),
+                             this);
+        onLine_->setWordWrap(true);
+        top->addWidget(onLine_);
+    }
     resize(460, 520);
     KeepPlace(this, QStringLiteral("add-tracks"));
 

@@ -28,6 +28,7 @@ namespace tw {
 
 class AddTracksDlg : public QDialog {
   public:
+    QLabel* onLineNotice() const { return onLine_; }
     static constexpr int kPreviewTimer = 999;
     static constexpr const char* kNoTracks = "-- There are no tracks in this category --";
     static constexpr const char* kPlayingPrefix = "Playing --> ";
@@ -74,6 +75,7 @@ class AddTracksDlg : public QDialog {
 
     bool isMusic_;
     AudioConfig& config_;
+    QLabel* onLine_ = nullptr;  // previews are heard by callers
     SoundDevice* device_;
     OwnedServices services_;
 

@@ -25,6 +25,8 @@ struct DialogServices {
     // The player's loudness levelling, for previews at the gain the track will
     // have on hold; null: previews play as the file is.
     Leveller* leveller = nullptr;
+    // Previews play on the output callers hear (no other was chosen for them).
+    bool previewOnLine = false;
 };
 
 // The services a dialog uses, its own where none were handed to it.

@@ -12,10 +12,16 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 #include <functional>
 
+#include "AddTracksDlg.h"
 #include "AppSettings.h"
+#include "Guid.h"
+#include "Outputs.h"
+#include "WindowPlace.h"
 #include "Autostart.h"
 #include "ManageAudioDlg.h"
 #include "OnHoldDlg.h"
@@ -321,3 +327,81 @@ TEST(NoticeBoxes, NeverWaitAndJoinOneBox) {
 int main(int argc, char** argv) {
     return tw::test::RunQtTests(argc, argv);
 }
+
+namespace {
+
+// Add Tracks' previews are for the person at the desk: by default, on the line's
+// own output, the dialog says that callers hear them; with another output chosen
+// under Settings (Preview on), they play there and never on the line.
+TEST_F(MainWindow, PreviewsPlayWhereSettingsSayAndCallersAreToldWhenTheyHearThem) {
+    test::WriteTone("sounds/Music Tracks/T/tone.wav", 6, 1000, 48000, 1, 0.5);
+    Settings(0);
+    auto w = Open();
+    bool told = false;
+    auto addTracks = [&](const std::function<void(AddTracksDlg&)>& meanwhile) {
+        QTimer::singleShot(0, [&] {
+            auto* d = dynamic_cast<ManageAudioDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            QTimer::singleShot(0, [&] {
+                auto* a = dynamic_cast<AddTracksDlg*>(QApplication::activeModalWidget());
+                ASSERT_NE(a, nullptr);
+                told = a->onLineNotice() != nullptr;
+                meanwhile(*a);
+                a->reject();
+            });
+            d->music().add->click();
+            d->reject();
+        });
+        QTest::mouseClick(w->manageButton(), Qt::LeftButton);
+    };
+    addTracks([](AddTracksDlg&) {});
+    EXPECT_TRUE(told);  // the default output is the line's own
+
+    if (!std::getenv("TONEWELL_PULSE")) GTEST_SKIP() << "no test sound server";
+    const Guid* sink = nullptr;
+    std::vector<Guid> guids;
+    std::vector<std::string> names;
+    EnumerateOutputs([&](const Guid* g, const std::string& d, const std::string&) {
+        guids.push_back(g ? *g : Guid{});
+        names.push_back(d);
+        return true;
+    });
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i].find("Null") != std::string::npos) sink = &guids[i];
+    ASSERT_NE(sink, nullptr);
+    DeskSettings(QStringLiteral("devices"))
+        .setValue(QStringLiteral("preview"),
+                  QByteArray(reinterpret_cast<const char*>(sink->data()), 16).toHex());
+    double onLine = -1, onDesk = -1;
+    addTracks([&](AddTracksDlg& a) {
+        for (int i = 0; i < a.trackList()->count(); ++i)
+            if (a.trackList()->item(i)->text() == "tone.wav") a.trackList()->setCurrentRow(i);
+        a.previewButton()->click();
+        QTest::qWait(800);  // the output wakes for the sound
+        // The line (the player's own mix) and the chosen output, at once.
+        const int rate = w->player().device()->mixer().outputRate();
+        std::vector<float> line(2 * static_cast<size_t>(rate));
+        w->player().device()->mixer().Render(line.data(), rate);
+        std::vector<float> left;
+        for (size_t i = 0; i < line.size(); i += 2) left.push_back(line[i]);
+        onLine = test::ToneMagnitude(left, rate, 1000);
+        std::thread record([] {
+            std::system("timeout 2 parec --raw --format=s16le --rate=48000 --channels=1 -d moh.monitor > desk.raw");
+        });
+        QTest::qWait(2300);
+        record.join();
+        const std::string raw = test::ReadText("desk.raw");
+        std::vector<float> desk(raw.size() / 2);
+        for (size_t i = 0; i < desk.size(); ++i) {
+            int16_t v;
+            std::memcpy(&v, raw.data() + 2 * i, 2);
+            desk[i] = v / 32768.0f;
+        }
+        onDesk = test::ToneMagnitude(desk, 48000, 1000);
+    });
+    EXPECT_FALSE(told);
+    EXPECT_LT(onLine, 0.01);
+    EXPECT_GT(onDesk, 0.05);
+}
+
+}  // namespace
