@@ -1,5 +1,6 @@
 #include "QtMessageBox.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -16,11 +17,14 @@ QtMessageBox::~QtMessageBox() {
     if (notice_) notice_->deleteLater();
 }
 
-QString QtMessageBox::Wrappable(const std::string& text) {
-    QString out = QString::fromStdString(text);
-    out.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
-    out.replace(QLatin1Char('\\'), QStringLiteral("\\\u200B"));
-    return out;
+void QtMessageBox::SetText(QMessageBox& box, const QString& text) {
+    QString shown = text;
+    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    shown.replace(QLatin1Char('\\'), QStringLiteral("\\\u200B"));
+    box.setText(shown);
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        label->setAccessibleName(text);
+    box.setAccessibleDescription(text);
 }
 
 MbResult QtMessageBox::DoShow(const std::string& text, const std::string& caption,
@@ -28,7 +32,7 @@ MbResult QtMessageBox::DoShow(const std::string& text, const std::string& captio
     QMessageBox box(owner_.data());
     ApplySkin(&box, kSkinDialog);
     box.setWindowTitle(QString::fromStdString(caption));
-    box.setText(Wrappable(text));
+    SetText(box, QString::fromStdString(text));
     box.setIcon(icon == MbIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     switch (buttons) {
         case MbButtons::Ok:
@@ -59,7 +63,8 @@ void QtMessageBox::DoNotify(const std::string& text, const std::string& caption)
     if (notice_) {
         // One window for all of them: the new message joins the list.
         if (++noticeLines_ <= kMostNoticeLines) {
-            notice_->setText(notice_->text() + QStringLiteral("\n\n") + Wrappable(text));
+            SetText(*notice_, notice_->accessibleDescription() + QStringLiteral("\n\n") +
+                                  QString::fromStdString(text));
         } else {
             notice_->setInformativeText(
                 QStringLiteral("and %1 more").arg(noticeLines_ - kMostNoticeLines));
@@ -72,7 +77,7 @@ void QtMessageBox::DoNotify(const std::string& text, const std::string& caption)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->setWindowTitle(QString::fromStdString(caption));
-    box->setText(Wrappable(text));
+    SetText(*box, QString::fromStdString(text));
     box->setStandardButtons(QMessageBox::Ok);
     // Shown from the loop, not here: a notice raised while the window is being
     // built then opens over the window, not wherever it would have been put.

@@ -18,9 +18,11 @@ class QtMessageBox : public MessageBox {
     // The open notice box, if any (tests look at it).
     QMessageBox* notice() const { return notice_.data(); }
 
-    // Long paths carry no spaces: break opportunities after each slash let them
-    // wrap inside the box instead of running off it.
-    static QString Wrappable(const std::string& text);
+    // Sets a box's text. Long paths carry no spaces: zero-width break
+    // opportunities after each slash let them wrap inside the box instead of
+    // running off it; a screen reader gets the text without them (the label's
+    // name and the box's description).
+    static void SetText(QMessageBox& box, const QString& text);
 
   protected:
     MbResult DoShow(const std::string& text, const std::string& caption, MbButtons buttons,

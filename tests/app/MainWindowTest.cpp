@@ -308,9 +308,14 @@ TEST(NoticeBoxes, NeverWaitAndJoinOneBox) {
     EXPECT_EQ(boxes.notice(), box);  // one box
     EXPECT_TRUE(box->text().contains(QStringLiteral("junk.wav")));
     EXPECT_TRUE(box->text().contains(QStringLiteral("zzz.mp3")));
-    // The long path wraps: the box stays narrower than the line would be.
+    // The long path wraps: the box stays narrower than the line would be; a screen
+    // reader gets the text without the breaks that let it wrap.
     QApplication::processEvents();
     EXPECT_LT(box->width(), box->fontMetrics().horizontalAdvance(QString::fromStdString(longPath)));
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->accessibleName().contains(QString::fromStdString(longPath)));
+    EXPECT_FALSE(label->accessibleName().contains(QChar(0x200B)));
     for (int i = 0; i < 30; ++i) boxes.Notify("Message " + std::to_string(i), "Error");
     EXPECT_TRUE(box->informativeText().contains(QStringLiteral("more")));
     box->button(QMessageBox::Ok)->click();
