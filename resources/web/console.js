@@ -104,7 +104,8 @@ function fillList(kind, lists) {
     box.type = "checkbox"; box.dataset.row = row;
     const when = [t.date.on ? `${dayText(t.date.from.slice(5))} to ${dayText(t.date.to.slice(5))}, every year` : "",
                   t.time.on ? `${t.time.from.slice(0, 5)}-${t.time.to.slice(0, 5)}` : ""].filter(Boolean);
-    label.append(box, " " + t.shown + (when.length ? ` (scheduled: ${when.join(", ")})` : ""));
+    const length = t.seconds === null ? "" : ` ${Math.floor(t.seconds / 60)}:${String(t.seconds % 60).padStart(2, "0")}`;
+    label.append(box, " " + t.shown + length + (when.length ? ` (scheduled: ${when.join(", ")})` : ""));
     li.append(label);
     li.dataset.shown = t.shown;
     if (!t.in_schedule) li.className = "out";

@@ -1,14 +1,21 @@
 #include "ConsoleAnswers.h"
 
 #include <sodium.h>
+#include <sys/stat.h>
 
 #include <QJsonArray>
+#include <chrono>
 #include <cmath>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "ListsEditor.h"
 #include "Log.h"
 #include "OnHoldPlayer.h"
+#include "Paths.h"
 #include "SoundBuffer.h"
+#include "SoundSource.h"
 #include "SoundsFolder.h"
 #include "TonewellConf.h"
 
@@ -62,8 +69,52 @@ std::shared_ptr<const ListsView> ViewLists(OnHoldPlayer& player, const LocalTime
     return view;
 }
 
+namespace {
+
+// How long each listed file plays, in whole seconds, read from its headers (an
+// MP3's frames are scanned, never its claims) once per version of the file and
+// kept. A request spends at most a moment on files not seen before; the others
+// are known by a later one. Any thread.
+class TrackLengths {
+  public:
+    // -1 while not known.
+    int Seconds(const std::string& stored, std::chrono::steady_clock::time_point deadline) {
+        struct stat st {};
+        if (::stat(NativePath(stored).c_str(), &st) != 0) return -1;
+        const std::string stamp = std::to_string(st.st_size) + "." + std::to_string(st.st_mtim.tv_sec) + "." +
+                                  std::to_string(st.st_mtim.tv_nsec);
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (const auto it = known_.find(stored); it != known_.end() && it->second.first == stamp)
+                return it->second.second;
+        }
+        if (std::chrono::steady_clock::now() > deadline) return -1;
+        std::unique_ptr<SoundSource> source;
+        uint64_t bytes = 0, offset = 0;
+        const bool mp3 = AsciiLower(stored).ends_with(".mp3");
+        const SourceResult opened = mp3 ? OpenMp3Source(NativePath(stored), source)
+                                        : OpenWavSource(NativePath(stored), source, bytes, offset);
+        const int seconds = opened == SourceResult::Ok && source->format().samplesPerSec > 0
+                                ? static_cast<int>(source->frames() / source->format().samplesPerSec)
+                                : -1;
+        std::lock_guard<std::mutex> hold(lock_);
+        if (known_.size() > 50000) known_.clear();  // a bound, not a record
+        known_[stored] = {stamp, seconds};
+        return seconds;
+    }
+
+  private:
+    std::mutex lock_;
+    std::map<std::string, std::pair<std::string, int>> known_;
+};
+
+TrackLengths g_lengths;
+
+}  // namespace
+
 QJsonObject ListsJson(const ListsView& view) {
     const ListsEditor& editor = view.editor;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     QJsonObject out;
     for (bool isMusic : {true, false}) {
         const TrackList& list = isMusic ? editor.config().music : editor.config().voice;
@@ -75,6 +126,10 @@ QJsonObject ListsJson(const ListsView& view) {
                 {"name", QString::fromStdString(t.name)},
                 {"shown", QString::fromStdString(ShownTrackName(t.name, isMusic))},
                 {"in_schedule", t.inSchedule},
+                {"seconds", [&] {
+                     const int s = g_lengths.Seconds(t.name, deadline);
+                     return s >= 0 ? QJsonValue(s) : QJsonValue(QJsonValue::Null);
+                 }()},
                 {"failed", QString::fromStdString(failed != view.failed.end() ? failed->second
                                                                               : std::string())},
                 {"date", QJsonObject{{"on", s.dateRangeOn},

@@ -225,6 +225,12 @@ TEST_F(WebConsole, UploadsAndEditsReachThePlayerAndBadInputIsRefused) {
     const auto stored = Upload("/api/upload/music/T/New%20song.wav", ReadText("new.wav"), csrf);
     ASSERT_EQ(Status(stored), 201) << (stored ? stored->body : "");
     EXPECT_EQ(Json(stored)["name"].toString(), "sounds\\Music Tracks\\T\\New song.wav");
+    {
+        // Each listed track says how long it plays, from its own headers.
+        const QJsonArray music = Json(client->Get("/api/lists", headers))["music"].toArray();
+        ASSERT_EQ(music.size(), 1);
+        EXPECT_EQ(music[0].toObject()["seconds"].toInt(), 60);
+    }
     EXPECT_EQ(Status(Upload("/api/upload/music/T/New%20song.wav", ReadText("new.wav"), csrf)), 409);
     const auto text = Upload("/api/upload/music/T/notes.wav", "this is not a sound", csrf);
     EXPECT_EQ(Status(text), 422);

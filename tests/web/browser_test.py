@@ -143,7 +143,7 @@ def main():
 
         music = driver.find_element(By.CSS_SELECTOR, "section[data-kind=music]")
         music.find_element(By.CSS_SELECTOR, "input.file").send_keys(f"{work}/upload.wav")
-        wait.until(lambda d: "T\\upload.wav" in music.find_element(By.CSS_SELECTOR, "ul.tracks").text)
+        wait.until(lambda d: "T\\upload.wav 0:03" in music.find_element(By.CSS_SELECTOR, "ul.tracks").text)
         check(os.path.exists(f"{work}/sounds/Music Tracks/T/upload.wav"), "the upload is stored")
         check("sounds\\Music Tracks\\T\\upload.wav" in open(f"{work}/audio.cfg").read(),
               "and added to the music list in audio.cfg")
