@@ -1,7 +1,6 @@
 #include "Loudness.h"
 
 #include <ebur128.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -45,10 +44,10 @@ void WidenToInt(const uint8_t* p, int bits, size_t samples, std::vector<int>& ou
 }
 
 bool FileKey(const std::string& storedName, long long& size, long long& mtime) {
-    struct stat st {};
-    if (::stat(NativePath(storedName).c_str(), &st) != 0) return false;
-    size = static_cast<long long>(st.st_size);
-    mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    const FileStamp stamp = StampOf(NativePath(storedName));
+    if (stamp == FileStamp{}) return false;
+    size = static_cast<long long>(stamp.size);
+    mtime = stamp.modifiedNs;
     return true;
 }
 

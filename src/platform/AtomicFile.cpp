@@ -97,6 +97,16 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    FileStamp stamp;
+    if (::stat(path.c_str(), &st) == 0)
+        stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                 static_cast<uint64_t>(st.st_size),
+                 int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+    return stamp;
+}
+
 int OpenRegularFile(const std::string& path) {
     // O_NONBLOCK: opening a FIFO with no writer would otherwise wait for ever.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -27,6 +27,16 @@ int CopyFileWhole(const std::string& from, const std::string& to);
 // ENOSPC for a write that made no progress) when that failed.
 bool WriteAll(int fd, const void* data, size_t size);
 
+// What tells one version of a file from another: its device, inode, size and
+// modification time (all zero when it is not there). A file written again, by a
+// rename over it or in place, has another stamp.
+struct FileStamp {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);
+
 // Opens a regular file for reading without ever blocking: a FIFO, a device or a
 // folder is refused (-1, errno set) instead of hanging the caller in open().
 int OpenRegularFile(const std::string& path);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "AppSettings.h"
+#include "AtomicFile.h"
 #include "AudioConfig.h"
 #include "Clock.h"
 #include "LoadSound.h"
@@ -226,12 +227,7 @@ class OnHoldPlayer : private OnHoldChannels {
     uint64_t tickets_ = 0;
     bool saveProblemShown_ = false;
     std::string listsProblem_;
-    struct FileStamp {
-        uint64_t device = 0, inode = 0, size = 0;
-        int64_t modifiedNs = 0;
-        bool operator==(const FileStamp&) const = default;
-    } configStamp_, confStamp_;
-    static FileStamp StampOf(const char* path);
+    FileStamp configStamp_, confStamp_;
     // "tonewell.conf" changed on disk: what of it applies while playing is read again.
     void RereadConfIfChanged();
     void ApplyLevelling(const TonewellConf& conf);

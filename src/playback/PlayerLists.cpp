@@ -3,8 +3,6 @@
 // on disk.
 #include "OnHoldPlayer.h"
 
-#include <sys/stat.h>
-
 #include "AtomicFile.h"
 #include "Log.h"
 #include "TonewellConf.h"
@@ -104,16 +102,6 @@ void OnHoldPlayer::AdoptConfiguration(const AudioConfig& fresh) {
     config_.music.position = positions[0], config_.music.passCount = positions[1];
     config_.voice.position = positions[2], config_.voice.passCount = positions[3];
     ShowStatus();
-}
-
-OnHoldPlayer::FileStamp OnHoldPlayer::StampOf(const char* path) {
-    struct stat st {};
-    FileStamp stamp;
-    if (::stat(path, &st) == 0)
-        stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                 static_cast<uint64_t>(st.st_size),
-                 int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
-    return stamp;
 }
 
 void OnHoldPlayer::RereadConfIfChanged() {

@@ -1,7 +1,6 @@
 #include "ConsoleAnswers.h"
 
 #include <sodium.h>
-#include <sys/stat.h>
 
 #include <QJsonArray>
 #include <chrono>
@@ -10,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "AtomicFile.h"
 #include "ListsEditor.h"
 #include "Log.h"
 #include "OnHoldPlayer.h"
@@ -79,10 +79,8 @@ class TrackLengths {
   public:
     // -1 while not known.
     int Seconds(const std::string& stored, std::chrono::steady_clock::time_point deadline) {
-        struct stat st {};
-        if (::stat(NativePath(stored).c_str(), &st) != 0) return -1;
-        const std::string stamp = std::to_string(st.st_size) + "." + std::to_string(st.st_mtim.tv_sec) + "." +
-                                  std::to_string(st.st_mtim.tv_nsec);
+        const FileStamp stamp = StampOf(NativePath(stored));
+        if (stamp == FileStamp{}) return -1;
         {
             std::lock_guard<std::mutex> hold(lock_);
             if (const auto it = known_.find(stored); it != known_.end() && it->second.first == stamp)
@@ -105,7 +103,7 @@ class TrackLengths {
 
   private:
     std::mutex lock_;
-    std::map<std::string, std::pair<std::string, int>> known_;
+    std::map<std::string, std::pair<FileStamp, int>> known_;
 };
 
 TrackLengths g_lengths;

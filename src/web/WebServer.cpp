@@ -156,15 +156,10 @@ struct WebServer::Impl {
     // A new password (set with --set-web-password while this runs) ends every
     // session and every lock-out. Called with `lock` held.
     void NoticeNewPassword() {
-        struct stat st {};
-        const std::string stamp = ::stat(kWebPasswordFile, &st) == 0
-                                      ? std::to_string(st.st_ino) + "." +
-                                            std::to_string(st.st_mtim.tv_sec) + "." +
-                                            std::to_string(st.st_mtim.tv_nsec)
-                                      : std::string();
+        const FileStamp stamp = StampOf(kWebPasswordFile);
         if (stamp == passwordStamp) return;
         const bool ended = limits.Clear() || !sessions.empty();
-        if (!passwordStamp.empty() && ended)
+        if (passwordStamp != FileStamp{} && ended)
             Log("status - web console: the password changed; every session ended");
         passwordStamp = stamp;
         sessions.clear();
@@ -659,7 +654,7 @@ struct WebServer::Impl {
     std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     std::mutex lock;
     std::map<std::string, std::pair<std::string, Steady::time_point>> sessions;  // token -> csrf, login
-    std::string passwordStamp;  // the web.passwd the sessions were made under
+    FileStamp passwordStamp;  // the web.passwd the sessions were made under
     LoginLimits limits;
 };
 
