@@ -7,14 +7,14 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
+#include "AtomicFile.h"
 #include "Log.h"
 #include "SlowClientGuard.h"
 #include "Sockets.h"
@@ -60,19 +60,17 @@ struct Stream {
     std::function<void()> ended;
 };
 
-std::string AddressOf(const sockaddr* a) {
+// "ADDRESS PORT" of a peer; "" for none.
+std::string EndpointOf(const sockaddr* a) {
     sockaddr_storage s{};
     if (!a) return "";
     std::memcpy(&s, a, a->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
     return Endpoint(s);
 }
 
-bool ReadWhole(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return in.good() || in.eof();
+// The address of an endpoint, without its port.
+std::string HostOf(const std::string& endpoint) {
+    return endpoint.substr(0, std::min(endpoint.size(), endpoint.rfind(' ')));
 }
 
 }  // namespace
@@ -108,8 +106,7 @@ struct HttpServer::Impl {
     // Accepted connections past the caps are closed at once.
     static MHD_Result Accept(void* cls, const sockaddr* addr, socklen_t) {
         Impl& i = *static_cast<Impl*>(cls);
-        std::string address = AddressOf(addr);
-        address.resize(address.rfind(' '));
+        const std::string address = HostOf(EndpointOf(addr));
         std::lock_guard<std::mutex> hold(i.lock);
         if (i.total < kMostConnections && i.perAddress[address] < kMostPerAddress) return MHD_YES;
         const auto now = Steady::now();
@@ -127,8 +124,7 @@ struct HttpServer::Impl {
         std::lock_guard<std::mutex> hold(i.lock);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-            std::string address = AddressOf(info ? info->client_addr : nullptr);
-            address.resize(address.rfind(' ') == std::string::npos ? 0 : address.rfind(' '));
+            const std::string address = HostOf(EndpointOf(info ? info->client_addr : nullptr));
             ++i.perAddress[address];
             ++i.total;
             *context = new std::string(address);
@@ -223,8 +219,8 @@ struct HttpServer::Impl {
             ex->req.method = method;
             ex->req.path = url;
             if (const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
-                ex->req.endpoint = AddressOf(info->client_addr);
-            ex->req.address = ex->req.endpoint.substr(0, ex->req.endpoint.rfind(' '));
+                ex->req.endpoint = EndpointOf(info->client_addr);
+            ex->req.address = HostOf(ex->req.endpoint);
             if (const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD))
                 ex->req.socket = info->connect_fd;
             return i.Begin(c, *ex);
@@ -275,7 +271,7 @@ bool HttpServer::Listen(const std::string& address, int port, const std::string&
                         const std::string& keyFile, std::string& why) {
     Impl& i = *impl_;
     const bool tls = !certFile.empty() || !keyFile.empty();
-    if (tls && (!ReadWhole(certFile, i.cert) || !ReadWhole(keyFile, i.key) || i.cert.empty() ||
+    if (tls && (!ReadWholeFile(certFile, i.cert) || !ReadWholeFile(keyFile, i.key) || i.cert.empty() ||
                 i.key.empty())) {
         why = "the web console's certificate or key cannot be read (" + certFile + ", " + keyFile + ")";
         return false;

@@ -78,6 +78,15 @@ Answer KnownCategory(bool isMusic, const std::string& category) {
     return Error(404, "no category " + category);
 }
 
+Answer PlaceOf(bool isMusic, const std::string& category, const std::string& file, std::string& stored) {
+    std::string why;
+    if (!GoodFileName(file, why)) return Error(400, why);
+    stored = StoredTrackName(isMusic, category, file);
+    if (Answer known = KnownCategory(isMusic, category); known.status != 200) return known;
+    if (!StaysInSoundsFolder(stored)) return Error(403, "that file leads out of sounds/");
+    return {};
+}
+
 Answer MakeCategory(bool isMusic, const std::string& name) {
     std::string why;
     if (!GoodCategoryName(name, why)) return Error(400, why);
@@ -93,11 +102,8 @@ Answer MakeCategory(bool isMusic, const std::string& name) {
 
 Answer DeleteSound(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& category,
                    const std::string& file, bool takeOut) {
-    std::string why;
-    if (!GoodFileName(file, why)) return Error(400, why);
-    if (Answer known = KnownCategory(isMusic, category); known.status != 200) return known;
-    const std::string stored = StoredTrackName(isMusic, category, file);
-    if (!StaysInSoundsFolder(stored)) return Error(403, "that file leads out of sounds/");
+    std::string stored;
+    if (Answer place = PlaceOf(isMusic, category, file, stored); place.status != 200) return place;
     if (Answer out = TakeOut(player, now, isMusic, stored, takeOut); out.status != 200) return out;
     if (::unlink(NativePath(stored).c_str()) != 0)
         return errno == ENOENT ? Error(404, "no such file: " + stored)
@@ -112,11 +118,10 @@ Answer RenameSound(OnHoldPlayer& player, const LocalTime& now, bool isMusic, con
     if (!GoodFileName(file, why) || !GoodFileName(to, why)) return Error(400, why);
     if (AsciiLower(file).substr(file.size() - 4) != AsciiLower(to).substr(to.size() - 4))
         return Error(400, "a renamed file keeps its type (" + file.substr(file.size() - 4) + ")");
-    if (Answer known = KnownCategory(isMusic, category); known.status != 200) return known;
-    const std::string stored = StoredTrackName(isMusic, category, file);
+    std::string stored;
+    if (Answer place = PlaceOf(isMusic, category, file, stored); place.status != 200) return place;
     const std::string renamed = StoredTrackName(isMusic, category, to);
     if (renamed.size() > 255) return Error(400, "the stored name is too long");
-    if (!StaysInSoundsFolder(stored)) return Error(403, "that file leads out of sounds/");
     if (Answer out = TakeOut(player, now, isMusic, stored, takeOut); out.status != 200) return out;
     // Never over a file of that name: a link, then the old name goes.
     if (::link(NativePath(stored).c_str(), NativePath(renamed).c_str()) != 0)

@@ -25,6 +25,11 @@ bool GoodCategoryName(const std::string& name, std::string& why);
 // answer to give.
 Answer KnownCategory(bool isMusic, const std::string& category);
 
+// Where `file` of `category` is stored, when it may be: a good name in a known
+// category, inside "sounds". 200, else the answer to give; `stored` is set for
+// any good name.
+Answer PlaceOf(bool isMusic, const std::string& category, const std::string& file, std::string& stored);
+
 Answer MakeCategory(bool isMusic, const std::string& name);
 // `file` in `category`; `takeOut`: the admin agreed that the lists lose it.
 Answer DeleteSound(OnHoldPlayer& player, const LocalTime& now, bool isMusic, const std::string& category,

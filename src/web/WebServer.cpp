@@ -618,11 +618,9 @@ struct WebServer::Impl {
             if (!Allowed(req, res, false)) return;
             const bool isMusic = req.matches[1] == "music";
             const std::string category = req.matches[2], file = req.matches[3];
-            std::string why;
-            if (!GoodFileName(file, why)) return Send(res, Error(400, why));
-            const std::string stored = StoredTrackName(isMusic, category, file);
-            if (KnownCategory(isMusic, category).status != 200 || !StaysInSoundsFolder(stored))
-                return Send(res, Error(404, "no such file: " + stored));
+            std::string stored;
+            if (const Answer place = PlaceOf(isMusic, category, file, stored); place.status != 200)
+                return Send(res, place.status == 400 ? place : Error(404, "no such file: " + stored));
             const int fd = OpenRegularFile(NativePath(stored));
             struct stat st {};
             if (fd < 0 || ::fstat(fd, &st) != 0) {
