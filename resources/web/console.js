@@ -74,7 +74,12 @@ async function status() {
   }
   $("#details").textContent = `${s.state}; up ${Math.floor(s.uptime / 60)} min` +
     (s.failed.length ? `; ${s.failed.length} could not be loaded` : "");
-  $("#output").textContent = "Output: " + s.output;
+  // One line per output: a second output that fails is seen beside the one that plays.
+  $("#output").replaceChildren(...s.outputs.map(o => {
+    const li = document.createElement("li");
+    li.textContent = o.state;
+    return li;
+  }));
   // How far each sound has played, and the levels the fades and volumes set.
   const clock = t => `${Math.floor(t / 60)}:${String(t % 60).padStart(2, "0")}`;
   $("#played").textContent = [

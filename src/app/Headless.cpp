@@ -23,7 +23,7 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-int RunHeadless(OutputMode output, PcmSink* sink, const WebOptions* web) {
+int RunHeadless(OutputMode output, const std::vector<PcmSink*>& sinks, const WebOptions* web) {
     // A signal only writes its number; the main loop reads it and acts in order.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 1;
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
@@ -70,7 +70,7 @@ int RunHeadless(OutputMode output, PcmSink* sink, const WebOptions* web) {
     NullView view;
     OnHoldPlayer::Options options;
     options.output = output;
-    options.sink = sink;
+    options.sinks = sinks;
     options.startAlways = true;
     options.backgroundPreload = true;
     int code = 0;

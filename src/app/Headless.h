@@ -10,6 +10,7 @@ namespace tw {
 // say. Boxes print to stderr. SIGINT and SIGTERM stop it cleanly. Returns the exit
 // code. Needs a QCoreApplication. A sink (OutputMode::Sink) outlives the run.
 // With `web`, the web console too.
-int RunHeadless(OutputMode output, PcmSink* sink = nullptr, const WebOptions* web = nullptr);
+int RunHeadless(OutputMode output, const std::vector<PcmSink*>& sinks = {},
+                const WebOptions* web = nullptr);
 
 }  // namespace tw

@@ -95,6 +95,7 @@ OnHoldDlg::OnHoldDlg(Options options)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     OnHoldPlayer::Options playerOptions;
     playerOptions.output = options.output;
+    playerOptions.sinks = options.sinks;
     playerOptions.backgroundPreload = true;
     player_ = std::make_unique<OnHoldPlayer>(clock_, timers_, boxes_, *this, playerOptions);
     BuildWindow();

@@ -34,6 +34,7 @@ class OnHoldDlg : public QDialog, public PlayerView {
     struct Options {
         bool startMinimized = false;
         OutputMode output = OutputMode::Device;
+        std::vector<PcmSink*> sinks;  // beside the sound card; they outlive the window
         MessageBox* boxes = nullptr;  // null: Qt boxes owned by this window
         // Handed to the management dialogs (tests); null: their own.
         TimerService* dialogTimers = nullptr;

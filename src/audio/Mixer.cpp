@@ -58,11 +58,14 @@ void Mixer::Render(float* out, int frames) {
         if (tap) tap->Write(out, frames);
 }
 
-bool Mixer::AddTap(MixTap* tap) {
+bool Mixer::AddTap(MixTap* tap, bool output) {
     std::lock_guard<std::mutex> hold(lock_);
-    for (MixTap*& slot : taps_)
-        if (!slot) {
-            slot = tap;
+    // Listeners have four slots, outputs the other four: a full house of
+    // listeners never keeps an output from starting.
+    const size_t first = output ? 4 : 0;
+    for (size_t i = first; i < first + 4; ++i)
+        if (!taps_[i]) {
+            taps_[i] = tap;
             return true;
         }
     return false;

@@ -29,10 +29,10 @@ class Mixer {
     bool IsIdle();
     // Called (on the main thread) each time a buffer starts to play.
     void SetOnStart(std::function<void()> onStart);
-    // Someone listening in gets a copy of every rendered block; at most four at
-    // once (false when there is no room). Once RemoveTap returns, the tap is no
-    // longer written.
-    bool AddTap(MixTap* tap);
+    // Someone listening in, or another output, gets a copy of every rendered
+    // block; at most four of each at once (false when there is no room). Once
+    // RemoveTap returns, the tap is no longer written.
+    bool AddTap(MixTap* tap, bool output = false);
     void RemoveTap(MixTap* tap);
 
   private:
@@ -44,7 +44,7 @@ class Mixer {
     std::mutex lock_;
     std::vector<SoundBuffer*> playing_;
     std::function<void()> onStart_;
-    std::array<MixTap*, 4> taps_{};
+    std::array<MixTap*, 8> taps_{};
 };
 
 }  // namespace tw

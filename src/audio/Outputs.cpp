@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "Log.h"
+#include "Pacer.h"
 #include "PcmSink.h"
 
 namespace tw {
@@ -180,20 +181,18 @@ void NullOutput::Stop() {
 }
 
 void NullOutput::Run() {
-    // A sink gets 100 ms blocks: a steady trickle for a phone system's reader (whose
-    // pipe holds seconds), with few wake-ups here and in the sink's writer.
-    const int frames = sink_ ? std::max(1, mixer_.outputRate() / 10) : kPeriodFrames;
+    // A sink gets its own blocks (100 ms for a pipe: a steady trickle for a phone
+    // system's reader, whose pipe holds seconds; one packet for RTP). Without one,
+    // 20 ms blocks: other outputs may take copies of the mix, and they want it
+    // in time.
+    const int frames = sink_ ? sink_->blockFrames() : std::max(1, mixer_.outputRate() / 50);
     std::vector<float> scratch(2 * static_cast<size_t>(frames));
-    const auto period = std::chrono::nanoseconds(1000000000LL * frames / mixer_.outputRate());
-    auto next = std::chrono::steady_clock::now();
+    Pacer pacer(std::chrono::nanoseconds(1000000000LL * frames / mixer_.outputRate()));
     while (!quit_) {
         mixer_.Render(scratch.data(), frames);
         if (sink_) sink_->Consume(scratch.data(), frames);
-        next += period;
-        // Never catching up in a burst after a stall: the sink would see a flood.
-        const auto now = std::chrono::steady_clock::now();
-        if (next < now - std::chrono::milliseconds(200)) next = now;
-        std::this_thread::sleep_until(next);
+        if (const long long skipped = pacer.Wait(); skipped > 0 && sink_)
+            sink_->Skip(static_cast<int>(skipped * frames));
     }
 }
 

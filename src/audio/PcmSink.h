@@ -16,8 +16,15 @@ class PcmSink {
     virtual int rate() const = 0;
     // How many channels it keeps of the stereo mix (1: it mixes them down).
     virtual int channels() const { return 2; }
+    // The frames it wants in each block: 100 ms unless its packets say otherwise.
+    virtual int blockFrames() const { return rate() / 10 > 0 ? rate() / 10 : 1; }
     // Pacing thread: `frames` stereo float frames at rate(), in [-1, 1].
     virtual void Consume(const float* stereo, int frames) = 0;
+    // Pacing thread: the pacing fell so far behind (a stopped machine) that
+    // `frames` of real time passed without a block; a stream's clock moves on.
+    virtual void Skip(int frames) { (void)frames; }
+    // Its name in a list of outputs: "pipe", "icecast", "rtp".
+    virtual std::string Name() const = 0;
     // What it is doing now, for a status page ("streaming to ...", "retrying: ...").
     // Any thread.
     virtual std::string State() const = 0;

@@ -3,16 +3,20 @@
 #include "Log.h"
 #include "Outputs.h"
 #include "PcmSink.h"
+#include "TapOutput.h"
+
+#include <algorithm>
 
 namespace tw {
 
 SoundDevice::~SoundDevice() {
+    taps_.clear();
     live_.reset();
     null_.reset();
 }
 
 uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<SoundDevice>& out,
-                             int directRate, PcmSink* sink) {
+                             int directRate, const std::vector<PcmSink*>& sinks) {
     out.reset();
     std::unique_ptr<SoundDevice> device(new SoundDevice);
     if (mode == OutputMode::Direct) {
@@ -20,11 +24,25 @@ uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<
         out = std::move(device);
         return DS_OK;
     }
+    // Outputs beside the pacing one each take a copy of the mix.
+    auto startTaps = [&device](const std::vector<PcmSink*>& others) {
+        for (PcmSink* sink : others) {
+            auto tap = std::make_unique<TapOutput>(*device->mixer_, *sink);
+            if (tap->Start()) device->taps_.push_back(std::move(tap));
+        }
+    };
     if (mode == OutputMode::Null || mode == OutputMode::Sink) {
-        if (mode == OutputMode::Sink && !sink) return DSERR_NODRIVER;
-        device->mixer_ = std::make_unique<Mixer>(sink ? sink->rate() : 48000);
-        device->null_ = std::make_unique<NullOutput>(*device->mixer_,
-                                                     mode == OutputMode::Sink ? sink : nullptr);
+        if (mode == OutputMode::Sink && sinks.empty()) return DSERR_NODRIVER;
+        PcmSink* direct = mode == OutputMode::Sink && sinks.size() == 1 ? sinks[0] : nullptr;
+        int rate = 48000;
+        if (mode == OutputMode::Sink) {
+            rate = 0;
+            for (PcmSink* sink : sinks) rate = std::max(rate, sink->rate());
+        }
+        device->mixer_ = std::make_unique<Mixer>(rate);
+        device->direct_ = direct;
+        if (mode == OutputMode::Sink && !direct) startTaps(sinks);
+        device->null_ = std::make_unique<NullOutput>(*device->mixer_, direct);
         device->null_->Start();
         out = std::move(device);
         return DS_OK;
@@ -48,12 +66,20 @@ uint32_t SoundDevice::Create(const Guid* guid, OutputMode mode, std::unique_ptr<
     // The default output may not be there yet (a sound server still starting at
     // login): play on and keep trying. A chosen output that will not open is an error.
     if (!device->live_->Start() && !wantDefault) return DSERR_ALLOCATED;
+    startTaps(sinks);
     out = std::move(device);
     return DS_OK;
 }
 
 bool SoundDevice::OnOutput() const {
     return live_ && live_->OnDevice();
+}
+
+std::vector<std::pair<std::string, std::string>> SoundDevice::SinkStates() const {
+    std::vector<std::pair<std::string, std::string>> states;
+    if (direct_) states.emplace_back(direct_->Name(), direct_->State());
+    for (const auto& tap : taps_) states.emplace_back(tap->sink().Name(), tap->State());
+    return states;
 }
 
 bool SoundDevice::OutputLost() const {

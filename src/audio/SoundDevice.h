@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "DsResult.h"
 #include "Guid.h"
@@ -15,12 +17,13 @@ namespace tw {
 
 class LiveOutput;
 class NullOutput;
+class TapOutput;
 
 enum class OutputMode {
     Device,  // an SDL output, kept alive across losses
     Null,    // real time, sound discarded
     Direct,  // no output: the caller renders (tests, the render mode)
-    Sink,    // real time into a PcmSink (a pipe, a stream)
+    Sink,    // real time into one or more PcmSinks (a pipe, a stream, RTP)
 };
 
 class PcmSink;
@@ -31,9 +34,12 @@ class SoundDevice {
     // In the manner of DirectSoundCreate8: null or all-zero GUID for the default
     // output. DSERR_NODRIVER when no present output has that GUID,
     // DSERR_ALLOCATED when it cannot be opened.
-    // Sink mode plays at the sink's rate into `sink`, which must outlive the device.
+    // Sink mode plays into `sinks`, and Device mode into them too, beside the
+    // sound card; they must outlive the device. One sink alone sets the mixer's
+    // rate and is fed by the pacing thread itself; several get copies of one mix
+    // (made at the highest of their rates), each through a thread of its own.
     static uint32_t Create(const Guid* guid, OutputMode mode, std::unique_ptr<SoundDevice>& out,
-                           int directRate = 44100, PcmSink* sink = nullptr);
+                           int directRate = 44100, const std::vector<PcmSink*>& sinks = {});
     uint32_t SetCooperativeLevel(int level) { return level == 1 ? 0 : DSERR_INVALIDPARAM; }
     // A silent buffer of `bytes` in `format`; DSERR_BADFORMAT for a format the mixer
     // cannot play.
@@ -50,12 +56,17 @@ class SoundDevice {
     bool OnOutput() const;
     // A sound card output that was lost (or would not open) and is being tried again.
     bool OutputLost() const;
+    // Each sink's name and state ("rtp", "rtp: pcmu to ... (sending)"), in the
+    // order they were given.
+    std::vector<std::pair<std::string, std::string>> SinkStates() const;
 
   private:
     SoundDevice() = default;
     std::unique_ptr<Mixer> mixer_;
     std::unique_ptr<LiveOutput> live_;
     std::unique_ptr<NullOutput> null_;
+    std::vector<std::unique_ptr<TapOutput>> taps_;
+    PcmSink* direct_ = nullptr;  // the one sink the pacing thread feeds itself
 };
 
 }  // namespace tw

@@ -1,5 +1,7 @@
 #include "TonewellConf.h"
 
+#include "OptionTable.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -27,14 +29,8 @@ bool SplitLine(const std::string& line, std::string& key, std::string& value) {
 }  // namespace
 
 bool IsTonewellConfKey(const std::string& key) {
-    static const char* const kKeys[] = {"output",     "rate",           "channels",
-                                        "stream-url", "stream-format",  "stream-bitrate",
-                                        "loudness",   "loudness-music", "loudness-voice",
-                                        "web",        "web-cert",       "web-key",
-                                        "log-level",  "web-host"};
-    for (const char* k : kKeys)
-        if (key == k) return true;
-    return false;
+    const OptionSpec* spec = FindOption(key);
+    return spec && (spec->where & kInConf);
 }
 
 bool TonewellConf::Load(const std::string& from) {

@@ -25,6 +25,7 @@ class PipeSink : public PcmSink {
     int channels() const override { return channels_; }
     void Consume(const float* stereo, int frames) override;
     bool readerGone() const { return gone_; }
+    std::string Name() const override { return "pipe"; }
     std::string State() const override {
         return gone_ ? "pipe: the reader went away" : "pipe: raw audio on standard output";
     }

@@ -51,6 +51,7 @@ class StreamSink : public PcmSink {
     int channels() const override { return target_.channels; }
     void Consume(const float* stereo, int frames) override;
     bool connected() const { return connected_; }
+    std::string Name() const override { return "icecast"; }
     std::string State() const override;
 
   private:

@@ -172,7 +172,7 @@ void OnHoldPlayer::InitAudioDevice() {
     Guid guid;
     std::memcpy(guid.data(), settings_.device.data(), guid.size());
     const uint32_t code = SoundDevice::Create(IsNullGuid(guid) ? nullptr : &guid, options_.output,
-                                              device_, options_.directRate, options_.sink);
+                                              device_, options_.directRate, options_.sinks);
     if (code != DS_OK) {
         boxes_.Show("DirectSound could not initialize!", "Tonewell");
         ShowDirectSoundError(boxes_, code);
@@ -203,8 +203,7 @@ void OnHoldPlayer::RequestNext(AudioChannel& channel, TrackList& list, bool isMu
         if (!list.NextTrack(path, pass)) return;
         const uint64_t ticket = ++tickets_;
         channel.ticket = ticket;
-        const LoadOptions load{device_->mixer().outputRate(),
-                               options_.sink && options_.sink->channels() == 1};
+        const LoadOptions load{device_->mixer().outputRate(), MonoOutputs()};
         if (worker_) {
             // The file is read and decoded on the worker; the result comes back to
             // this thread as a posted task, and only if this player still wants it.

@@ -87,7 +87,9 @@ class OnHoldPlayer : private OnHoldChannels {
         // Read and decode preloads on a worker thread (real-time runs); otherwise
         // at once, so that a virtual clock sees the same sequence every time.
         bool backgroundPreload = false;
-        PcmSink* sink = nullptr;  // where OutputMode::Sink plays; outlives the player
+        // Where OutputMode::Sink plays, or what plays beside the sound card; they
+        // outlive the player.
+        std::vector<PcmSink*> sinks;
     };
 
     // Reads "settings.cfg" and "audio.cfg" (copying "default.cfg" on a first run).
@@ -135,8 +137,11 @@ class OnHoldPlayer : private OnHoldChannels {
     // The status line: what plays on each channel, how long until the next voice
     // message, or why nothing plays.
     std::string StatusText();
-    // Where the mix goes, and how that goes ("sound card", "stream: retrying ...").
+    // Where the mix goes, and how that goes ("sound card", "stream: retrying ..."):
+    // each output's state, joined.
     std::string OutputState() const;
+    // Each output's name ("device", "null", "pipe", "icecast", "rtp") and state.
+    std::vector<std::pair<std::string, std::string>> OutputStates() const;
     // Seconds until the next voice message is due, or -1 (one plays, none is armed,
     // or paused).
     int64_t NextMessageInSeconds() const;
@@ -172,6 +177,8 @@ class OnHoldPlayer : private OnHoldChannels {
     SoundDevice* device() { return device_.get(); }
 
   private:
+    // Every output keeps one channel: sounds are made mono once, as they load.
+    bool MonoOutputs() const;
     bool MusicHasCurrent() const override { return music_.current.stream != nullptr; }
     bool VoiceHasCurrent() const override { return voice_.current.stream != nullptr; }
     void SetMusicCurrentLevel(int level) override;

@@ -56,18 +56,33 @@ std::string OnHoldPlayer::NothingPlays(bool isMusic) {
     return until.found ? std::string(none) + " until " + UntilText(now, until.at) : none;
 }
 
-std::string OnHoldPlayer::OutputState() const {
-    if (!device_) return "none: the sound device could not be made";
-    switch (options_.output) {
-        case OutputMode::Sink:
-            return options_.sink ? options_.sink->State() : "none";
-        case OutputMode::Null:
-            return "null: real time into nothing";
-        default:
-            return device_->OnOutput()       ? "sound card"
-                   : device_->OutputLost() ? "sound card: lost, trying again every 2 seconds"
-                                           : "sound card: resting while nothing plays";
+std::vector<std::pair<std::string, std::string>> OnHoldPlayer::OutputStates() const {
+    std::vector<std::pair<std::string, std::string>> states;
+    if (!device_) {
+        states.emplace_back("none", "none: the sound device could not be made");
+        return states;
     }
+    if (options_.output == OutputMode::Null)
+        states.emplace_back("null", "null: real time into nothing");
+    if (options_.output == OutputMode::Device)
+        states.emplace_back("device", device_->OnOutput() ? "sound card"
+                                      : device_->OutputLost()
+                                          ? "sound card: lost, trying again every 2 seconds"
+                                          : "sound card: resting while nothing plays");
+    for (auto& state : device_->SinkStates()) states.push_back(std::move(state));
+    return states;
+}
+
+std::string OnHoldPlayer::OutputState() const {
+    std::string text;
+    for (const auto& [name, state] : OutputStates()) text += (text.empty() ? "" : "  \u00b7  ") + state;
+    return text.empty() ? "none" : text;
+}
+
+bool OnHoldPlayer::MonoOutputs() const {
+    if (options_.output != OutputMode::Sink || options_.sinks.empty()) return false;
+    return std::all_of(options_.sinks.begin(), options_.sinks.end(),
+                       [](const PcmSink* sink) { return sink->channels() == 1; });
 }
 
 int64_t OnHoldPlayer::NextMessageInSeconds() const {

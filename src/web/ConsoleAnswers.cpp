@@ -279,6 +279,10 @@ Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
     for (const auto& [path, why] : p.failedTracks())
         failed.append(QJsonObject{{"name", QString::fromStdString(path)},
                                   {"why", QString::fromStdString(why)}});
+    QJsonArray outputs;
+    for (const auto& [kind, state] : p.OutputStates())
+        outputs.append(QJsonObject{{"name", QString::fromStdString(kind)},
+                                   {"state", QString::fromStdString(state)}});
     return Answer{200, QJsonObject{
         {"state", !p.isPlaying() ? "paused" : sounding ? "playing" : "silent"},
         {"music", name(p.music().current, true)},
@@ -291,6 +295,7 @@ Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
                                       : QJsonValue(QJsonValue::Null)},
         {"status", QString::fromStdString(p.StatusText())},
         {"output", QString::fromStdString(p.OutputState())},
+        {"outputs", outputs},
         {"music_level", p.ChannelLevel(true, 0) / 100.0},
         {"voice_level", p.ChannelLevel(false, 0) / 100.0},
         {"uptime", static_cast<qint64>(uptimeSeconds)},
