@@ -45,14 +45,19 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& out, std::string& prob
     for (const OptionSpec& spec : OptionTable()) {
         if (!(spec.where & kOnCommandLine)) continue;
         QCommandLineOption option(QString::fromLatin1(spec.name), QString::fromUtf8(spec.help));
-        if (spec.kind != OptionKind::Flag) option.setValueName(QString::fromLatin1(spec.value));
+        // A value's name is what makes Qt's parser read a value.
+        if (spec.kind != OptionKind::Flag)
+            option.setValueName(QString::fromLatin1(*spec.value ? spec.value : spec.choices));
         parser.addOption(option);
     }
     QStringList args{QStringLiteral("tonewell")};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         args << (IsAutomationSwitch(arg) ? QStringLiteral("--automation") : QString::fromLocal8Bit(argv[i]));
-        // --stream-url URL and --stream-url=URL
+    }
+    // Read, then blanked: --stream-url URL and --stream-url=URL.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
         if (arg == "--stream-url" && i + 1 < argc) HidePassword(argv[i + 1]);
         if (arg.rfind("--stream-url=", 0) == 0) HidePassword(argv[i] + std::strlen("--stream-url="));
     }
