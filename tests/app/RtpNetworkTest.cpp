@@ -1,0 +1,207 @@
+// The RTP output on a network of its own: this program runs inside a network
+// namespace with only the loopback up (unshare --net), so that nothing the code
+// under test does can send a packet off this machine. A real receiver (ffmpeg,
+// from the .sdp the README shows) hears the music and the duck under a message,
+// from a multicast group and in G.722; a network that goes away and comes back
+// carries the stream again by itself.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Process.h"
+#include "TempFolder.h"
+#include "Wav.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using tw::test::Process;
+using tw::test::ReadText;
+
+// Only the loopback: the namespace this test must run in.
+bool OnlyLoopback() {
+    struct if_nameindex* all = if_nameindex();
+    if (!all) return false;
+    int others = 0;
+    for (struct if_nameindex* i = all; i->if_index != 0; ++i) others += std::string(i->if_name) != "lo";
+    if_freenameindex(all);
+    return others == 0;
+}
+
+// The README's .sdp file, as a user copies it.
+std::string ReadmeSdp() {
+    const std::string text = ReadText(TONEWELL_README);
+    const size_t start = text.find("```sdp\n");
+    const size_t end = text.find("```", start + 7);
+    if (start == std::string::npos || end == std::string::npos) return "";
+    return text.substr(start + 7, end - start - 7);
+}
+
+// ffmpeg receiving `sdp` for `seconds` into `out` (a WAV file), in the background.
+pid_t StartFfmpeg(const std::string& sdp, int seconds, const std::string& out, bool multicast) {
+    tw::test::WriteText("moh.sdp", sdp);
+    std::vector<std::string> args = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
+                                     "-protocol_whitelist", "file,udp,rtp"};
+    if (multicast) args.insert(args.end(), {"-localaddr", "127.0.0.1"});
+    args.insert(args.end(), {"-i", "moh.sdp", "-t", std::to_string(seconds), "-y", out});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "ffmpeg.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawnp(&pid, "ffmpeg", &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int WaitFor(pid_t pid, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(50ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+class RtpNetwork : public tw::test::TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        ASSERT_TRUE(OnlyLoopback())
+            << "this test sends to multicast groups: run it through unshare --net";
+        tw::test::WriteSongAndMessage(4);
+    }
+    // The song under the message (7.4 to 8.9 s) against it before (2.5 to 4.5 s), in dB;
+    // and the message's own tone.
+    static void Hear(const std::string& file, int expectRate, double& duck, double& message) {
+        std::vector<float> samples;
+        int channels = 0, rate = 0;
+        ASSERT_TRUE(tw::test::ReadWav16(file, samples, channels, rate)) << ReadText("ffmpeg.txt");
+        ASSERT_EQ(rate, expectRate);
+        ASSERT_EQ(channels, 1);
+        ASSERT_GT(samples.size(), static_cast<size_t>(9.5 * rate));
+        auto slice = [&](double from, double to) {
+            return std::vector<float>(samples.begin() + static_cast<long>(from * rate),
+                                      samples.begin() + static_cast<long>(to * rate));
+        };
+        const double before = tw::test::ToneMagnitude(slice(2.5, 4.5), rate, 440);
+        const double under = tw::test::ToneMagnitude(slice(7.4, 8.9), rate, 440);
+        duck = tw::test::Db(under / before);
+        message = tw::test::Db(tw::test::ToneMagnitude(slice(7.4, 8.9), rate, 1000) / before);
+    }
+};
+
+TEST_F(RtpNetwork, AMulticastGroupCarriesTheMusicAndTheDuckToFfmpegFromTheReadmesSdp) {
+    const std::string sdp = ReadmeSdp();
+    ASSERT_NE(sdp.find("239.1.1.1"), std::string::npos) << "the README shows the .sdp";
+    const pid_t ffmpeg = StartFfmpeg(sdp, 11, "got.wav", true);
+    ASSERT_GT(ffmpeg, 0);
+    std::this_thread::sleep_for(1s);  // listening before the first packet
+    Process tonewell({"--headless", "--output", "rtp", "--rtp-to", "239.1.1.1:16384",
+                      "--rtp-interface", "127.0.0.1", "--rtp-ttl", "2", "--log"},
+                     "err.txt");
+    EXPECT_EQ(WaitFor(ffmpeg, 30s), 0) << ReadText("ffmpeg.txt");
+    double duck = 0, message = 0;
+    Hear("got.wav", 8000, duck, message);
+    EXPECT_NEAR(duck, -15.0, 1.5) << ReadText("err.txt");
+    EXPECT_GT(message, -10.0);
+}
+
+TEST_F(RtpNetwork, G722ReachesAUnicastPortAndDecodesToTheSameSound) {
+    int port = 0;
+    for (int tries = 0; tries < 20 && port == 0; ++tries) {
+        const int p = tw::test::FreePort() & ~1;
+        port = p > 1024 ? p : 0;
+    }
+    std::string sdp = ReadmeSdp();
+    sdp = std::regex_replace(sdp, std::regex("c=IN IP4 [^\n]*"), "c=IN IP4 127.0.0.1");
+    sdp = std::regex_replace(sdp, std::regex("m=audio 16384 RTP/AVP 0"),
+                             "m=audio " + std::to_string(port) + " RTP/AVP 9");
+    sdp = std::regex_replace(sdp, std::regex("a=rtpmap:0 PCMU/8000"), "a=rtpmap:9 G722/8000");
+    const pid_t ffmpeg = StartFfmpeg(sdp, 11, "wide.wav", false);
+    ASSERT_GT(ffmpeg, 0);
+    std::this_thread::sleep_for(1s);
+    Process tonewell({"--headless", "--output", "rtp", "--rtp-to",
+                      "127.0.0.1:" + std::to_string(port), "--rtp-codec", "g722"},
+                     "err.txt");
+    EXPECT_EQ(WaitFor(ffmpeg, 30s), 0) << ReadText("ffmpeg.txt");
+    double duck = 0, message = 0;
+    Hear("wide.wav", 16000, duck, message);
+    EXPECT_NEAR(duck, -15.0, 1.5) << ReadText("err.txt");
+    EXPECT_GT(message, -10.0);
+}
+
+// Packets of the group 239.1.1.1 that reach a socket joined to it on the loopback.
+struct Listener {
+    int fd = -1;
+    const int port = 16390;
+    Listener() {
+        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, "239.1.1.1", &a.sin_addr);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ip_mreq join{};
+        join.imr_multiaddr = a.sin_addr;
+        inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
+        setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
+    }
+    ~Listener() { close(fd); }
+    // How many packets came within `time`.
+    int Count(std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        int n = 0;
+        char data[2048];
+        for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+            pollfd p{fd, POLLIN, 0};
+            const int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count());
+            if (poll(&p, 1, std::max(1, ms)) == 1 && recv(fd, data, sizeof data, 0) > 0) ++n;
+        }
+        return n;
+    }
+};
+
+TEST_F(RtpNetwork, TheStreamComesBackByItselfAfterTheNetworkWasAway) {
+    Listener listener;
+    Process tonewell({"--headless", "--output", "rtp", "--rtp-to", "239.1.1.1:16390",
+                      "--rtp-interface", "lo", "--log"},
+                     "err.txt");
+    EXPECT_GT(listener.Count(2s), 50) << ReadText("err.txt");
+    ASSERT_EQ(std::system("ip link set lo down"), 0);
+    std::this_thread::sleep_for(3s);
+    ASSERT_EQ(std::system("ip link set lo up"), 0);
+    listener.Count(3s);  // what was queued in the socket, and the reopening
+    EXPECT_GT(listener.Count(2s), 80) << ReadText("err.txt");
+    EXPECT_EQ(tonewell.Wait(10ms), -1) << "it plays on";
+    std::this_thread::sleep_for(5500ms);  // sending again is said after 5 s without a failure
+    listener.Count(1s);
+    const std::string log = ReadText("err.txt");
+    const std::string where = "239.1.1.1:16390";
+    EXPECT_NE(log.find("rtp: cannot send to " + where), std::string::npos) << log;
+    EXPECT_NE(log.find("rtp: sending to " + where + " again"), std::string::npos) << log;
+}
+
+}  // namespace
