@@ -53,8 +53,10 @@ int RunHeadless(OutputMode output, const std::vector<PcmSink*>& sinks, const Web
             playing->RereadTonewellConf();
         }
         if (status) {
-            Log("status - %s; output: %s", playing->StatusText().c_str(),
-                playing->OutputState().c_str());
+            Log("status - %s", playing->StatusText().c_str());
+            // One line for each output: several would not fit in one.
+            for (const auto& [name, state] : playing->OutputStates())
+                Log("status - output %s", state.c_str());
         }
     });
     struct sigaction action {};
