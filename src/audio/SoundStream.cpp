@@ -125,8 +125,9 @@ void SoundStream::FeedLoop(std::shared_ptr<Shared> shared) {
         {
             std::unique_lock<std::mutex> hold(s.lock);
             // The render cannot wake it (that could make the render wait): it looks
-            // twice a second, and the ring holds 4 s, read in half seconds.
-            s.wake.wait_for(hold, std::chrono::milliseconds(500), [&s] {
+            // once a second, and the ring holds 4 s, read in half seconds, so 3 s
+            // are always ahead of the play position.
+            s.wake.wait_for(hold, std::chrono::milliseconds(1000), [&s] {
                 return s.stop.load() || s.restart.load() ||
                        (!s.ended.load() && s.Free() >= s.block);
             });

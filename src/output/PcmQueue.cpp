@@ -5,8 +5,7 @@
 
 namespace tw {
 
-void PcmQueue::PushMix(const float* stereo, int frames, int channels) {
-    PcmBlock out(static_cast<size_t>(frames) * channels);
+void MixToPcm16(const float* stereo, int frames, int channels, int16_t* out) {
     auto pcm = [](float v) { return static_cast<int16_t>(std::lround(v * 32767.0f)); };
     for (int i = 0; i < frames; ++i) {
         if (channels == 1) {
@@ -16,6 +15,11 @@ void PcmQueue::PushMix(const float* stereo, int frames, int channels) {
             out[2 * i + 1] = pcm(stereo[2 * i + 1]);
         }
     }
+}
+
+void PcmQueue::PushMix(const float* stereo, int frames, int channels) {
+    PcmBlock out(static_cast<size_t>(frames) * channels);
+    MixToPcm16(stereo, frames, channels, out.data());
     Push(std::move(out));
 }
 

@@ -17,6 +17,10 @@ namespace tw {
 
 using PcmBlock = std::vector<int16_t>;
 
+// `frames` stereo float frames (in [-1, 1]) as 16-bit samples of `channels` (1: the
+// two sides averaged, 2: as they are), into `out`.
+void MixToPcm16(const float* stereo, int frames, int channels, int16_t* out);
+
 class PcmQueue {
   public:
     explicit PcmQueue(size_t maxSamples) : maxSamples_(maxSamples) {}

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Log.h"
+#include "PcmQueue.h"
 
 namespace tw {
 
@@ -19,31 +20,41 @@ PipeSink::PipeSink(int fd, int rate, int channels, std::function<void(int error)
       rate_(rate),
       channels_(channels),
       onEnd_(std::move(onEnd)),
-      // Two seconds of audio waiting for a slow reader; older audio is dropped.
-      queue_(static_cast<size_t>(rate) * channels * 2) {
-    writer_ = std::thread(&PipeSink::Write, this);
-}
-
-PipeSink::~PipeSink() {
-    // The writer never blocks for longer than one poll, so a reader that is alive
-    // but does not read cannot hold up the end of the program.
-    queue_.Close();
-    if (writer_.joinable()) writer_.join();
-}
+      most_(static_cast<size_t>(rate) * channels * 2 * sizeof(int16_t)) {}
 
 void PipeSink::Consume(const float* stereo, int frames) {
-    if (!gone_) queue_.PushMix(stereo, frames, channels_);
+    if (gone_) return;
+    block_.resize(static_cast<size_t>(frames) * channels_);
+    MixToPcm16(stereo, frames, channels_, block_.data());
+    // Samples are stored little-endian on every machine this runs on.
+    const char* bytes = reinterpret_cast<const char*>(block_.data());
+    if (sent_ > 0) {
+        waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<long>(sent_));
+        sent_ = 0;
+    }
+    waiting_.insert(waiting_.end(), bytes, bytes + block_.size() * sizeof(int16_t));
+    // A reader that fell behind loses the oldest audio, whole frames of it.
+    if (waiting_.size() > most_) {
+        const size_t frame = static_cast<size_t>(channels_) * sizeof(int16_t);
+        const size_t cut = (waiting_.size() - most_ + frame - 1) / frame * frame;
+        waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<long>(cut));
+    }
+    int error = 0;
+    if (Flush(error)) return;
+    gone_ = true;
+    if (error == EPIPE)
+        Log("status - the reader of the audio went away (%s)", std::strerror(error));
+    else
+        Log("error - the audio cannot be written (%s)", std::strerror(error));
+    if (onEnd_) onEnd_(error);
 }
 
-bool PipeSink::WriteBlock(const char* bytes, size_t left, int& error) {
-    // A write waits only once the descriptor said it can take a piece: at most
-    // PIPE_BUF bytes, which a pipe with room takes whole without blocking.
-    while (left > 0) {
+bool PipeSink::Flush(int& error) {
+    while (sent_ < waiting_.size()) {
         pollfd p{fd_, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, 200);
-        if (queue_.closed()) return true;  // ending: what is left is not waited for
+        const int ready = ::poll(&p, 1, 0);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) continue;
+        if (ready == 0) return true;  // full: the rest waits for the next block
         if (ready < 0) {
             error = errno;
             return false;
@@ -52,36 +63,17 @@ bool PipeSink::WriteBlock(const char* bytes, size_t left, int& error) {
             error = EPIPE;
             return false;
         }
-        const ssize_t n = ::write(fd_, bytes, std::min<size_t>(left, PIPE_BUF));
+        // A pipe with room takes up to PIPE_BUF bytes whole, without blocking.
+        const ssize_t n = ::write(fd_, waiting_.data() + sent_,
+                                  std::min<size_t>(waiting_.size() - sent_, PIPE_BUF));
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) {
             error = n == 0 ? ENOSPC : errno;
             return false;
         }
-        bytes += n;
-        left -= static_cast<size_t>(n);
+        sent_ += static_cast<size_t>(n);
     }
     return true;
-}
-
-void PipeSink::Write() {
-    PcmBlock block;
-    while (!queue_.closed()) {
-        if (!queue_.Pop(block, 500)) continue;
-        // Samples are stored little-endian on every machine this runs on.
-        int error = 0;
-        if (WriteBlock(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(int16_t),
-                       error))
-            continue;
-        gone_ = true;
-        queue_.Close();
-        if (error == EPIPE)
-            Log("status - the reader of the audio went away (%s)", std::strerror(error));
-        else
-            Log("error - the audio cannot be written (%s)", std::strerror(error));
-        if (onEnd_) onEnd_(error);
-        return;
-    }
 }
 
 bool CanWriteTo(int fd, std::string& why) {

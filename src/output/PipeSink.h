@@ -2,17 +2,21 @@
 
 // The live mix as raw signed 16-bit little-endian PCM on a file descriptor
 // (standard output), for a phone system that runs a program and reads its music on
-// hold from it. The sound is paced by the player's clock, not by the reader: a
-// reader that falls behind loses the oldest audio. When the reader goes away
-// (EPIPE) or a write fails otherwise (a full disk), the callback is told the error
-// once, on the writer's thread. A reader that is alive but does not read never
-// holds up the end of the program.
+// hold from it. The sound is paced by the player's clock, not by the reader: each
+// block is written as it is made, never waiting (a pipe is written only as far as
+// it has room, a piece of at most PIPE_BUF at a time, which it takes whole), and
+// a reader that falls behind loses the oldest audio beyond 2 seconds. When the
+// reader goes away (EPIPE) or a write fails otherwise (a full disk), the callback
+// is told the error once. A reader that is alive but does not read never holds up
+// the player or the end of the program.
+//
+// Threads: Consume on the pacing thread; State and readerGone from any thread.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
-#include <thread>
+#include <vector>
 
-#include "PcmQueue.h"
 #include "PcmSink.h"
 
 namespace tw {
@@ -20,9 +24,11 @@ namespace tw {
 class PipeSink : public PcmSink {
   public:
     PipeSink(int fd, int rate, int channels, std::function<void(int error)> onEnd);
-    ~PipeSink() override;
     int rate() const override { return rate_; }
     int channels() const override { return channels_; }
+    // Half a second at a time, as a decoder feeding a PBX writes: a reader's pipe
+    // holds seconds, and each block costs a wake-up.
+    int blockFrames() const override { return rate_ / 2 > 0 ? rate_ / 2 : 1; }
     void Consume(const float* stereo, int frames) override;
     bool readerGone() const { return gone_; }
     std::string Name() const override { return "pipe"; }
@@ -31,15 +37,17 @@ class PipeSink : public PcmSink {
     }
 
   private:
-    void Write();
-    bool WriteBlock(const char* bytes, size_t left, int& error);
+    // Writes what waits while the descriptor has room; false on a failure.
+    bool Flush(int& error);
     const int fd_;
     const int rate_;
     const int channels_;
     std::function<void(int error)> onEnd_;
-    PcmQueue queue_;
+    std::vector<int16_t> block_;
+    std::vector<char> waiting_;  // bytes not yet taken, [sent_, size)
+    size_t sent_ = 0;
+    const size_t most_;          // 2 seconds of bytes
     std::atomic<bool> gone_{false};
-    std::thread writer_;
 };
 
 // Whether `fd` is open for writing; `why` says what is wrong when it is not.

@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "G711.h"
+#include "PcmQueue.h"
 #include "Log.h"
 #include "RtpPacket.h"
 #include "Sockets.h"
@@ -70,11 +71,6 @@ bool FindInterface(const std::string& nameOrAddress, unsigned& index, in_addr& v
     ::freeifaddrs(list);
     if (found && is4) v4 = a4;
     return found;
-}
-
-int16_t ToSample(float v) {
-    const float scaled = std::nearbyint(v * 32767.0f);
-    return static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
 }
 
 uint32_t RandomWord() {
@@ -295,8 +291,14 @@ std::string RtpSink::State() const {
 }
 
 void RtpSink::Consume(const float* stereo, int frames) {
-    for (int i = 0; i < frames; ++i) {
-        pcm_.push_back(ToSample(0.5f * (stereo[2 * i] + stereo[2 * i + 1])));
+    // Whole packets, whatever the blocks (one packet each, from the pacing thread).
+    while (frames > 0) {
+        const int have = static_cast<int>(pcm_.size());
+        const int take = std::min(frames, packetFrames_ - have);
+        pcm_.resize(static_cast<size_t>(have + take));
+        MixToPcm16(stereo, take, 1, pcm_.data() + have);
+        stereo += 2 * take;
+        frames -= take;
         if (static_cast<int>(pcm_.size()) == packetFrames_) {
             SendPacket(pcm_.data());
             pcm_.clear();
