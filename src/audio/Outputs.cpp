@@ -181,16 +181,29 @@ void NullOutput::Stop() {
 }
 
 void NullOutput::Run() {
-    // A sink gets its own blocks (100 ms for a pipe: a steady trickle for a phone
-    // system's reader, whose pipe holds seconds; one packet for RTP). Without one,
-    // 20 ms blocks: other outputs may take copies of the mix, and they want it
-    // in time.
-    const int frames = sink_ ? sink_->blockFrames() : std::max(1, mixer_.outputRate() / 50);
-    std::vector<float> scratch(2 * static_cast<size_t>(frames));
-    Pacer pacer(std::chrono::nanoseconds(1000000000LL * frames / mixer_.outputRate()));
+    // A sink gets its own blocks (a quarter second for a pipe; a packet for RTP),
+    // mixed ahead in pieces of at least 100 ms: one pass of the mixer serves
+    // five 20 ms packets, each handed over on its own deadline. Without a sink,
+    // 100 ms blocks: other outputs may take copies of the mix, each on a clock of
+    // its own.
+    const int rate = mixer_.outputRate();
+    const int frames = sink_ ? sink_->blockFrames() : std::max(1, rate / 10);
+    const int ahead = std::max(1, rate / 10 / frames);
+    std::vector<float> scratch(2 * static_cast<size_t>(frames) * static_cast<size_t>(ahead));
+    Pacer pacer(std::chrono::nanoseconds(1000000000LL * frames / rate));
+    if (sink_) Pacer::AskRealTime();  // a sink's blocks are due on time
+    int left = 0;
+    bool first = true;
     while (!quit_) {
-        mixer_.Render(scratch.data(), frames);
-        if (sink_) sink_->Consume(scratch.data(), frames);
+        if (left == 0) {
+            mixer_.Render(scratch.data(), frames * ahead);
+            left = ahead;
+        }
+        // Time starts once the first block is made: its making is no lateness.
+        if (first) pacer.Restart();
+        first = false;
+        if (sink_) sink_->Consume(scratch.data() + 2 * static_cast<size_t>(frames) * (ahead - left), frames);
+        --left;
         if (const long long skipped = pacer.Wait(); skipped > 0 && sink_)
             sink_->Skip(static_cast<int>(skipped * frames));
     }

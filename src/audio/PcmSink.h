@@ -25,6 +25,9 @@ class PcmSink {
     virtual void Skip(int frames) { (void)frames; }
     // Its name in a list of outputs: "pipe", "icecast", "rtp".
     virtual std::string Name() const = 0;
+    // It does not carry the audio now (a reader gone, a server or destination
+    // away): the status line says so. Any thread.
+    virtual bool Failing() const { return false; }
     // What it is doing now, for a status page ("streaming to ...", "retrying: ...").
     // Any thread.
     virtual std::string State() const = 0;

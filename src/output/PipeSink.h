@@ -26,11 +26,12 @@ class PipeSink : public PcmSink {
     PipeSink(int fd, int rate, int channels, std::function<void(int error)> onEnd);
     int rate() const override { return rate_; }
     int channels() const override { return channels_; }
-    // Half a second at a time, as a decoder feeding a PBX writes: a reader's pipe
-    // holds seconds, and each block costs a wake-up.
-    int blockFrames() const override { return rate_ / 2 > 0 ? rate_ / 2 : 1; }
+    // A quarter second at a time: a reader's pipe holds seconds, and each block
+    // costs a wake-up.
+    int blockFrames() const override { return rate_ / 4 > 0 ? rate_ / 4 : 1; }
     void Consume(const float* stereo, int frames) override;
     bool readerGone() const { return gone_; }
+    bool Failing() const override { return gone_; }
     std::string Name() const override { return "pipe"; }
     std::string State() const override {
         return gone_ ? "pipe: the reader went away" : "pipe: raw audio on standard output";

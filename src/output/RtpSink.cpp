@@ -281,6 +281,7 @@ void RtpSink::SetState() {
                                                  "), retrying");
     }
     text += trouble.empty() ? " (sending)" : " (" + trouble + ")";
+    failing_ = !trouble.empty();
     std::lock_guard<std::mutex> hold(stateLock_);
     state_ = text;
 }

@@ -68,6 +68,7 @@ class RtpSink : public PcmSink {
     void Skip(int frames) override;
     std::string Name() const override { return "rtp"; }
     std::string State() const override;
+    bool Failing() const override { return failing_; }
 
     uint64_t packetsSent() const { return packets_; }
     uint64_t packetsLost() const { return lost_; }
@@ -109,6 +110,7 @@ class RtpSink : public PcmSink {
     std::string cname_;
     mutable std::mutex stateLock_;
     std::string state_;
+    std::atomic<bool> failing_{false};
 };
 
 }  // namespace tw

@@ -52,6 +52,7 @@ class StreamSink : public PcmSink {
     void Consume(const float* stereo, int frames) override;
     bool connected() const { return connected_; }
     std::string Name() const override { return "icecast"; }
+    bool Failing() const override { return !connected_; }
     std::string State() const override;
 
   private:

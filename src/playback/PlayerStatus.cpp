@@ -96,6 +96,9 @@ std::string OnHoldPlayer::StatusText() {
     std::vector<std::string> parts;
     // Nothing can be heard, whatever plays: said first, until the output is back.
     if (device_ && device_->OutputLost()) parts.push_back("Sound output lost: trying again");
+    // So is another output that does not carry the music now.
+    for (const PcmSink* sink : options_.sinks)
+        if (sink->Failing()) parts.push_back("Output " + sink->State());
     // A warning comes before what plays: a line cut short never hides it.
     size_t failed = 0;
     for (const auto& [path, why] : failed_)
