@@ -191,19 +191,17 @@ void NullOutput::Run() {
     const int ahead = std::max(1, rate / 10 / frames);
     std::vector<float> scratch(2 * static_cast<size_t>(frames) * static_cast<size_t>(ahead));
     Pacer pacer(std::chrono::nanoseconds(1000000000LL * frames / rate));
-    if (sink_) Pacer::AskRealTime();  // a sink's blocks are due on time
-    int left = 0;
-    bool first = true;
+    // The next piece is mixed right after the last block of the one before has
+    // gone, in the time before the next deadline: a block never waits for a mix.
+    mixer_.Render(scratch.data(), frames * ahead);
+    pacer.Restart();  // time starts once the first piece is made
+    int left = ahead;
     while (!quit_) {
-        if (left == 0) {
+        if (sink_) sink_->Consume(scratch.data() + 2 * static_cast<size_t>(frames) * (ahead - left), frames);
+        if (--left == 0) {
             mixer_.Render(scratch.data(), frames * ahead);
             left = ahead;
         }
-        // Time starts once the first block is made: its making is no lateness.
-        if (first) pacer.Restart();
-        first = false;
-        if (sink_) sink_->Consume(scratch.data() + 2 * static_cast<size_t>(frames) * (ahead - left), frames);
-        --left;
         if (const long long skipped = pacer.Wait(); skipped > 0 && sink_)
             sink_->Skip(static_cast<int>(skipped * frames));
     }

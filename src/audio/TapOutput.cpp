@@ -116,7 +116,6 @@ void TapOutput::Run() {
     const size_t backlog = prime + rate / 2;
     Pacer pacer(std::chrono::nanoseconds(1000000000LL * static_cast<long long>(block) /
                                          static_cast<long long>(rate)));
-    Pacer::AskRealTime();
     std::vector<float> out(2 * block);
     bool priming = true;
     size_t emptyFrames = 0;

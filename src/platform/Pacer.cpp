@@ -1,17 +1,8 @@
 #include "Pacer.h"
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <thread>
 
 namespace tw {
-
-bool Pacer::AskRealTime() {
-    sched_param param{};
-    param.sched_priority = 10;
-    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-}
 
 long long Pacer::Wait() {
     next_ += period_;

@@ -26,11 +26,6 @@ class Pacer {
     // Starts the deadlines again from now.
     void Restart() { next_ = Clock::now(); }
 
-    // Asks for real-time scheduling (a low SCHED_FIFO priority) for the calling
-    // thread, where the system allows it (root, or a service with LimitRTPRIO):
-    // packets then leave on time while the machine is busy. False where not.
-    static bool AskRealTime();
-
   private:
     const std::chrono::nanoseconds period_;
     const std::chrono::nanoseconds mostLate_;
