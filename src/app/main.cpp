@@ -50,9 +50,6 @@
 
 namespace {
 
-constexpr int kMinRate = 8000;
-constexpr int kMaxRate = 192000;
-
 const char* const kAlreadyRunning =
     "Please note that Tonewell is already running.  There is no need to run more than one "
     "instance.";
@@ -222,17 +219,12 @@ int main(int argc, char** argv) {
     if (setWebPassword) return SetWebPasswordRun();
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    auto number = [](const std::string& text, int low, int high, int& into) {
-        char* end = nullptr;
-        const long n = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || n < low || n > high) return false;
-        into = static_cast<int>(n);
-        return true;
-    };
+    // The report and the render read the command line alone, judged by the table.
+    const tw::TonewellConf noFile;
+    tw::Settings onLine(line, noFile);
     if (coverage) {
-        int dayCount = 365;
-        if (line.Has("days") && !number(value("days"), 1, 3660, dayCount))
-            return Usage("--days takes 1 to 3660");
+        const int dayCount = onLine.GetNumber("days");
+        if (!onLine.problem().empty()) return Usage(onLine.problem());
         tw::LocalTime from = tw::SystemClock().Now();
         if (line.Has("from") && !tw::ParseLocalTime(value("from") + " 00:00:00", from))
             return Usage("--from needs a date YYYY-MM-DD");
@@ -241,10 +233,9 @@ int main(int argc, char** argv) {
     if (render) {
         tw::RenderOptions options;
         options.outPath = renderOut;
-        if (line.Has("rate") && !number(value("rate"), kMinRate, kMaxRate, options.format.rate))
-            return Usage("--rate takes 8000 to 192000");
-        if (line.Has("channels") && !number(value("channels"), 1, 2, options.format.channels))
-            return Usage("--channels takes 1 or 2");
+        if (line.Has("rate")) options.format.rate = onLine.GetNumber("rate");
+        if (line.Has("channels")) options.format.channels = onLine.GetNumber("channels");
+        if (!onLine.problem().empty()) return Usage(onLine.problem());
         if (line.Has("encoding")) options.format.encoding = value("encoding");
         options.progress = ::isatty(2);
         char* end = nullptr;

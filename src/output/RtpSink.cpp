@@ -21,6 +21,7 @@ extern "C" {
 #include "G711.h"
 #include "PcmQueue.h"
 #include "Log.h"
+#include "OptionTable.h"
 #include "RtpPacket.h"
 #include "Sockets.h"
 
@@ -28,12 +29,6 @@ namespace tw {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool IsMulticast(const sockaddr_storage& address) {
     if (address.ss_family == AF_INET)
@@ -88,12 +83,7 @@ std::string HostName() {
 
 bool ResolveRtpTargets(const std::string& list, std::vector<RtpTarget>& out, std::string& why) {
     out.clear();
-    size_t start = 0;
-    while (start <= list.size()) {
-        const size_t comma = list.find(',', start);
-        const std::string item =
-            Trim(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        start = comma == std::string::npos ? list.size() + 1 : comma + 1;
+    for (const std::string& item : SplitList(list)) {
         if (item.empty()) continue;
         std::string host, port;
         if (item[0] == '[') {

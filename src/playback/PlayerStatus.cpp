@@ -12,6 +12,13 @@
 namespace tw {
 namespace {
 
+// The parts of a status line, with a dot between them.
+std::string JoinedParts(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "  \u00b7  ") + part;
+    return text;
+}
+
 // "08:00" today, "tomorrow 08:00", or "16 January 08:00".
 std::string UntilText(const LocalTime& now, const LocalTime& at) {
     auto sameDay = [](const LocalTime& x, const LocalTime& y) {
@@ -74,9 +81,9 @@ std::vector<std::pair<std::string, std::string>> OnHoldPlayer::OutputStates() co
 }
 
 std::string OnHoldPlayer::OutputState() const {
-    std::string text;
-    for (const auto& [name, state] : OutputStates()) text += (text.empty() ? "" : "  \u00b7  ") + state;
-    return text.empty() ? "none" : text;
+    std::vector<std::string> parts;
+    for (const auto& [name, state] : OutputStates()) parts.push_back(state);
+    return parts.empty() ? "none" : JoinedParts(parts);
 }
 
 bool OnHoldPlayer::MonoOutputs() const {
@@ -125,9 +132,7 @@ std::string OnHoldPlayer::StatusText() {
                       static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
         parts.push_back(text);
     }
-    std::string text;
-    for (const std::string& part : parts) text += (text.empty() ? "" : "  \u00b7  ") + part;
-    return text;
+    return JoinedParts(parts);
 }
 
 void OnHoldPlayer::ShowFailedTracks() {
