@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "Process.h"
+#include "RtpSink.h"
 #include "TempFolder.h"
 #include "Wav.h"
 
@@ -93,6 +94,17 @@ class RtpNetwork : public tw::test::TempFolderTest {
             << "this test sends to multicast groups: run it through unshare --net";
         tw::test::WriteSongAndMessage(4);
     }
+    // ffmpeg receives `sdp` for 11 s into `file` while tonewell sends with `args`; the
+    // duck and the message heard there.
+    static void Receive(const std::string& sdp, bool multicast, const std::vector<std::string>& args,
+                        const std::string& file, int rate, double& duck, double& message) {
+        const pid_t ffmpeg = StartFfmpeg(sdp, 11, file, multicast);
+        ASSERT_GT(ffmpeg, 0);
+        std::this_thread::sleep_for(1s);  // listening before the first packet
+        Process tonewell(args, "err.txt");
+        EXPECT_EQ(WaitFor(ffmpeg, 30s), 0) << ReadText("ffmpeg.txt");
+        Hear(file, rate, duck, message);
+    }
     // The song under the message (7.4 to 8.9 s) against it before (2.5 to 4.5 s), in dB;
     // and the message's own tone.
     static void Hear(const std::string& file, int expectRate, double& duck, double& message) {
@@ -116,15 +128,11 @@ class RtpNetwork : public tw::test::TempFolderTest {
 TEST_F(RtpNetwork, AMulticastGroupCarriesTheMusicAndTheDuckToFfmpegFromTheReadmesSdp) {
     const std::string sdp = ReadmeSdp();
     ASSERT_NE(sdp.find("239.1.1.1"), std::string::npos) << "the README shows the .sdp";
-    const pid_t ffmpeg = StartFfmpeg(sdp, 11, "got.wav", true);
-    ASSERT_GT(ffmpeg, 0);
-    std::this_thread::sleep_for(1s);  // listening before the first packet
-    Process tonewell({"--headless", "--output", "rtp", "--rtp-to", "239.1.1.1:16384",
-                      "--rtp-interface", "127.0.0.1", "--rtp-ttl", "2", "--log"},
-                     "err.txt");
-    EXPECT_EQ(WaitFor(ffmpeg, 30s), 0) << ReadText("ffmpeg.txt");
     double duck = 0, message = 0;
-    Hear("got.wav", 8000, duck, message);
+    Receive(sdp, true,
+            {"--headless", "--output", "rtp", "--rtp-to", "239.1.1.1:16384", "--rtp-interface",
+             "127.0.0.1", "--rtp-ttl", "2", "--log"},
+            "got.wav", 8000, duck, message);
     EXPECT_NEAR(duck, -15.0, 1.5) << ReadText("err.txt");
     EXPECT_GT(message, -10.0);
 }
@@ -140,15 +148,11 @@ TEST_F(RtpNetwork, G722ReachesAUnicastPortAndDecodesToTheSameSound) {
     sdp = std::regex_replace(sdp, std::regex("m=audio 16384 RTP/AVP 0"),
                              "m=audio " + std::to_string(port) + " RTP/AVP 9");
     sdp = std::regex_replace(sdp, std::regex("a=rtpmap:0 PCMU/8000"), "a=rtpmap:9 G722/8000");
-    const pid_t ffmpeg = StartFfmpeg(sdp, 11, "wide.wav", false);
-    ASSERT_GT(ffmpeg, 0);
-    std::this_thread::sleep_for(1s);
-    Process tonewell({"--headless", "--output", "rtp", "--rtp-to",
-                      "127.0.0.1:" + std::to_string(port), "--rtp-codec", "g722"},
-                     "err.txt");
-    EXPECT_EQ(WaitFor(ffmpeg, 30s), 0) << ReadText("ffmpeg.txt");
     double duck = 0, message = 0;
-    Hear("wide.wav", 16000, duck, message);
+    Receive(sdp, false,
+            {"--headless", "--output", "rtp", "--rtp-to", "127.0.0.1:" + std::to_string(port),
+             "--rtp-codec", "g722"},
+            "wide.wav", 16000, duck, message);
     EXPECT_NEAR(duck, -15.0, 1.5) << ReadText("err.txt");
     EXPECT_GT(message, -10.0);
 }
@@ -202,6 +206,29 @@ TEST_F(RtpNetwork, TheStreamComesBackByItselfAfterTheNetworkWasAway) {
     const std::string where = "239.1.1.1:16390";
     EXPECT_NE(log.find("rtp: cannot send to " + where), std::string::npos) << log;
     EXPECT_NE(log.find("rtp: sending to " + where + " again"), std::string::npos) << log;
+}
+
+// Destinations and interfaces are judged without a packet sent; here too, so that
+// the addresses they name stay inside this namespace whatever the code does.
+TEST(RtpSink, BadDestinationsAreToldApart) {
+    ASSERT_TRUE(OnlyLoopback()) << "run it through unshare --net";
+    std::vector<tw::RtpTarget> to;
+    std::string why;
+    EXPECT_FALSE(tw::ResolveRtpTargets("127.0.0.1", to, why));
+    EXPECT_FALSE(tw::ResolveRtpTargets("127.0.0.1:0", to, why));
+    EXPECT_NE(why.find("1 to 65535"), std::string::npos);
+    EXPECT_FALSE(tw::ResolveRtpTargets("127.0.0.1:65536", to, why));
+    EXPECT_FALSE(tw::ResolveRtpTargets("::1:5004", to, why));  // IPv6 goes in brackets
+    EXPECT_FALSE(tw::ResolveRtpTargets("no-such-host.invalid:5004", to, why));
+    EXPECT_NE(why.find("does not resolve"), std::string::npos);
+    ASSERT_TRUE(tw::ResolveRtpTargets("[::1]:5004, 239.1.1.1:16384", to, why)) << why;
+    ASSERT_EQ(to.size(), 2u);
+    EXPECT_FALSE(to[0].multicast);
+    EXPECT_TRUE(to[1].multicast);
+    EXPECT_TRUE(tw::NetworkInterfaceExists("lo"));
+    EXPECT_TRUE(tw::NetworkInterfaceExists("127.0.0.1"));
+    EXPECT_FALSE(tw::NetworkInterfaceExists("eth99"));
+    EXPECT_FALSE(tw::NetworkInterfaceExists("192.0.2.77"));
 }
 
 }  // namespace

@@ -38,14 +38,10 @@ class RtpOutput : public tw::test::TempFolderTest {
 };
 
 TEST_F(RtpOutput, ABrokenOutputBesideItLeavesTheStreamWholeAndTheStatusNamesEach) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    const std::string to = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    int port = 0;
+    const int fd = tw::test::BindLoopback(SOCK_DGRAM, 0, &port);
+    ASSERT_GE(fd, 0);
+    const std::string to = "127.0.0.1:" + std::to_string(port);
     // A pipe that nobody reads (full after 64 KB, 4 s of audio) and a stream server
     // that is not there.
     int fds[2];

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackSockets.h"
+
 extern char** environ;
 
 namespace tw::test {
@@ -67,30 +69,5 @@ class Process {
   private:
     pid_t pid_ = -1;
 };
-
-// A port on the loopback that nothing listens on now.
-inline int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-// Whether something listens on the loopback's `port`.
-inline bool Accepts(int port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 }  // namespace tw::test
