@@ -12,13 +12,14 @@
 #include "OptionTable.h"
 #include "PipeSink.h"
 #include "RtpSink.h"
+#include "SipServer.h"
 #include "StreamEncoder.h"
 #include "StreamSink.h"
 
 namespace tw {
 namespace {
 
-const char* const kOutputNames[] = {"device", "null", "pipe", "icecast", "rtp"};
+const char* const kOutputNames[] = {"device", "null", "pipe", "icecast", "rtp", "sip"};
 
 std::unique_ptr<PcmSink> MakePipe(Settings& settings) {
     const int rate = settings.GetNumber("rate");
@@ -107,6 +108,31 @@ std::unique_ptr<PcmSink> MakeRtp(Settings& settings, bool listFromLine, std::str
     return std::make_unique<RtpSink>(rtp);
 }
 
+std::unique_ptr<PcmSink> MakeSip(Settings& settings, bool listFromLine, std::string& problem) {
+    SipSettings sip;
+    std::string why;
+    auto said = [&](const std::string& option, const std::string& what) {
+        if (settings.FromCommandLine(option) || (listFromLine && !settings.Given(option)))
+            problem = "--" + option + " takes " + OptionRule(*FindOption(option)) + ": " + what;
+        else
+            std::fprintf(stderr, "tonewell: %s: %s: %s; the sip output is left out\n",
+                         settings.Where(option).c_str(), option.c_str(), what.c_str());
+        return nullptr;
+    };
+    if (!settings.Given("sip"))
+        return said("sip", "the sip output needs a port to answer on");
+    if (!ParseSipListen(settings.Get("sip"), sip.local, sip.port, why)) return said("sip", why);
+    if (!ParseAddressList(settings.Get("sip-allow"), sip.allow, why)) return said("sip-allow", why);
+    sip.maxCalls = settings.GetNumber("sip-max-calls");
+    sip.maxCallSeconds = settings.GetNumber("sip-max-call") * 60;
+    sip.sessionExpires = settings.GetNumber("sip-session-expires");
+    sip.dscp = settings.GetNumber("rtp-dscp");
+    if (!problem.empty() || !settings.problem().empty()) return nullptr;
+    auto server = std::make_unique<SipServer>(sip);
+    if (!server->Start(why)) return said("sip", why);
+    return server;
+}
+
 }  // namespace
 
 bool ParseOutputList(const std::string& text, std::vector<std::string>& names, std::string& why) {
@@ -155,6 +181,11 @@ bool MakeLiveOutputs(Settings& settings, bool headless, LiveOutputs& out, std::s
                      settings.Where("output").c_str(), rule.c_str(), why.c_str());
         names = {"device"};
     }
+    // --sip adds the media server to the outputs (it plays alone instead of null).
+    if (settings.Given("sip") && std::find(names.begin(), names.end(), "sip") == names.end()) {
+        if (names.size() == 1 && names[0] == "null") names.clear();
+        names.push_back("sip");
+    }
     const bool card = std::find(names.begin(), names.end(), "device") != names.end();
     const bool none = names.size() == 1 && names[0] == "null";
     for (const std::string& name : names) {
@@ -173,6 +204,8 @@ bool MakeLiveOutputs(Settings& settings, bool headless, LiveOutputs& out, std::s
             sink = MakeIcecast(settings, fromLine, problem);
         } else if (name == "rtp") {
             sink = MakeRtp(settings, fromLine, problem);
+        } else if (name == "sip") {
+            sink = MakeSip(settings, fromLine, problem);
         }
         if (!problem.empty() || !settings.problem().empty()) return false;
         if (sink) {

@@ -31,6 +31,13 @@ class PcmSink {
     // What it is doing now, for a status page ("streaming to ...", "retrying: ...").
     // Any thread.
     virtual std::string State() const = 0;
+    // A media server's calls: on hold now, and the most at once today; -1 for an
+    // output that takes no calls. Any thread.
+    struct CallCounts {
+        int now = -1;
+        int mostToday = -1;
+    };
+    virtual CallCounts Calls() const { return {}; }
 };
 
 }  // namespace tw

@@ -26,13 +26,14 @@ const std::vector<OptionSpec> kTable = {
              "as when started from the applications menu."},
     // ---- live outputs
     {.name = "output", .where = kBoth, .kind = K::Text, .value = "LIST", .fallback = "device",
-     .rule = "device, null, pipe, icecast or rtp, or several of them joined by commas (null "
-             "alone, each once)",
+     .rule = "device, null, pipe, icecast, rtp or sip, or several of them joined by commas "
+             "(null alone, each once)",
      .section = "Live outputs",
      .help = "Where the mix plays: device (the sound card), null (real time into nothing), "
              "pipe (raw signed 16-bit little-endian PCM on standard output, for a phone system "
              "that runs tonewell and reads it; needs --headless), icecast (a stream to an "
-             "Icecast server), rtp (an RTP stream to IP phone systems). Several at once are "
+             "Icecast server), rtp (an RTP stream to IP phone systems), sip (a media server that "
+             "phone systems call; --sip adds it). Several at once are "
              "joined by commas, e.g. device,rtp: the mix is made once, and an output that "
              "fails never silences another. With device in the list the sound card keeps "
              "time; otherwise the system's monotonic clock does. A window plays on the sound "
@@ -78,8 +79,31 @@ const std::vector<OptionSpec> kTable = {
              "chooses by its routes)."},
     {.name = "rtp-dscp", .where = kBoth, .kind = K::Number, .value = "N", .low = 0, .high = 63,
      .fallback = "46", .section = "Live outputs",
-     .help = "The DiffServ class of each packet: 46 (Expedited Forwarding) as voice is "
-             "marked; 0 leaves packets unmarked."},
+     .help = "The DiffServ class of each RTP packet (of the rtp and the sip outputs): 46 "
+             "(Expedited Forwarding) as voice is marked; 0 leaves packets unmarked."},
+    {.name = "sip", .where = kBoth, .kind = K::Text, .value = "[ADDRESS:]PORT",
+     .rule = "[ADDRESS:]PORT, the port 1 to 65535 (an IPv6 address in brackets)",
+     .section = "Live outputs",
+     .help = "Answer SIP calls on this port (UDP and TCP; of every address of this machine "
+             "unless ADDRESS is given) with the music over RTP: a media server for music on "
+             "hold that a PBX, a border controller or a SIP proxy calls. There is no default "
+             "port: 5060 is often a PBX's. Adds the output sip."},
+    {.name = "sip-allow", .where = kBoth, .kind = K::Text, .value = "CIDR[,CIDR...]",
+     .fallback = "127.0.0.0/8, ::1/128",
+     .rule = "networks as ADDRESS/BITS joined by commas", .section = "Live outputs",
+     .help = "Who may call the sip output: others get 403. The media address a call names "
+             "must lie in these networks too, and be one host (not multicast or broadcast), "
+             "so that the server cannot be aimed at a third party."},
+    {.name = "sip-max-calls", .where = kBoth, .kind = K::Number, .value = "N", .low = 1,
+     .high = 20000, .fallback = "1000", .section = "Live outputs",
+     .help = "Calls held at once; more get 503 with Retry-After."},
+    {.name = "sip-max-call", .where = kBoth, .kind = K::Number, .value = "MINUTES", .low = 1,
+     .high = 1440, .fallback = "240", .unit = "(minutes)", .section = "Live outputs",
+     .help = "The longest a call lasts: then it is ended with a BYE."},
+    {.name = "sip-session-expires", .where = kBoth, .kind = K::Number, .value = "S", .low = 90,
+     .high = 86400, .fallback = "1800", .unit = "(s)", .section = "Live outputs",
+     .help = "The session timer offered to callers (RFC 4028): a call whose refresh does not "
+             "come in time is ended with a BYE."},
     // ---- loudness
     {.name = "loudness", .where = kInConf, .kind = K::Choice, .choices = "on|off",
      .fallback = "off", .section = "Loudness",

@@ -25,6 +25,7 @@
 #include "MessageBox.h"
 #include "MessageThread.h"
 #include "OnHoldAutomaton.h"
+#include "PcmSink.h"
 #include "PlayerView.h"
 #include "SilenceWatchdog.h"
 #include "SoundDevice.h"
@@ -140,7 +141,9 @@ class OnHoldPlayer : private OnHoldChannels {
     // Where the mix goes, and how that goes ("sound card", "stream: retrying ..."):
     // each output's state, joined.
     std::string OutputState() const;
-    // Each output's name ("device", "null", "pipe", "icecast", "rtp") and state.
+    // The calls a media server output holds (now -1 without one).
+    PcmSink::CallCounts Calls() const;
+    // Each output's name ("device", "null", "pipe", "icecast", "rtp", "sip") and state.
     std::vector<std::pair<std::string, std::string>> OutputStates() const;
     // Seconds until the next voice message is due, or -1 (one plays, none is armed,
     // or paused).

@@ -80,6 +80,12 @@ std::vector<std::pair<std::string, std::string>> OnHoldPlayer::OutputStates() co
     return states;
 }
 
+PcmSink::CallCounts OnHoldPlayer::Calls() const {
+    for (const PcmSink* sink : options_.sinks)
+        if (const PcmSink::CallCounts calls = sink->Calls(); calls.now >= 0) return calls;
+    return {};
+}
+
 std::string OnHoldPlayer::OutputState() const {
     std::vector<std::string> parts;
     for (const auto& [name, state] : OutputStates()) parts.push_back(state);
@@ -132,6 +138,10 @@ std::string OnHoldPlayer::StatusText() {
                       static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
         parts.push_back(text);
     }
+    // A media server's callers: how many hear the music now.
+    if (const PcmSink::CallCounts calls = Calls(); calls.now >= 0)
+        parts.push_back(std::to_string(calls.now) + (calls.now == 1 ? " call" : " calls") +
+                        " on hold (most today " + std::to_string(calls.mostToday) + ")");
     return JoinedParts(parts);
 }
 

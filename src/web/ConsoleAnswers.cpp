@@ -283,7 +283,13 @@ Answer StatusAnswer(OnHoldPlayer& p, int64_t uptimeSeconds) {
     for (const auto& [kind, state] : p.OutputStates())
         outputs.append(QJsonObject{{"name", QString::fromStdString(kind)},
                                    {"state", QString::fromStdString(state)}});
+    // Calls held by a media server output; null without one.
+    const PcmSink::CallCounts calls = p.Calls();
+    const QJsonValue callsNow = calls.now >= 0 ? QJsonValue(calls.now) : QJsonValue(QJsonValue::Null);
+    const QJsonValue callsMost = calls.now >= 0 ? QJsonValue(calls.mostToday) : QJsonValue(QJsonValue::Null);
     return Answer{200, QJsonObject{
+        {"calls_on_hold", callsNow},
+        {"most_calls_today", callsMost},
         {"state", !p.isPlaying() ? "paused" : sounding ? "playing" : "silent"},
         {"music", name(p.music().current, true)},
         {"voice", name(p.voice().current, false)},
