@@ -294,6 +294,11 @@ void SipServer::Signalling::Event(nua_event_t event, int status, char const* phr
         if (state == nua_callstate_terminated && call) Finish(nh, phrase);
         return;
     }
+    case nua_r_bye:
+        // A BYE we did not ask for: the stack's, when the caller did not refresh.
+        if (call && call->why.empty())
+            call->why = stopping.load() ? "the player stopped" : "its session timer ran out";
+        return;
     case nua_r_shutdown:
         if (status >= 200) su_root_break(root);
         return;
