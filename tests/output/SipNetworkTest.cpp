@@ -289,6 +289,7 @@ TEST_F(SipNetwork, SessionTimerEndsAVanishedCaller) {
     }
     EXPECT_EQ(bye.rfind("BYE ", 0), 0u) << bye;
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(55));
+    for (int i = 0; i < 20 && server->Calls().now != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(server->Calls().now, 0);
 }
 

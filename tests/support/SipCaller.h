@@ -42,7 +42,9 @@ struct RtpArrival {
 
 class SipCaller {
   public:
-    SipCaller(const char* address, int serverPort) : address_(address), server_(serverPort) {
+    // Calls sip:USER@127.0.0.1:serverPort from `address` (of the loopback).
+    SipCaller(const char* address, int serverPort, const std::string& user = "moh")
+        : address_(address), user_(user), server_(serverPort), dialogPort_(serverPort) {
         sip_ = BindUdp(address, sipPort_);
         rtp_ = BindUdp(address, rtpPort);
         static int serial = 0;
@@ -69,9 +71,12 @@ class SipCaller {
     // the INVITE's number.
     void Send(const std::string& method, const std::string& body = "", const std::string& headers = "") {
         if (method != "ACK") ++cseq_;
-        const std::string target = "sip:moh@127.0.0.1:" + std::to_string(server_);
+        // Inside a dialog, requests go where the answer's Contact says (past a proxy).
+        const bool inDialog = !toTag_.empty();
+        const std::string target = "sip:" + user_ + "@127.0.0.1:" + std::to_string(server_);
+        const std::string uri = inDialog ? "sip:127.0.0.1:" + std::to_string(dialogPort_) : target;
         const std::string me = address_ + ":" + std::to_string(sipPort_);
-        std::string text = method + " " + target + " SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+        std::string text = method + " " + uri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
                            ";branch=z9hG4bK" + std::to_string(++branch_) + "x" + std::to_string(getpid()) +
                            ";rport\r\nMax-Forwards: 70\r\nFrom: <sip:caller@" + me +
                            ">;tag=t1\r\nTo: <" + target + ">" + (toTag_.empty() ? "" : ";tag=" + toTag_) +
@@ -79,12 +84,12 @@ class SipCaller {
                            "\r\nContact: <sip:caller@" + me + ">\r\n" + headers +
                            (body.empty() ? "" : "Content-Type: application/sdp\r\n") +
                            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-        SendRaw(text);
+        SendRaw(text, inDialog ? dialogPort_ : server_);
     }
-    void SendRaw(const std::string& bytes) const {
+    void SendRaw(const std::string& bytes, int port = 0) const {
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(server_));
+        to.sin_port = htons(static_cast<uint16_t>(port ? port : server_));
         inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
         sendto(sip_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
@@ -105,8 +110,12 @@ class SipCaller {
             if (text.rfind("SIP/2.0 1", 0) == 0) continue;
             if (text.rfind("SIP/2.0 ", 0) == 0) {
                 std::smatch m;
-                if (toTag_.empty() && std::regex_search(text, m, std::regex("\r\nTo:[^\r]*;tag=([^;\r]+)")))
+                const int status = Status(text);
+                if (status < 300 && toTag_.empty() &&
+                    std::regex_search(text, m, std::regex("\r\nTo:[^\r]*;tag=([^;\r]+)")))
                     toTag_ = m[1];
+                if (status < 300 && std::regex_search(text, m, std::regex("\r\nContact: *<sip:[^>]*:([0-9]+)[;>]")))
+                    dialogPort_ = std::stoi(m[1]);
             } else {
                 Reply(text);
             }
@@ -150,8 +159,11 @@ class SipCaller {
         close(rtp_);
         rtp_ = -1;
     }
+    // The port that answered the call (its Contact), past any proxy.
+    int answeredBy() const { return dialogPort_; }
     void NewDialog() {
         toTag_.clear();
+        dialogPort_ = server_;
         callId_ += "+";
     }
 
@@ -166,15 +178,11 @@ class SipCaller {
             reply += request.substr(at + 2, end - at) ;
         }
         reply += "Content-Length: 0\r\n\r\n";
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(server_));
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        sendto(sip_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        SendRaw(reply, dialogPort_);
     }
 
-    std::string address_;
-    int server_;
+    std::string address_, user_;
+    int server_, dialogPort_;
     int sip_ = -1, rtp_ = -1, sipPort_ = 0;
     int cseq_ = 0, branch_ = 0;
     std::string callId_, toTag_;
