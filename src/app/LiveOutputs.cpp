@@ -129,7 +129,15 @@ std::unique_ptr<PcmSink> MakeSip(Settings& settings, bool listFromLine, std::str
     sip.dscp = settings.GetNumber("rtp-dscp");
     if (!problem.empty() || !settings.problem().empty()) return nullptr;
     auto server = std::make_unique<SipServer>(sip);
-    if (!server->Start(why)) return said("sip", why);
+    if (!server->Start(why)) {
+        // The value is fine; the port is taken, or the address not this machine's.
+        if (settings.FromCommandLine("sip") || listFromLine)
+            problem = "--sip " + settings.Get("sip") + ": " + why;
+        else
+            std::fprintf(stderr, "tonewell: %s: sip: %s; the sip output is left out\n",
+                         settings.Where("sip").c_str(), why.c_str());
+        return nullptr;
+    }
     return server;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 
 #include <sofia-sip/sdp.h>
@@ -26,14 +27,55 @@ const char* CodecName(SipCodec codec) {
     return codec == SipCodec::Pcmu ? "pcmu" : codec == SipCodec::Pcma ? "pcma" : "g722";
 }
 
+// Whether an m= line is as RFC 4566 writes it: "m=" media SP port["/"count] SP
+// proto SP fmt *(SP fmt), each a token. Sofia-SIP 1.12's parser loops without
+// end, allocating, on some m= lines that are not (a port followed by ':', a
+// transport followed by a tab), so no other m= line reaches it.
+bool MediaLineIsWellFormed(const std::string& line) {
+    auto token = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("-.!%*_+`'~", c);
+    };
+    size_t at = 2;
+    auto word = [&](auto allowed) {
+        const size_t start = at;
+        while (at < line.size() && allowed(line[at])) ++at;
+        return at > start;
+    };
+    auto space = [&] { return at < line.size() && line[at++] == ' '; };
+    auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    if (!word(token) || !space() || !word(digit)) return false;
+    if (at < line.size() && line[at] == '/' && (++at, !word(digit))) return false;
+    if (!space() || !word(token)) return false;
+    while (at < line.size() && line[at] == '/')
+        if (++at, !word(token)) return false;
+    if (!space() || !word(token)) return false;
+    while (at < line.size())
+        if (!space() || !word(token)) return false;
+    return true;
+}
+
 // A parse held for one answer: the parser's memory goes with it.
 class ParsedSdp {
   public:
     ParsedSdp(const char* text, size_t size) {
         su_home_init(home_);
-        // The parser reads a NUL-free text of `size` bytes; an SDP body over
-        // 16 KB is no offer a phone system makes.
-        if (text && size > 0 && size <= 16384) parser_ = sdp_parse(home_, text, static_cast<int>(size), 0);
+        // An SDP body over 16 KB is no offer a phone system makes. The parser is
+        // given plain text only: a tab or any other control byte (or one over
+        // 0x7E) after the transport of an m= line sends Sofia-SIP 1.12's parser
+        // into allocating without end, so each is replaced by '_' first.
+        if (text && size > 0 && size <= 16384) {
+            plain_.assign(text, size);
+            for (char& c : plain_)
+                if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n') c = '_';
+            bool wellFormed = true;
+            for (size_t at = 0; at < plain_.size() && wellFormed;) {
+                size_t end = plain_.find_first_of("\r\n", at);
+                if (end == std::string::npos) end = plain_.size();
+                if (plain_.compare(at, 2, "m=") == 0) wellFormed = MediaLineIsWellFormed(plain_.substr(at, end - at));
+                at = end + 1;
+            }
+            if (wellFormed) parser_ = sdp_parse(home_, plain_.data(), static_cast<int>(plain_.size()), 0);
+        }
         session_ = parser_ ? sdp_session(parser_) : nullptr;
     }
     ~ParsedSdp() {
@@ -46,6 +88,7 @@ class ParsedSdp {
 
   private:
     su_home_t home_[1] = {SU_HOME_INIT(home_)};
+    std::string plain_;
     sdp_parser_t* parser_ = nullptr;
     sdp_session_t* session_ = nullptr;
 };

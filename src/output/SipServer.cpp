@@ -508,6 +508,27 @@ SipServer::SipServer(SipSettings settings)
 }
 
 bool SipServer::Start(std::string& why) {
+    // The ports are tried first: the stack, when it cannot bind them, says less
+    // and keeps memory it took.
+    for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        sockaddr_storage at = settings_.local;
+        if (at.ss_family == AF_INET)
+            reinterpret_cast<sockaddr_in&>(at).sin_port = htons(static_cast<uint16_t>(settings_.port));
+        else
+            reinterpret_cast<sockaddr_in6&>(at).sin6_port = htons(static_cast<uint16_t>(settings_.port));
+        const int fd = ::socket(at.ss_family, type | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (type == SOCK_STREAM) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const socklen_t length = at.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&at), length) == 0;
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        if (!bound) {
+            why = std::string("cannot listen for SIP on ") + (type == SOCK_DGRAM ? "UDP" : "TCP") + " port " +
+                  std::to_string(settings_.port) + ": " + std::strerror(error);
+            return false;
+        }
+    }
     if (!fanout_.Open(settings_.local, why)) return false;
     signalling_ = std::make_unique<Signalling>(*this);
     std::promise<std::string> started;

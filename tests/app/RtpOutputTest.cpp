@@ -116,6 +116,12 @@ TEST_F(RtpOutput, SettingsAreJudgedAsEveryOther) {
         {"--output rtp --rtp-to 127.0.0.1:5004 --rtp-interface eth99", "there is no eth99"},
         {"--output rtp --rtp-to 127.0.0.1:5004 --rtp-codec opus", "pcmu, pcma or g722"},
         {"--rtp-ptime", "--rtp-ptime needs MS"},
+        {"--output sip", "the sip output needs a port"},
+        {"--sip 127.0.0.1:0", "the port must be 1 to 65535"},
+        {"--sip ::1:5070", "an IPv6 address goes in brackets"},
+        {"--sip 192.0.2.1:5070", "cannot listen for SIP on UDP port 5070"},
+        {"--sip 5070 --sip-allow 10.0.0.0/33", "the bits after / must be 0 to 32"},
+        {"--sip 5070 --sip-max-calls 0", "--sip-max-calls takes 1 to 20000"},
     };
     for (const auto& b : bad) {
         EXPECT_EQ(run(b.args), 2) << b.args;

@@ -227,6 +227,14 @@ TEST_F(SipNetwork, BadInputNeverStopsTheMusic) {
     big.resize(65000, 'a');
     noisy.SendRaw(big);
 
+    // m= lines that once sent the SDP parser allocating for ever: refused at once.
+    for (const char* media : {"m=a 6d::\r\n", "m=audio 0R\t\t\r\n"}) {
+        noisy.NewDialog();
+        EXPECT_EQ(noisy.Call("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n" +
+                             std::string(media)),
+                  488);
+    }
+
     int answered = 0, busy = 0;
     for (int i = 0; i < 40; ++i) {
         noisy.NewDialog();
