@@ -367,6 +367,11 @@ void SipFanout::ReadErrors() {
     }
 }
 
+void SipFanout::Skip(long long ticks) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (int index : active_) slots_[static_cast<size_t>(index)].timestamp += static_cast<uint32_t>(ticks * 80);
+}
+
 void SipFanout::Tick(const int16_t* mono16k) {
     ++tick_;
     Encode(mono16k);

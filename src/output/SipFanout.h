@@ -70,6 +70,9 @@ class SipFanout {
 
     // Pacing thread: 10 ms of mono audio at 16 kHz.
     void Tick(const int16_t* mono16k);
+    // Pacing thread: `ticks` of 10 ms passed without audio (a stopped machine):
+    // every call's timestamp moves on by that time.
+    void Skip(long long ticks);
 
     int calls() const { return calls_.load(); }
     uint64_t packetsSent() const { return sent_.load(); }

@@ -576,8 +576,10 @@ std::string SipServer::State() const {
                                                                      htons(static_cast<uint16_t>(settings_.port));
                                                              return a;
                                                          }());
+    const uint64_t lost = fanout_.packetsLost();
     return "sip: " + std::to_string(now) + (now == 1 ? " call" : " calls") + " on hold (most today " +
-           std::to_string(most) + "), answering on " + where;
+           std::to_string(most) + "), answering on " + where +
+           (lost ? "; " + std::to_string(lost) + " RTP packets could not be sent" : "");
 }
 
 }  // namespace tw

@@ -56,6 +56,7 @@ class SipServer : public PcmSink {
     int channels() const override { return 1; }
     int blockFrames() const override { return SipFanout::kTickFrames; }
     void Consume(const float* stereo, int frames) override;
+    void Skip(int frames) override { fanout_.Skip(frames / SipFanout::kTickFrames); }
     std::string Name() const override { return "sip"; }
     std::string State() const override;
     CallCounts Calls() const override { return {calls_.load(), mostToday_.load()}; }
