@@ -333,6 +333,22 @@ void SipFanout::Flush(int fd, int count) {
     }
 }
 
+void SipFanout::Queue(int fd, int& count, sockaddr_in6& to, socklen_t length, iovec first, iovec second) {
+    iovec* piece = &pieces_[static_cast<size_t>(2 * count)];
+    piece[0] = first;
+    piece[1] = second;
+    msghdr& m = messages_[static_cast<size_t>(count)].msg_hdr;
+    m = msghdr{};
+    m.msg_name = &to;
+    m.msg_namelen = length;
+    m.msg_iov = piece;
+    m.msg_iovlen = second.iov_len ? 2 : 1;
+    if (++count == kBatch) {
+        Flush(fd, count);
+        count = 0;
+    }
+}
+
 void SipFanout::ReadErrors() {
     const int64_t now = NowMs();
     for (int i = 0; i < 4096; ++i) {
@@ -397,21 +413,8 @@ void SipFanout::Tick(const int16_t* mono16k) {
         slot.timestamp += static_cast<uint32_t>(ticks * 80);  // the 8000 Hz clock, G.722's too
         ++slot.packets;
         slot.octets += static_cast<uint32_t>(bytes);
-        iovec* piece = &pieces_[static_cast<size_t>(2 * count)];
-        piece[0] = {slot.header, sizeof slot.header};
-        piece[1] = {history_[static_cast<int>(slot.target.codec)] +
-                        (block + kBlocks + 1 - ticks) * kBlockBytes,
-                    bytes};
-        msghdr& m = messages_[static_cast<size_t>(count)].msg_hdr;
-        m = msghdr{};
-        m.msg_name = &slot.to;
-        m.msg_namelen = slot.length;
-        m.msg_iov = piece;
-        m.msg_iovlen = 2;
-        if (++count == kBatch) {
-            Flush(media_, count);
-            count = 0;
-        }
+        Queue(media_, count, slot.to, slot.length, {slot.header, sizeof slot.header},
+              {history_[static_cast<int>(slot.target.codec)] + (block + kBlocks + 1 - ticks) * kBlockBytes, bytes});
     }
     if (count > 0) Flush(media_, count);
     // Sender reports, each call's every 5 s.
@@ -430,18 +433,7 @@ void SipFanout::Tick(const int16_t* mono16k) {
         uint8_t* bytes = reports_.data() + static_cast<size_t>(count) * kReportBytes;
         const size_t size = WriteSenderReport(report, bytes, kReportBytes);
         if (size == 0) continue;
-        iovec* piece = &pieces_[static_cast<size_t>(2 * count)];
-        piece[0] = {bytes, size};
-        msghdr& m = messages_[static_cast<size_t>(count)].msg_hdr;
-        m = msghdr{};
-        m.msg_name = &slot.control;
-        m.msg_namelen = slot.length;
-        m.msg_iov = piece;
-        m.msg_iovlen = 1;
-        if (++count == kBatch) {
-            Flush(control_, count);
-            count = 0;
-        }
+        Queue(control_, count, slot.control, slot.length, {bytes, size}, {nullptr, 0});
     }
     if (count > 0) Flush(control_, count);
     ReadErrors();

@@ -105,6 +105,8 @@ class SipFanout {
     void Place(Slot& slot, const SipMediaTarget& target);
     void Forget(int slot);
     void Encode(const int16_t* mono16k);
+    // One message (one or two pieces) into the batch for `fd`, sent when full.
+    void Queue(int fd, int& count, sockaddr_in6& to, socklen_t length, iovec first, iovec second);
     void Flush(int fd, int count);
     void ReadErrors();
 

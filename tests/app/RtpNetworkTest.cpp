@@ -33,18 +33,10 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
+using tw::test::OnlyLoopback;
 using tw::test::Process;
 using tw::test::ReadText;
 
-// Only the loopback: the namespace this test must run in.
-bool OnlyLoopback() {
-    struct if_nameindex* all = if_nameindex();
-    if (!all) return false;
-    int others = 0;
-    for (struct if_nameindex* i = all; i->if_index != 0; ++i) others += std::string(i->if_name) != "lo";
-    if_freenameindex(all);
-    return others == 0;
-}
 
 // The README's .sdp file, as a user copies it.
 std::string ReadmeSdp() {

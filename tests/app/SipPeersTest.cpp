@@ -28,18 +28,11 @@
 namespace {
 
 using namespace std::chrono_literals;
+using tw::test::OnlyLoopback;
 using tw::test::Process;
 using tw::test::ReadText;
 using tw::test::SipCaller;
 
-bool OnlyLoopback() {
-    struct if_nameindex* all = if_nameindex();
-    if (!all) return false;
-    int others = 0;
-    for (struct if_nameindex* i = all; i->if_index != 0; ++i) others += std::string(i->if_name) != "lo";
-    if_freenameindex(all);
-    return others == 0;
-}
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
     std::vector<char*> argv;

@@ -20,17 +20,10 @@
 
 namespace {
 
+using tw::test::OnlyLoopback;
 using tw::test::RtpArrival;
 using tw::test::SipCaller;
 
-bool OnlyLoopback() {
-    struct if_nameindex* all = if_nameindex();
-    if (!all) return false;
-    int others = 0;
-    for (struct if_nameindex* i = all; i->if_index != 0; ++i) others += std::string(i->if_name) != "lo";
-    if_freenameindex(all);
-    return others == 0;
-}
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -3,11 +3,13 @@
 // Sockets on 127.0.0.1 for tests: bound ones, a free port, whether one listens.
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
 
 namespace tw::test {
 
@@ -27,6 +29,17 @@ inline int BindLoopback(int type, int port = 0, int* bound = nullptr) {
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     if (bound) *bound = ntohs(a.sin_port);
     return s;
+}
+
+// Whether the loopback is this network's only interface: the namespace a test
+// that must not reach a real network runs in (unshare --net).
+inline bool OnlyLoopback() {
+    struct if_nameindex* all = if_nameindex();
+    if (!all) return false;
+    int others = 0;
+    for (struct if_nameindex* i = all; i->if_index != 0; ++i) others += std::string(i->if_name) != "lo";
+    if_freenameindex(all);
+    return others == 0;
 }
 
 // A port on the loopback that nothing listens on now.
