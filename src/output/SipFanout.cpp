@@ -269,12 +269,15 @@ void SipFanout::Remove(int index) {
     calls_.store(static_cast<int>(active_.size()));
 }
 
-int SipFanout::RefusedForMs(int index) {
+void SipFanout::RefusedFor(int ms, std::vector<int>& out) {
+    out.clear();
+    const int64_t now = NowMs();
     std::lock_guard<std::mutex> hold(lock_);
-    if (index < 0 || index >= maxCalls_) return 0;
-    const Slot& slot = slots_[static_cast<size_t>(index)];
-    if (!slot.used || slot.refusedLast < 0 || NowMs() - slot.refusedLast > 2000) return 0;
-    return static_cast<int>(slot.refusedLast - slot.refusedFirst);
+    for (int index : active_) {
+        const Slot& slot = slots_[static_cast<size_t>(index)];
+        if (slot.refusedLast >= 0 && now - slot.refusedLast <= 2000 && slot.refusedLast - slot.refusedFirst >= ms)
+            out.push_back(index);
+    }
 }
 
 void SipFanout::Encode(const int16_t* mono16k) {

@@ -64,9 +64,9 @@ class SipFanout {
     void Change(int slot, const SipMediaTarget& target);
     // No packet for this slot leaves after this returns.
     void Remove(int slot);
-    // How long the destination has answered with ICMP port unreachable without a
-    // break of over 2 s; 0 while it takes the packets.
-    int RefusedForMs(int slot);
+    // The slots whose destination has answered with ICMP port unreachable for at
+    // least `ms` without a break of over 2 s (one look under the lock for all).
+    void RefusedFor(int ms, std::vector<int>& slots);
 
     // Pacing thread: 10 ms of mono audio at 16 kHz.
     void Tick(const int16_t* mono16k);

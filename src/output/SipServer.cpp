@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -148,6 +149,7 @@ struct SipServer::Signalling {
     std::mt19937_64 random;
     int day = LocalDay();
     int ticks = 0;
+    std::vector<int> refused;  // slots whose port refuses the music
 
     void Run(std::promise<std::string>& started);
     static void OnEvent(nua_event_t event, int status, char const* phrase, nua_t* nua,
@@ -472,9 +474,10 @@ void SipServer::Signalling::Timer() {
     }
     const auto now = Steady::now();
     const auto longest = std::chrono::seconds(owner.settings_.maxCallSeconds);
+    owner.fanout_.RefusedFor(kRefusedEndsMs, refused);
     for (auto& [handle, call] : calls) {
         if (call->ending || !call->started) continue;
-        if (call->slot >= 0 && owner.fanout_.RefusedForMs(call->slot) >= kRefusedEndsMs)
+        if (call->slot >= 0 && std::find(refused.begin(), refused.end(), call->slot) != refused.end())
             End(*call, "its media port refused the music for 3 s");
         else if (now - call->start >= longest)
             End(*call, "it lasted the longest a call may (sip-max-call)");
