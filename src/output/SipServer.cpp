@@ -42,7 +42,7 @@ using Steady = std::chrono::steady_clock;
 
 constexpr int kTimerMs = 250;
 constexpr int kRefusedEndsMs = 3000;
-constexpr int kMostConnections = 256;  // TCP connections to the SIP port at once
+constexpr int kMostConnections = 64;  // TCP connections to the SIP port at once (64 KB each at most)
 constexpr const char* kAllow = "INVITE, ACK, BYE, CANCEL, OPTIONS, UPDATE";
 
 // What of a caller's Call-ID goes into the log: the characters a Call-ID is made
@@ -489,8 +489,8 @@ void SipServer::Signalling::Timer() {
 }
 
 void SipServer::Signalling::CapConnections() {
-    // The stack takes every TCP connection it is offered; past a few hundred,
-    // the newest are shut down, and any from outside sip-allow.
+    // The stack takes every TCP connection it is offered; past 64, the newest
+    // are shut down, and any from outside sip-allow.
     int seen = 0;
     for (int fd : OpenSockets()) {
         sockaddr_storage local{}, peer{};

@@ -154,6 +154,18 @@ TEST_F(SipNetwork, AnswersOffersAndFollowsReInvites) {
     ASSERT_FALSE(packets.empty());
     EXPECT_EQ(HeaderOf(packets.front()).ssrc, first.ssrc);
 
+    // Moved to another port: the stream follows, nothing goes to the old one.
+    int moved = 0;
+    const int other = tw::test::BindUdp("127.0.0.1", moved);
+    caller.Send("INVITE", caller.Sdp("sendrecv", "8", "", moved));
+    ASSERT_EQ(SipCaller::Status(caller.Next()), 200);
+    caller.Send("ACK");
+    caller.Receive(60);
+    EXPECT_TRUE(caller.Receive(200).empty()) << "packets to the old port";
+    pollfd p{other, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 200), 1) << "nothing at the new port";
+    close(other);
+
     caller.Send("BYE");
     EXPECT_EQ(SipCaller::Status(caller.Next()), 200);
     caller.Receive(40);
@@ -252,11 +264,25 @@ TEST_F(SipNetwork, BadInputNeverStopsTheMusic) {
     ASSERT_EQ(connect(tcp, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
     const std::string half = "INVITE sip:moh@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/TCP 127.0.0.1:9;branch=z9hG4bKx\r\n";
     ASSERT_EQ(send(tcp, half.data(), half.size(), 0), static_cast<ssize_t>(half.size()));
+    char byte = 0;
+    // A crowd of idle connections: the server keeps 64 of them at most.
+    std::vector<int> crowd;
+    for (int i = 0; i < 80; ++i) {
+        const int c = socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(c, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) crowd.push_back(c);
+        else close(c);
+    }
     listening.join();
+    int cut = 0;
+    for (int c : crowd) {
+        pollfd q{c, POLLIN, 0};
+        cut += poll(&q, 1, 0) == 1 && recv(c, &byte, 1, MSG_DONTWAIT) == 0;
+        close(c);
+    }
+    EXPECT_GE(cut, 16) << "of " << crowd.size();
 
     const auto sent = std::chrono::steady_clock::now();
     pollfd p{tcp, POLLIN, 0};
-    char byte;
     ASSERT_EQ(poll(&p, 1, 12000), 1);
     EXPECT_LE(recv(tcp, &byte, 1, 0), 0) << "the connection was not closed";
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(12));
