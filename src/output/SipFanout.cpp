@@ -62,7 +62,7 @@ SipFanout::SipFanout(int maxCalls, int dscp)
     const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
     down_ = soxr_create(16000, 8000, 1, &error, &io, &quality, nullptr);
-    narrow_.reserve(1024);
+    narrow_.reserve(4 * kNarrowPrime);
     messages_.resize(kBatch);
     pieces_.resize(2 * kBatch);
     reports_.resize(static_cast<size_t>(kBatch) * kReportBytes);
@@ -286,17 +286,24 @@ void SipFanout::Encode(const int16_t* mono16k) {
     uint8_t* g722 = history_[2] + block * kBlockBytes;
     if (g722_encode(g722_, g722, mono16k, kTickFrames) == kBlockBytes)
         std::memcpy(g722 + kBlocks * kBlockBytes, g722, kBlockBytes);
-    // G.711 from the same audio at 8 kHz.
-    int16_t out[kTickFrames];
+    // G.711 from the same audio at 8 kHz. The resampler gives its output in
+    // bursts (nothing for several calls, then twice as much), exactly half the
+    // input over time: what it gives waits in a queue that is first filled to
+    // 80 ms, and 10 ms are taken from it each time, so that none is ever short.
+    int16_t out[2 * kTickFrames];
     size_t done = 0;
-    if (down_) soxr_process(down_, mono16k, kTickFrames, nullptr, out, kTickFrames, &done);
+    if (down_) soxr_process(down_, mono16k, kTickFrames, nullptr, out, 2 * kTickFrames, &done);
     narrow_.insert(narrow_.end(), out, out + done);
     int16_t pcm[kBlockBytes] = {};
-    const size_t have = std::min<size_t>(narrow_.size(), kBlockBytes);
-    // At the start the resampler holds some back: silence first, never a gap later.
-    std::copy(narrow_.begin(), narrow_.begin() + static_cast<long>(have), pcm + (kBlockBytes - have));
-    narrow_.erase(narrow_.begin(), narrow_.begin() + static_cast<long>(have));
-    if (narrow_.size() > 4 * kBlockBytes) narrow_.clear();
+    if (!primed_) primed_ = narrow_.size() >= kNarrowPrime;
+    if (primed_ && narrow_.size() >= static_cast<size_t>(kBlockBytes)) {
+        std::copy(narrow_.begin(), narrow_.begin() + kBlockBytes, pcm);
+        narrow_.erase(narrow_.begin(), narrow_.begin() + kBlockBytes);
+    } else {
+        primed_ = false;  // ran dry (it does not): silence, and fill again
+    }
+    if (narrow_.size() > 2 * kNarrowPrime)  // never more than 160 ms behind
+        narrow_.erase(narrow_.begin(), narrow_.end() - static_cast<long>(kNarrowPrime));
     EncodeUlaw(pcm, kBlockBytes, history_[0] + block * kBlockBytes);
     EncodeAlaw(pcm, kBlockBytes, history_[1] + block * kBlockBytes);
     for (int c = 0; c < 2; ++c)

@@ -134,6 +134,8 @@ class SipFanout {
     g722_encode_state_s* g722_ = nullptr;
     soxr* down_ = nullptr;               // 16 kHz to 8 kHz for G.711
     std::vector<int16_t> narrow_;        // 8 kHz samples waiting
+    static constexpr size_t kNarrowPrime = 640;  // 80 ms
+    bool primed_ = false;
     SenderReport report_;                // its CNAME set once
 
     static constexpr int kBatch = 256;

@@ -12,11 +12,18 @@
 #include <memory>
 #include <thread>
 
+#include "G711.h"
 #include "LoopbackSockets.h"
 #include "Pacer.h"
 #include "RtpPacket.h"
 #include "SipCaller.h"
 #include "SipServer.h"
+#include "Wav.h"
+
+extern "C" {
+#include <spandsp/telephony.h>
+#include <spandsp/g722.h>
+}
 
 namespace {
 
@@ -31,6 +38,35 @@ tw::RtpHeader HeaderOf(const RtpArrival& packet) {
     tw::RtpHeader header;
     tw::ReadRtpHeader(packet.bytes.data(), packet.bytes.size(), header);
     return header;
+}
+
+// The 1 kHz tone as the packets carry it (G.711 by our tables, G.722 by
+// libspandsp's decoder), in dB against the tone the server is fed.
+double ToneDb(const std::vector<RtpArrival>& packets) {
+    std::vector<float> samples;
+    int rate = 8000;
+    g722_decode_state_t* g722 = nullptr;
+    for (const RtpArrival& packet : packets) {
+        const uint8_t* payload = packet.bytes.data() + 12;
+        const size_t size = packet.bytes.size() - 12;
+        const int type = packet.bytes[1] & 0x7F;
+        if (type == 9) {
+            if (!g722) g722 = g722_decode_init(nullptr, 64000, 0);
+            std::vector<int16_t> wide(2 * size);
+            const int n = g722_decode(g722, wide.data(), payload, static_cast<int>(size));
+            for (int i = 0; i < n; ++i) samples.push_back(wide[static_cast<size_t>(i)] / 32768.0f);
+            rate = 16000;
+        } else {
+            for (size_t i = 0; i < size; ++i)
+                samples.push_back((type == 8 ? tw::AlawToLinear(payload[i]) : tw::UlawToLinear(payload[i])) / 32768.0f);
+        }
+    }
+    if (g722) g722_decode_free(g722);
+    // Past the first packets (the resampler's start).
+    samples.erase(samples.begin(), samples.begin() + std::min<long>(rate / 10, static_cast<long>(samples.size())));
+    std::vector<float> fed(samples.size());
+    for (size_t i = 0; i < fed.size(); ++i) fed[i] = 0.25f * static_cast<float>(std::sin(2 * M_PI * 1000 * i / rate));
+    return tw::test::Db(tw::test::ToneMagnitude(samples, rate, 1000) / tw::test::ToneMagnitude(fed, rate, 1000));
 }
 
 // The longest time between two packets, in ms.
@@ -137,6 +173,7 @@ TEST_F(SipNetwork, AnswersOffersAndFollowsReInvites) {
         EXPECT_EQ(h.timestamp - HeaderOf(packets[i - 1]).timestamp, 240u);
     }
     EXPECT_LT(LongestGapMs(packets), 45);
+    EXPECT_NEAR(ToneDb(packets), 0.0, 1.0);
     EXPECT_EQ(server->Calls().now, 1);
 
     // On hold from the caller's side, then back.
@@ -205,6 +242,7 @@ TEST_F(SipNetwork, AnswersOffersAndFollowsReInvites) {
     ASSERT_GE(packets.size(), 10u);
     EXPECT_EQ(HeaderOf(packets.back()).payloadType, 9);
     EXPECT_EQ(packets.back().bytes.size(), 12u + 160u);
+    EXPECT_NEAR(ToneDb(packets), 0.0, 1.0);
     caller.Send("BYE");
     caller.Next();
 }
@@ -305,6 +343,9 @@ TEST_F(SipNetwork, BadInputNeverStopsTheMusic) {
 TEST_F(SipNetwork, SessionTimerEndsAVanishedCaller) {
     Start();
     SipCaller caller("127.0.0.1", port);
+    // The port above the RTP's, for the sender reports (when it is free).
+    int control = caller.rtpPort + 1;
+    const int reports = tw::test::BindUdp("127.0.0.1", control);
     std::string answer;
     ASSERT_EQ(caller.Call(caller.Sdp(), "Supported: timer\r\nSession-Expires: 90;refresher=uac\r\n", &answer), 200);
     EXPECT_TRUE(Has(answer, "Session-Expires: 90;refresher=uac")) << answer;
@@ -316,6 +357,15 @@ TEST_F(SipNetwork, SessionTimerEndsAVanishedCaller) {
     }
     EXPECT_EQ(bye.rfind("BYE ", 0), 0u) << bye;
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(55));
+    if (reports >= 0) {
+        // A sender report every 5 s: some 15 over the call, each of the call's SSRC.
+        int count = 0;
+        uint8_t report[512];
+        while (recv(reports, report, sizeof report, MSG_DONTWAIT) >= 28)
+            count += report[1] == 200;
+        EXPECT_GE(count, 12);
+        close(reports);
+    }
     for (int i = 0; i < 20 && server->Calls().now != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(server->Calls().now, 0);
 }

@@ -20,10 +20,13 @@
 
 namespace tw::test {
 
+// A UDP socket bound to `address` and `port` (0: any free one, said in `port`);
+// -1 when it is taken.
 inline int BindUdp(const char* address, int& port) {
     const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, address, &a.sin_addr);
     if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         close(s);
