@@ -85,30 +85,10 @@ bool ResolveRtpTargets(const std::string& list, std::vector<RtpTarget>& out, std
     out.clear();
     for (const std::string& item : SplitList(list)) {
         if (item.empty()) continue;
-        std::string host, port;
-        if (item[0] == '[') {
-            const size_t close = item.find(']');
-            if (close == std::string::npos || close + 1 >= item.size() || item[close + 1] != ':') {
-                why = item + " is not [ADDRESS]:PORT";
-                return false;
-            }
-            host = item.substr(1, close - 1);
-            port = item.substr(close + 2);
-        } else {
-            const size_t colon = item.rfind(':');
-            if (colon == std::string::npos || item.find(':') != colon) {
-                why = item + " is not HOST:PORT (an IPv6 address goes in brackets)";
-                return false;
-            }
-            host = item.substr(0, colon);
-            port = item.substr(colon + 1);
-        }
-        char* end = nullptr;
-        const long number = std::strtol(port.c_str(), &end, 10);
-        if (host.empty() || port.empty() || *end != '\0' || number < 1 || number > 65535) {
-            why = item + ": the port must be 1 to 65535";
-            return false;
-        }
+        std::string host;
+        int number = 0;
+        if (!SplitHostPort(item, false, host, number, why)) return false;
+        const std::string port = std::to_string(number);
         addrinfo hints{};
         hints.ai_socktype = SOCK_DGRAM;
         hints.ai_flags = AI_NUMERICSERV;
@@ -184,10 +164,7 @@ bool RtpSink::Open(Peer& peer) {
     const bool v6 = to.ss_family == AF_INET6;
     sockaddr_storage control = to;
     const int port = PortOf(to);
-    if (v6)
-        reinterpret_cast<sockaddr_in6&>(control).sin6_port = htons(static_cast<uint16_t>(port + 1));
-    else
-        reinterpret_cast<sockaddr_in&>(control).sin_port = htons(static_cast<uint16_t>(port + 1));
+    SetPort(control, port + 1);
     int failure = 0;
     for (int* fd : {&peer.media, &peer.control}) {
         if (fd == &peer.control && port == 65535) break;  // no port above for RTCP

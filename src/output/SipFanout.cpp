@@ -21,6 +21,7 @@ extern "C" {
 
 #include "G711.h"
 #include "RtpPacket.h"
+#include "Sockets.h"
 
 namespace tw {
 namespace {
@@ -123,12 +124,8 @@ bool SipFanout::Open(const sockaddr_storage& local, std::string& why) {
             const int least = 1;
             ::setsockopt(fds[i], SOL_SOCKET, SO_RCVBUF, &least, sizeof least);
             sockaddr_storage at = local;
-            if (at.ss_family == AF_INET)
-                reinterpret_cast<sockaddr_in&>(at).sin_port = htons(static_cast<uint16_t>(port + i));
-            else
-                reinterpret_cast<sockaddr_in6&>(at).sin6_port = htons(static_cast<uint16_t>(port + i));
-            const socklen_t length = at.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-            bound = ::bind(fds[i], reinterpret_cast<const sockaddr*>(&at), length) == 0;
+            SetPort(at, port + i);
+            bound = ::bind(fds[i], reinterpret_cast<const sockaddr*>(&at), AddressLength(at)) == 0;
             if (!bound && errno != EADDRINUSE) {
                 why = std::string("cannot bind the RTP port: ") + std::strerror(errno);
                 for (int fd : fds)
@@ -194,9 +191,8 @@ void SipFanout::Place(Slot& slot, const SipMediaTarget& target) {
         std::memcpy(&slot.to, &four, sizeof four);
         slot.length = sizeof(sockaddr_in);
     } else {
-        const socklen_t length = to.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        std::memcpy(&slot.to, &to, length);
-        slot.length = length;
+        slot.length = AddressLength(to);
+        std::memcpy(&slot.to, &to, slot.length);
     }
     slot.control = slot.to;
     if (slot.to.sin6_family == AF_INET) {

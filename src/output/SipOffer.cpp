@@ -12,6 +12,8 @@
 #include <sofia-sip/sdp.h>
 #include <sofia-sip/su_alloc.h>
 
+#include "Sockets.h"
+
 namespace tw {
 namespace {
 
@@ -193,29 +195,12 @@ bool Judge(const sdp_media_t* m, const SipSdpContext& context, SipSdpResult& res
         return false;
     }
     result.media = true;
-    result.shown = AddressText(result.target.address) + " " + CodecName(codec->codec) + " " +
+    result.shown = HostPortText(result.target.address) + " " + CodecName(codec->codec) + " " +
                    std::to_string(result.target.ptimeMs) + " ms";
     return true;
 }
 
 }  // namespace
-
-std::string AddressText(const sockaddr_storage& address) {
-    char host[INET6_ADDRSTRLEN] = "?";
-    int port = 0;
-    if (address.ss_family == AF_INET) {
-        const auto& four = reinterpret_cast<const sockaddr_in&>(address);
-        ::inet_ntop(AF_INET, &four.sin_addr, host, sizeof host);
-        port = ntohs(four.sin_port);
-        return std::string(host) + ":" + std::to_string(port);
-    }
-    if (address.ss_family == AF_INET6) {
-        const auto& six = reinterpret_cast<const sockaddr_in6&>(address);
-        ::inet_ntop(AF_INET6, &six.sin6_addr, host, sizeof host);
-        port = ntohs(six.sin6_port);
-    }
-    return "[" + std::string(host) + "]:" + std::to_string(port);
-}
 
 SipSdpResult AnswerSdpOffer(const char* sdp, size_t size, const SipSdpContext& context) {
     SipSdpResult result;

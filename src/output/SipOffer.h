@@ -47,7 +47,4 @@ std::string MakeSdpOffer(const sockaddr_storage& peer, const SipSdpContext& cont
 // The caller's answer to our offer (in the ACK).
 SipSdpResult ReadSdpAnswer(const char* sdp, size_t size, const SipSdpContext& context);
 
-// "ADDRESS:PORT" ("[v6]:PORT").
-std::string AddressText(const sockaddr_storage& address);
-
 }  // namespace tw

@@ -55,21 +55,6 @@ std::string ShownCallId(const sip_t* sip) {
     return text.empty() ? "?" : text;
 }
 
-bool IsUnspecified(const sockaddr_storage& address) {
-    if (address.ss_family == AF_INET)
-        return reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr == htonl(INADDR_ANY);
-    return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
-}
-
-std::string HostText(const sockaddr_storage& address) {
-    char host[INET6_ADDRSTRLEN] = "";
-    if (address.ss_family == AF_INET)
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, host, sizeof host);
-    else
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, host, sizeof host);
-    return host;
-}
-
 int LocalDay() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -81,30 +66,8 @@ int LocalDay() {
 
 bool ParseSipListen(const std::string& text, sockaddr_storage& local, int& port, std::string& why) {
     std::memset(&local, 0, sizeof local);
-    std::string host, digits = text;
-    if (!text.empty() && text[0] == '[') {
-        const size_t close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-            why = text.substr(0, 60) + " is not [ADDRESS]:PORT";
-            return false;
-        }
-        host = text.substr(1, close - 1);
-        digits = text.substr(close + 2);
-    } else if (const size_t colon = text.find(':'); colon != std::string::npos) {
-        if (text.find(':', colon + 1) != std::string::npos) {
-            why = "an IPv6 address goes in brackets: [ADDRESS]:PORT";
-            return false;
-        }
-        host = text.substr(0, colon);
-        digits = text.substr(colon + 1);
-    }
-    char* end = nullptr;
-    const long number = std::strtol(digits.c_str(), &end, 10);
-    if (digits.empty() || *end != '\0' || number < 1 || number > 65535) {
-        why = "the port must be 1 to 65535";
-        return false;
-    }
-    port = static_cast<int>(number);
+    std::string host;
+    if (!SplitHostPort(text, true, host, port, why)) return false;
     auto& six = reinterpret_cast<sockaddr_in6&>(local);
     auto& four = reinterpret_cast<sockaddr_in&>(local);
     if (host.empty()) {
@@ -180,18 +143,17 @@ SipSdpContext SipServer::Signalling::Context(Call& call) {
     context.version = call.version;
     const sockaddr_storage local = owner.settings_.local;
     context.localAddress = [local](const sockaddr_storage& peer) {
-        if (!IsUnspecified(local)) return HostText(local);
+        if (!IsUnspecified(local)) return HostOf(local);
         // The address this machine sends from towards the caller.
         const int fd = ::socket(peer.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_storage mine{};
         socklen_t length = sizeof mine;
-        const socklen_t peerLength = peer.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
         sockaddr_storage to = peer;
-        if (PortOf(to) == 0) reinterpret_cast<sockaddr_in&>(to).sin_port = htons(9);
-        const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), peerLength) == 0 &&
+        if (PortOf(to) == 0) SetPort(to, 9);
+        const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), AddressLength(to)) == 0 &&
                         ::getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &length) == 0;
         if (fd >= 0) ::close(fd);
-        return ok ? HostText(mine) : std::string(peer.ss_family == AF_INET ? "127.0.0.1" : "::1");
+        return ok ? HostOf(mine) : std::string(peer.ss_family == AF_INET ? "127.0.0.1" : "::1");
     };
     SipFanout* fanout = &owner.fanout_;
     context.reaches = [fanout](const sockaddr_storage& peer) { return fanout->Reaches(peer); };
@@ -222,7 +184,7 @@ void SipServer::Signalling::Run(std::promise<std::string>& started) {
         return;
     }
     const SipSettings& s = owner.settings_;
-    std::string host = IsUnspecified(s.local) ? "*" : HostText(s.local);
+    std::string host = IsUnspecified(s.local) ? "*" : HostOf(s.local);
     if (host.find(':') != std::string::npos) host = "[" + host + "]";
     const std::string url = "sip:" + host + ":" + std::to_string(s.port);
     const std::string expires = std::to_string(s.sessionExpires);
@@ -515,15 +477,11 @@ bool SipServer::Start(std::string& why) {
     // and keeps memory it took.
     for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
         sockaddr_storage at = settings_.local;
-        if (at.ss_family == AF_INET)
-            reinterpret_cast<sockaddr_in&>(at).sin_port = htons(static_cast<uint16_t>(settings_.port));
-        else
-            reinterpret_cast<sockaddr_in6&>(at).sin6_port = htons(static_cast<uint16_t>(settings_.port));
+        SetPort(at, settings_.port);
         const int fd = ::socket(at.ss_family, type | SOCK_CLOEXEC, 0);
         const int on = 1;
         if (type == SOCK_STREAM) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const socklen_t length = at.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&at), length) == 0;
+        const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&at), AddressLength(at)) == 0;
         const int error = errno;
         if (fd >= 0) ::close(fd);
         if (!bound) {
@@ -568,17 +526,10 @@ void SipServer::Consume(const float* stereo, int frames) {
 
 std::string SipServer::State() const {
     const int now = calls_.load(), most = mostToday_.load();
-    std::string where = IsUnspecified(settings_.local) ? "port " + std::to_string(settings_.port)
-                                                       : AddressText([this] {
-                                                             sockaddr_storage a = settings_.local;
-                                                             if (a.ss_family == AF_INET)
-                                                                 reinterpret_cast<sockaddr_in&>(a).sin_port =
-                                                                     htons(static_cast<uint16_t>(settings_.port));
-                                                             else
-                                                                 reinterpret_cast<sockaddr_in6&>(a).sin6_port =
-                                                                     htons(static_cast<uint16_t>(settings_.port));
-                                                             return a;
-                                                         }());
+    sockaddr_storage listening = settings_.local;
+    SetPort(listening, settings_.port);
+    const std::string where =
+        IsUnspecified(listening) ? "port " + std::to_string(settings_.port) : HostPortText(listening);
     const uint64_t lost = fanout_.packetsLost();
     return "sip: " + std::to_string(now) + (now == 1 ? " call" : " calls") + " on hold (most today " +
            std::to_string(most) + "), answering on " + where +
