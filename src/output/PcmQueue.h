@@ -21,6 +21,25 @@ using PcmBlock = std::vector<int16_t>;
 // two sides averaged, 2: as they are), into `out`.
 void MixToPcm16(const float* stereo, int frames, int channels, int16_t* out);
 
+// A packet output's blocks of `block` mono 16-bit frames, whatever the sizes the
+// mix comes in: `pending` keeps what waits for a whole block; `whole` gets each.
+template <typename Whole>
+void MixToMonoBlocks(const float* stereo, int frames, int block, std::vector<int16_t>& pending,
+                     Whole&& whole) {
+    while (frames > 0) {
+        const int have = static_cast<int>(pending.size());
+        const int take = frames < block - have ? frames : block - have;
+        pending.resize(static_cast<size_t>(have + take));
+        MixToPcm16(stereo, take, 1, pending.data() + have);
+        stereo += 2 * take;
+        frames -= take;
+        if (static_cast<int>(pending.size()) == block) {
+            whole(pending.data());
+            pending.clear();
+        }
+    }
+}
+
 class PcmQueue {
   public:
     explicit PcmQueue(size_t maxSamples) : maxSamples_(maxSamples) {}

@@ -1,5 +1,7 @@
 #include "RtpPacket.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -67,6 +69,12 @@ size_t WriteSenderReport(const SenderReport& report, uint8_t* out, size_t room) 
     s[9] = static_cast<uint8_t>(cname);
     std::memcpy(s + 10, report.cname.data(), cname);
     return total;
+}
+
+std::string RtpCname() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) std::strcpy(name, "localhost");
+    return ("tonewell@" + std::string(name)).substr(0, 100);
 }
 
 uint64_t NtpNow() {

@@ -40,4 +40,7 @@ size_t WriteSenderReport(const SenderReport& report, uint8_t* out, size_t room);
 // The wall clock in NTP form, for a sender report.
 uint64_t NtpNow();
 
+// This sender's CNAME: "tonewell@HOST" (at most 100 bytes).
+std::string RtpCname();
+
 }  // namespace tw

@@ -73,12 +73,6 @@ uint32_t RandomWord() {
     return device();
 }
 
-std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
-    return name;
-}
-
 }  // namespace
 
 bool ResolveRtpTargets(const std::string& list, std::vector<RtpTarget>& out, std::string& why) {
@@ -140,7 +134,7 @@ RtpSink::RtpSink(RtpSettings settings)
       ssrc_(RandomWord()),
       sequence_(static_cast<uint16_t>(RandomWord())),
       timestamp_(RandomWord()),
-      cname_("tonewell@" + HostName()) {
+      cname_(RtpCname()) {
     if (settings_.codec == "g722") g722_ = g722_encode_init(nullptr, 64000, 0);
     pcm_.reserve(static_cast<size_t>(packetFrames_) * 2);
     packet_.resize(kRtpHeaderBytes + static_cast<size_t>(packetFrames_));
@@ -260,18 +254,7 @@ std::string RtpSink::State() const {
 
 void RtpSink::Consume(const float* stereo, int frames) {
     // Whole packets, whatever the blocks (one packet each, from the pacing thread).
-    while (frames > 0) {
-        const int have = static_cast<int>(pcm_.size());
-        const int take = std::min(frames, packetFrames_ - have);
-        pcm_.resize(static_cast<size_t>(have + take));
-        MixToPcm16(stereo, take, 1, pcm_.data() + have);
-        stereo += 2 * take;
-        frames -= take;
-        if (static_cast<int>(pcm_.size()) == packetFrames_) {
-            SendPacket(pcm_.data());
-            pcm_.clear();
-        }
-    }
+    MixToMonoBlocks(stereo, frames, packetFrames_, pcm_, [this](const int16_t* pcm) { SendPacket(pcm); });
 }
 
 void RtpSink::Skip(int frames) {

@@ -32,12 +32,6 @@ int64_t NowMs() {
         .count();
 }
 
-std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
-    return name;
-}
-
 constexpr int kReportBytes = 160;
 constexpr int kReportTicks = 500;  // 5 s
 
@@ -51,8 +45,7 @@ size_t SipFanout::KeyHash::operator()(const Key& key) const {
 
 SipFanout::SipFanout(int maxCalls, int dscp)
     : maxCalls_(std::max(1, maxCalls)), dscp_(dscp) {
-    report_.cname = "tonewell@" + HostName();
-    if (report_.cname.size() > 100) report_.cname.resize(100);
+    report_.cname = RtpCname();
     slots_.resize(static_cast<size_t>(maxCalls_));
     active_.reserve(slots_.size());
     free_.reserve(slots_.size());
@@ -236,7 +229,6 @@ int SipFanout::Add(const SipMediaTarget& target) {
     Place(slot, target);
     slot.position = static_cast<int>(active_.size());
     active_.push_back(index);
-    calls_.store(static_cast<int>(active_.size()));
     return index;
 }
 
@@ -262,7 +254,6 @@ void SipFanout::Remove(int index) {
     slot.used = false;
     slot.position = -1;
     free_.push_back(index);
-    calls_.store(static_cast<int>(active_.size()));
 }
 
 void SipFanout::RefusedFor(int ms, std::vector<int>& out) {

@@ -74,7 +74,6 @@ class SipFanout {
     // every call's timestamp moves on by that time.
     void Skip(long long ticks);
 
-    int calls() const { return calls_.load(); }
     uint64_t packetsSent() const { return sent_.load(); }
     uint64_t packetsLost() const { return lost_.load(); }
 
@@ -143,7 +142,6 @@ class SipFanout {
     std::vector<iovec> pieces_;
     std::vector<uint8_t> reports_;       // kBatch sender reports of 160 bytes
 
-    std::atomic<int> calls_{0};
     std::atomic<uint64_t> sent_{0};
     std::atomic<uint64_t> lost_{0};
 };

@@ -112,6 +112,7 @@ struct SipServer::Signalling {
     std::mt19937_64 random;
     int day = LocalDay();
     int ticks = 0;
+    int onHold = 0;  // calls started and not finished
     std::vector<int> refused;  // slots whose port refuses the music
 
     void Run(std::promise<std::string>& started);
@@ -382,6 +383,7 @@ void SipServer::Signalling::Ack(Call& call, sip_t const* sip) {
 void SipServer::Signalling::Begin(Call& call) {
     if (call.started) return;
     call.started = true;
+    ++onHold;
     Log("status - sip: call %s started: %s", call.id.c_str(), call.shown.c_str());
     Count();
 }
@@ -401,6 +403,7 @@ void SipServer::Signalling::Finish(nua_handle_t* nh, const char* phrase) {
     Call& call = *found->second;
     if (call.slot >= 0) owner.fanout_.Remove(call.slot);
     if (call.started) {
+        --onHold;
         const long seconds = static_cast<long>(
             std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - call.start).count());
         const std::string why = !call.why.empty() ? call.why : phrase && *phrase ? phrase : "ended";
@@ -413,8 +416,7 @@ void SipServer::Signalling::Finish(nua_handle_t* nh, const char* phrase) {
 }
 
 void SipServer::Signalling::Count() {
-    int now = 0;
-    for (const auto& [handle, call] : calls) now += call->started ? 1 : 0;
+    const int now = onHold;
     owner.calls_.store(now);
     const int today = LocalDay();
     if (today != day) {
@@ -510,18 +512,8 @@ SipServer::~SipServer() {
 }
 
 void SipServer::Consume(const float* stereo, int frames) {
-    while (frames > 0) {
-        const int have = static_cast<int>(pcm_.size());
-        const int take = std::min(frames, SipFanout::kTickFrames - have);
-        pcm_.resize(static_cast<size_t>(have + take));
-        MixToPcm16(stereo, take, 1, pcm_.data() + have);
-        stereo += 2 * take;
-        frames -= take;
-        if (static_cast<int>(pcm_.size()) == SipFanout::kTickFrames) {
-            fanout_.Tick(pcm_.data());
-            pcm_.clear();
-        }
-    }
+    MixToMonoBlocks(stereo, frames, SipFanout::kTickFrames, pcm_,
+                    [this](const int16_t* pcm) { fanout_.Tick(pcm); });
 }
 
 std::string SipServer::State() const {
