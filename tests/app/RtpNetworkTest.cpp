@@ -3,7 +3,8 @@
 // under test does can send a packet off this machine. A real receiver (ffmpeg,
 // from the .sdp the README shows) hears the music and the duck under a message,
 // from a multicast group and in G.722; a network that goes away and comes back
-// carries the stream again by itself.
+// carries the stream again by itself. The RTP and SIP settings are judged here
+// too, as some of them name hosts and addresses outside this machine.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -221,6 +223,77 @@ TEST(RtpSink, BadDestinationsAreToldApart) {
     EXPECT_TRUE(tw::NetworkInterfaceExists("127.0.0.1"));
     EXPECT_FALSE(tw::NetworkInterfaceExists("eth99"));
     EXPECT_FALSE(tw::NetworkInterfaceExists("192.0.2.77"));
+}
+
+// Settings are judged as every other: status 2 from the command line, the
+// default or the output left out from tonewell.conf. Here, because some name a
+// host to resolve or an address that is not this machine's.
+TEST_F(RtpNetwork, SettingsAreJudgedAsEveryOther) {
+    auto run = [](const std::string& args) {
+        const std::string cmd = std::string(TONEWELL_EXE) + " --headless " + args +
+                                " >/dev/null 2>err.txt </dev/null";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const struct {
+        const char* args;
+        const char* said;
+    } bad[] = {
+        {"--output fax", "there is no output fax"},
+        {"--output null,rtp --rtp-to 127.0.0.1:5004", "null plays alone"},
+        {"--output rtp,rtp --rtp-to 127.0.0.1:5004", "rtp is named twice"},
+        {"--output rtp", "--rtp-to HOST:PORT"},
+        {"--output rtp --rtp-to 127.0.0.1:0", "1 to 65535"},
+        {"--output rtp --rtp-to 127.0.0.1:65536", "1 to 65535"},
+        {"--output rtp --rtp-to no-such-host.invalid:5004", "does not resolve"},
+        {"--output rtp --rtp-to 127.0.0.1:5004 --rtp-ptime 25",
+         "--rtp-ptime takes 10 to 60 (ms, in steps of 10)"},
+        {"--output rtp --rtp-to 127.0.0.1:5004 --rtp-ttl 256", "--rtp-ttl takes 0 to 255"},
+        {"--output rtp --rtp-to 127.0.0.1:5004 --rtp-interface eth99", "there is no eth99"},
+        {"--output rtp --rtp-to 127.0.0.1:5004 --rtp-codec opus", "pcmu, pcma or g722"},
+        {"--rtp-ptime", "--rtp-ptime needs MS"},
+        {"--output sip", "the sip output needs a port"},
+        {"--sip 127.0.0.1:0", "the port must be 1 to 65535"},
+        {"--sip ::1:5070", "an IPv6 address goes in brackets"},
+        {"--sip 192.0.2.1:5070", "cannot listen for SIP on UDP port 5070"},
+        {"--sip 5070 --sip-allow 10.0.0.0/33", "the bits after / must be 0 to 32"},
+        {"--sip 5070 --sip-max-calls 0", "--sip-max-calls takes 1 to 20000"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_EQ(run(b.args), 2) << b.args;
+        EXPECT_NE(ReadText("err.txt").find(b.said), std::string::npos)
+            << b.args << ": " << ReadText("err.txt");
+    }
+    // From tonewell.conf: a ptime of 25 plays at 20; an rtp output with nowhere to
+    // send is left out and the card plays; a list with nothing left ends with 2.
+    tw::test::WriteText("tonewell.conf",
+                        "output = null\nrtp-ptime = 25\nrtp-ttl = 300\n");
+    {
+        Process headless({"--headless"}, "conf.txt");
+        EXPECT_EQ(headless.Wait(2s), -1) << ReadText("conf.txt");
+    }
+    std::string said = ReadText("conf.txt");
+    EXPECT_NE(said.find("tonewell.conf line 2: rtp-ptime takes 10 to 60 (ms, in steps of 10); 20 "
+                        "is used"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("tonewell.conf line 3: rtp-ttl takes 0 to 255; 1 is used"),
+              std::string::npos);
+    tw::test::WriteText("tonewell.conf", "output = device, rtp\n");
+    {
+        Process headless({"--headless"}, "conf.txt");
+        EXPECT_EQ(headless.Wait(2s), -1) << ReadText("conf.txt");
+    }
+    said = ReadText("conf.txt");
+    EXPECT_NE(said.find("the rtp output needs somewhere to send"), std::string::npos) << said;
+    EXPECT_NE(said.find("it is left out"), std::string::npos) << said;
+    tw::test::WriteText("tonewell.conf", "output = rtp\nrtp-to = no-such-host.invalid:5004\n");
+    EXPECT_EQ(run(""), 2);
+    said = ReadText("err.txt");
+    EXPECT_NE(said.find("tonewell.conf line 2: rtp-to: the host no-such-host.invalid does not "
+                        "resolve"),
+              std::string::npos)
+        << said;
 }
 
 }  // namespace
